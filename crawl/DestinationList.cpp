@@ -1,0 +1,35 @@
+// Where a crawl starts when the operator presses "Navigation": the lines of
+// Memo2, or the saved rows of "Going" when the last run left work behind.
+
+#include "app/Unit1.h"
+#include "store/Going.h"
+
+void TForm1::Button2Click(TObject* Sender)
+{
+    // 1. Memo mode.
+    if (!ResumeMode) {
+        DestIndex = 0;
+        // A memo of one line is searched too; only an empty memo does nothing.
+        if (Memo2->Lines->Count() > 0)
+            SearchDestination(0);
+        return;
+    }
+    // 2. Resume mode.
+    LoadPendingLinks();
+}
+
+void TForm1::LoadPendingLinks()
+{
+    // 1.-5. Read the rows of "Going"; the table keeps them until the save at close.
+    TPendingLinks rows;
+    store::LoadGoing(*Table1, rows);
+    GoingLoaded = true;
+
+    // Rows already queued in this run (an earlier press) are not queued again.
+    for (const Hotel_Url& row : rows)
+        if (QueuedLinks.insert(row.Url).second)
+            PendingLinks.push_back(row);
+
+    // 6. Start the detail crawl.
+    ProcessNextDetail();
+}

@@ -1,0 +1,138 @@
+#include "crawl/ResultCrawler.h"
+
+#include "app/Unit1.h"
+#include "platform/Mshtml.h"
+
+bool IsNextPageLink(const AnsiString& link, const AnsiString& text)
+{
+    return Pos("hotsavail.ctl?", link) > 0 && text == "Next";
+}
+
+bool IsDetailLink(const AnsiString& link)
+{
+    return Pos("hotsdetail.ctl?", link) > 0;
+}
+
+AnsiString PageLogLine(int pageNumber)
+{
+    return std::to_string(pageNumber) + "th Page";
+}
+
+void TForm1::CppWebBrowser1DocumentComplete(TObject* Sender, LPDISPATCH pDisp, VARIANT* URL)
+{
+    if (SearchStarted == 1)
+        CrawlResultPage(pDisp);
+}
+
+void TForm1::CppWebBrowser1NewWindow2(TObject* Sender, LPDISPATCH* ppDisp, VARIANT_BOOL* Cancel)
+{
+    *Cancel = VARIANT_TRUE;
+}
+
+void TForm1::CrawlResultPage(LPDISPATCH pDisp)
+{
+    // 1. Document.
+    ComPtr<IHTMLDocument2> document;
+    if (QueryInterface(pDisp, document) != S_OK)
+        return;
+
+    // 2. Anchors: the named A elements.
+    ComPtr<IHTMLElementCollection> anchors;
+    LONG n = 0;
+    if (document->get_anchors(anchors) != S_OK || !anchors || anchors->get_length(&n) != S_OK)
+        n = 0;
+    document.reset();
+
+    // 3. Anchor walk.
+    for (LONG i = 0; i < n; ++i) {
+        ComPtr<IDispatch> item;
+        if (anchors->item(VariantI4(i), VARIANT{}, item) != S_OK || !item)
+            continue;
+        ComPtr<IHTMLAnchorElement> anchor;
+        if (QueryInterface(item, anchor) != S_OK)
+            continue;
+        QString href;
+        if (anchor->get_href(href) != S_OK)
+            continue;
+        const AnsiString link = ToAnsi(href);
+        if (link.empty())
+            continue;
+        LinkCounts[link] += 1;
+        if (Pos("hotsavail.ctl?", link) > 0) {
+            ComPtr<IHTMLElement> element;
+            QString innerText;
+            if (QueryInterface(item, element) == S_OK && element->get_innerText(innerText) == S_OK
+                && IsNextPageLink(link, ToAnsi(innerText)))
+                NextPageCounts[link] += 1;
+        }
+        // 3.6: the anchor's interfaces are released as they go out of scope.
+    }
+
+    // 4.
+    anchors.reset();
+
+    // 5. Detail links, in key order; links already queued in this run are not
+    // lined up again (they would be extracted over and over).
+    for (const auto& [link, count] : LinkCounts)
+        if (IsDetailLink(link) && !QueuedLinks.count(link))
+            DetailLinks->Add(link);
+
+    // 6. Paging links seen at most twice so far.
+    for (auto& [link, count] : NextPageCounts) {
+        if (count <= 2) {
+            NextPages.push_back(link);
+            count += 1;
+        }
+    }
+
+    // 7. Transfer count.
+    const int transferCount = DetailLinks->Count();
+
+    // 8. Log.
+    Memo1->Lines->Add("First Page");
+
+    // 10. Transfer, moved before the paging: following a page empties
+    // DetailLinks, so the lined-up links are handed over while they are there.
+    TransferDetailLinks(transferCount);
+
+    // 9. Paging.
+    int pageNumber = 2;
+    while (!NextPages.empty()) {
+        FollowNextPage();
+        Memo1->Lines->Add(PageLogLine(pageNumber));
+        ++pageNumber;
+    }
+
+    // 11. Detail turn.
+    ProcessNextDetail();
+
+    // 12. Watchdog.
+    Timer1->SetEnabled(true);
+}
+
+void TForm1::TransferDetailLinks(int count)
+{
+    // Never read past the end of DetailLinks, and queue each link once per run.
+    const int available = std::min(count, DetailLinks->Count());
+    for (int i = 0; i < available; ++i) {
+        const AnsiString& link = DetailLinks->Strings(i);
+        if (!QueuedLinks.insert(link).second)
+            continue;
+        PendingLinks.push_back(Hotel_Url{link, DestCode});
+    }
+}
+
+void TForm1::FollowNextPage()
+{
+    // 1.
+    if (NextPages.empty())
+        return;
+    // 2.
+    const AnsiString link = NextPages.back();
+    NextPages.pop_back();
+    // 3.
+    DetailLinks->Clear();
+    // 4. Navigate without the optional arguments; the page's completion is a new pass.
+    VARIANT notGiven = VariantNotGiven();
+    CppWebBrowser1->Navigate(ToWide(link), &notGiven, &notGiven, &notGiven, &notGiven);
+}

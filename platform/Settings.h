@@ -1,0 +1,51 @@
+#pragma once
+// The installation's settings, in the role the original platform's
+// configuration played: read once, from one optional INI file,
+// $XDG_CONFIG_HOME/hotelcrawler/hotelcrawler.ini (~/.config/... when unset).
+// A missing file or key means the default; a malformed file or value is
+// reported once on standard error, naming the key, and the default is used.
+
+#include <QString>
+#include <QStringList>
+
+#include <vector>
+
+namespace platform {
+
+// "[network] routes": a request for from-host:from-port connects to
+// to-host:to-port; the address and its Host header stay as they are.
+struct Route {
+    QString fromHost;
+    int fromPort = 0;
+    QString toHost;
+    int toPort = 0;
+};
+
+struct Settings {
+    QString siteBase = QStringLiteral("http://hotels.example");  // [site] base
+    std::vector<Route> routes;                                    // [network] routes
+    int pageTimeoutS = 60;                                        // [network] page_timeout_s
+    QString hotelsDb;  // [databases] Hotels_Db; empty means the embedded default file
+    int timerIntervalMs = 1000;                                   // [timers] interval_ms
+};
+
+// Parses the text of an INI file. Every problem is appended to `errors`
+// as one line naming the key (or the line, for a malformed file), and the
+// default stays in place for it.
+Settings ParseSettings(const QString& iniText, QStringList& errors);
+
+// The settings in force: read from the file on first use (problems written to
+// standard error then), or the ones given to SetSettings.
+const Settings& CurrentSettings();
+
+// Replaces the settings in force; for tests and tools that run without a file.
+void SetSettings(const Settings& settings);
+
+// The INI file's path and the default database file's path under the XDG folders.
+QString SettingsFilePath();
+QString DefaultDatabasePath();
+
+// The route for host:port, or nullptr.
+const Route* FindRoute(const Settings& settings, const QString& host, int port);
+
+}  // namespace platform

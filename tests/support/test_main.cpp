@@ -1,0 +1,27 @@
+// Entry of every test program: a TApplication on the offscreen platform, and
+// private XDG folders so that no test reads or writes the operator's own
+// settings or database.
+
+#include "platform/Forms.h"
+
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+int main(int argc, char** argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+
+    QTemporaryDir home;
+    if (!home.isValid())
+        return 2;
+    qputenv("XDG_CONFIG_HOME", (home.path() + "/config").toUtf8());
+    qputenv("XDG_DATA_HOME", (home.path() + "/data").toUtf8());
+
+    ::testing::InitGoogleTest(&argc, argv);
+    TApplication app(argc, argv);
+    return RUN_ALL_TESTS();
+}
