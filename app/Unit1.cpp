@@ -8,7 +8,7 @@ TForm1* Form1 = nullptr;
 
 TForm1::TForm1(QWidget* parent) : TForm(parent)
 {
-    Form1 = this;
+    ::Form1 = this;
 
     // Load the controls with their stored properties.
     setupUi(this);
@@ -44,8 +44,8 @@ TForm1::TForm1(QWidget* parent) : TForm(parent)
 
 TForm1::~TForm1()
 {
-    if (Form1 == this)
-        Form1 = nullptr;
+    if (::Form1 == this)
+        ::Form1 = nullptr;
 }
 
 void TForm1::FormCreate(TObject* Sender)

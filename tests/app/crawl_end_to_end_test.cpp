@@ -1,0 +1,183 @@
+// The whole crawl in the real event loop, over HTTP on loopback against the
+// sample site: search, result pages, detail pages, results kept, close and
+// resume.
+
+#include "crawl/SearchRequest.h"
+#include "detail/DetailQueue.h"
+#include "store/Going.h"
+#include "store/Staymarker.h"
+#include "support/FormAccess.h"
+#include "support/Pump.h"
+#include "support/SampleSite.h"
+#include "support/TestDatabase.h"
+
+#include <QRegularExpression>
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <set>
+
+namespace {
+
+const QString kOslSearch =
+    "GET /cannonball.ctl?Service=LODGEVISTAS&SearchPath=hots&old_cb=N&SEQ=4082317765219034458126&mode=1"
+    "&airport=osl&state=&ckin_dt_mon=Sep&ckin_dt_dy=1&ckout_dt_mon=Sep&ckout_dt_dy=3&pax_cnt=1&mode=2"
+    " Host: hotels.example";
+
+class EndToEnd : public ::testing::Test {
+protected:
+    SampleSite site;
+    std::unique_ptr<TestDatabase> db;
+    QStringList messages;
+    MessageRecorder recorder{[this](const QString& t) { messages << t; }, [this](const QString& t) { messages << "error: " + t; }};
+
+    void SetUp() override
+    {
+        ASSERT_TRUE(site.started());
+        SetMessageRecorder(&recorder);
+        SearchTicks = 0;
+        DetailTicks = 0;
+    }
+    void TearDown() override { SetMessageRecorder(nullptr); }
+
+    // Settings for a form about to be built: the site routed to the sample
+    // site, `intervalMs` per timer tick.
+    void pace(int intervalMs)
+    {
+        platform::Settings s = site.routedSettings();
+        s.timerIntervalMs = intervalMs;
+        s.pageTimeoutS = 30;
+        if (!db)
+            db = std::make_unique<TestDatabase>(s);
+        else {
+            s.hotelsDb = platform::CurrentSettings().hotelsDb;
+            platform::SetSettings(s);
+        }
+    }
+    // Hotel ids whose detail page the site was asked for, in order.
+    QStringList detailRequests()
+    {
+        QStringList ids;
+        static const QRegularExpression re("GET /hotsdetail\\.ctl\\?hotel=([^ ]+) ");
+        for (const QString& line : site.requestLines())
+            if (const auto m = re.match(line); m.hasMatch())
+                ids << m.captured(1);
+        return ids;
+    }
+    std::map<AnsiString, AnsiString> keptHotels()
+    {
+        std::map<AnsiString, AnsiString> airportByUrl;
+        for (const auto& row : store::ReadAllHotels())
+            airportByUrl[row.Url] = row.AirPort;
+        return airportByUrl;
+    }
+    TPendingLinks going()
+    {
+        QObject owner;
+        TTable table(&owner);
+        TPendingLinks rows;
+        store::LoadGoing(table, rows);
+        return rows;
+    }
+    static AnsiString detailUrl(const QString& id) { return "http://hotels.example/hotsdetail.ctl?hotel=" + id.toStdString(); }
+};
+
+TEST_F(EndToEnd, NavigationCrawlsBothDestinationsAndKeepsEveryHotelOnce)
+{
+    pace(5);
+    TForm1 form;
+    form.show();
+    form.Button2->click();
+
+    ASSERT_TRUE(PumpUntil([&] { return keptHotels().size() >= 13; }, 120000))
+        << "kept " << keptHotels().size() << " hotels; requests:\n" << site.requestLines().join('\n').toStdString();
+
+    const QStringList requests = site.requestLines();
+    ASSERT_FALSE(requests.isEmpty());
+    EXPECT_EQ(requests.first(), kOslSearch) << "the button searches line 0 with the exact address";
+    EXPECT_TRUE(site.countRequestsContaining("&airport=adl&state=") >= 1);
+
+    // Every hotel kept once, under the destination it was found for.
+    const auto kept = keptHotels();
+    for (int i = 1; i <= 10; ++i)
+        EXPECT_EQ(kept.at(detailUrl(QString("osl-%1").arg(i))), "osl");
+    for (int i = 1; i <= 3; ++i)
+        EXPECT_EQ(kept.at(detailUrl(QString("adl-%1").arg(i))), "adl");
+    const QStringList ids = detailRequests();
+    EXPECT_EQ(QSet<QString>(ids.begin(), ids.end()).size(), ids.size()) << ids.join(' ').toStdString();
+    EXPECT_FALSE(ids.contains("unlisted-1")) << "unnamed links are not followed";
+
+    // The first page's hotels are taken last-in first-out.
+    ASSERT_GE(ids.size(), 1);
+    EXPECT_EQ(ids.first(), "osl-4");
+
+    // Result pages are logged pass by pass.
+    const QStringList log = form.Memo1->toPlainText().split('\n');
+    ASSERT_GE(log.size(), 3);
+    EXPECT_EQ(log.mid(0, 3), QStringList({"Memo1", "First Page", "2th Page"}));
+    for (const QString& line : log.mid(1))
+        EXPECT_TRUE(line == "First Page" || QRegularExpression("^[0-9]+th Page$").match(line).hasMatch()) << line.toStdString();
+    EXPECT_TRUE(messages.isEmpty()) << messages.join('\n').toStdString();
+}
+
+TEST_F(EndToEnd, CloseKeepsUnprocessedLinksAndTheNextRunResumesFromThem)
+{
+    // Slow timers: only the crawler's own detail turns run during this test.
+    pace(60000);
+    TPendingLinks savedAtClose;
+    {
+        TForm1 form;
+        TForm1TestAccess f(form);
+        form.show();
+        form.Button2->click();
+        // Wait until every page of "osl" was crawled: each pass takes one
+        // detail link, so the queue holds the rest.
+        ASSERT_TRUE(PumpUntil([&] { return site.countRequestsContaining("hotsavail.ctl?airport=osl") >= 2 && !form.CppWebBrowser1->Busy(); }, 60000));
+        ASSERT_FALSE(f.PendingLinks().empty());
+        savedAtClose = f.PendingLinks();
+        const int fetchedBeforeClose = detailRequests().size();
+        form.close();
+        EXPECT_EQ(detailRequests().size(), fetchedBeforeClose + 1) << "the close runs one more detail step";
+    }
+    EXPECT_EQ(going(), savedAtClose) << "Going holds exactly the links not yet processed";
+
+    // Restart: resume mode, and the press brings the rows back.
+    pace(5);
+    TForm1 again;
+    TForm1TestAccess g(again);
+    EXPECT_TRUE(g.ResumeMode());
+    again.show();
+    again.Button2->click();
+    EXPECT_EQ(site.countRequestsContaining("cannonball.ctl"), 1) << "a resume press sends no search";
+    ASSERT_TRUE(PumpUntil([&] {
+        const auto kept = keptHotels();
+        for (const auto& link : savedAtClose)
+            if (!kept.count(link.Url))
+                return false;
+        return true;
+    }, 60000));
+    for (const auto& link : savedAtClose)
+        EXPECT_EQ(keptHotels().at(link.Url), "osl");
+}
+
+TEST_F(EndToEnd, NewWindowLinksNeverOpenAnything)
+{
+    pace(60000);
+    TForm1 form;
+    form.show();
+    form.Button2->click();
+    ASSERT_TRUE(PumpUntil([&] { return !form.CppWebBrowser1->LocationURL().isEmpty() && !form.CppWebBrowser1->Busy(); }, 30000));
+    const QString shown = form.CppWebBrowser1->LocationURL();
+    const int before = site.requestLines().size();
+    form.CppWebBrowser1->FollowLink(QUrl("http://hotels.example/map.ctl?view=all"));
+    EXPECT_FALSE(form.CppWebBrowser1->Busy());
+    EXPECT_EQ(form.CppWebBrowser1->LocationURL(), shown);
+    EXPECT_EQ(site.requestLines().size(), before);
+    int windows = 0;
+    for (QWidget* w : QApplication::topLevelWidgets())
+        windows += w->isVisible() ? 1 : 0;
+    EXPECT_EQ(windows, 1);
+}
+
+}  // namespace

@@ -1,0 +1,26 @@
+#pragma once
+// A private "Hotels_Db" for one test: an SQLite file in a temporary folder
+// with both tables, made the alias's database through the settings in force.
+// Requests for the site's host go to a closed loopback port unless a test
+// routes them elsewhere, so nothing ever leaves the machine.
+
+#include "platform/Settings.h"
+#include "store/Schema.h"
+
+#include <QTemporaryDir>
+
+class TestDatabase {
+public:
+    explicit TestDatabase(platform::Settings settings = {})
+    {
+        settings.hotelsDb = QStringLiteral("sqlite:") + dir_.filePath(QStringLiteral("Hotels_Db.sqlite"));
+        if (settings.routes.empty())
+            settings.routes.push_back({QStringLiteral("hotels.example"), 80, QStringLiteral("127.0.0.1"), 1});
+        platform::SetSettings(settings);
+        store::EnsureHotelsDbTables("Hotels_Db");
+    }
+    QString path() const { return dir_.filePath(QStringLiteral("Hotels_Db.sqlite")); }
+
+private:
+    QTemporaryDir dir_;
+};
