@@ -1,0 +1,38 @@
+#pragma once
+// HTTP access of the window thread: the one network access manager, how
+// requests are built (User-Agent, routes from the settings) and the limits
+// every page fetch obeys.
+
+#include <QNetworkRequest>
+#include <QUrl>
+
+class QNetworkAccessManager;
+
+namespace platform {
+
+// Redirects a fetch follows before it fails.
+constexpr int kMaxRedirects = 10;
+// Bodies longer than this are cut to this many bytes.
+constexpr qint64 kMaxBodyBytes = 16 * 1024 * 1024;
+
+// The User-Agent every request sends: "hotelcrawler/<version>".
+QByteArray UserAgent();
+
+// The manager all fetches of the window thread share. Created on first use
+// as a child of the application object, so it lives until the application
+// object is destroyed; requires that a QCoreApplication exists. Window
+// thread only.
+QNetworkAccessManager& NetworkManager();
+
+// True for the only addresses this program ever fetches: absolute http and
+// https addresses with a host.
+bool IsFetchable(const QUrl& address);
+
+// The request that fetches `address` (which must be fetchable): our
+// User-Agent, redirects left to the caller, and, when the settings in force
+// route address's host:port elsewhere, the connection made to the route's
+// target while the Host header (and, for https, the name the certificate is
+// checked against) stay those of `address`.
+QNetworkRequest BuildRequest(const QUrl& address);
+
+}  // namespace platform
