@@ -1,0 +1,61 @@
+#pragma once
+// Runs the sample hotel-search site (hotelcrawler-sample-site) for one test.
+//
+// The constructor starts the program as a child process on a free loopback
+// port and waits (at most 20 s, pumping the Qt event loop) for its
+// "listening on 127.0.0.1:PORT" line; started() tells whether that worked.
+// The destructor stops the process (SIGTERM, then SIGKILL if it does not end
+// within 5 s). Every request the site receives becomes one line
+// "METHOD TARGET Host: HOST" in requestLines(), in arrival order.
+//
+// Use from the thread that owns the TApplication. Not copyable.
+
+#include "platform/Settings.h"
+
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+
+#include <string>
+
+class SampleSite {
+public:
+    SampleSite();
+    ~SampleSite();
+    SampleSite(const SampleSite&) = delete;
+    SampleSite& operator=(const SampleSite&) = delete;
+
+    bool started() const { return port_ > 0; }
+    // The loopback port the site listens on; 0 when it did not start.
+    int port() const { return port_; }
+
+    // Every request line logged so far, including those still in the pipe
+    // at the time of the call.
+    QStringList requestLines();
+    // The number of logged request lines containing `text`.
+    int countRequestsContaining(const QString& text);
+    // Pumps the event loop until a logged request line contains `text`, or
+    // `timeoutMs` passes; returns whether it was seen.
+    bool waitForRequestContaining(const QString& text, int timeoutMs = 20000);
+
+    // Lets one held "slow-..." detail request through (sends /release).
+    // Blocks for the one round trip; returns whether the site answered 200.
+    bool release(const QString& hotelId);
+
+    // A plain GET of `pathAndQuery` with the Host header "hotels.example",
+    // bypassing Qt. Returns the status (0 when the connection failed) and
+    // stores the body in `body` when given.
+    int get(const std::string& pathAndQuery, std::string* body = nullptr);
+
+    // Default settings with [network] routes sending hotels.example:80 here.
+    platform::Settings routedSettings() const;
+
+private:
+    void readErrors();
+    void drain();
+
+    QProcess process_;
+    int port_ = 0;
+    QByteArray partialLine_;
+    QStringList lines_;
+};

@@ -1,0 +1,59 @@
+#pragma once
+// The sample site's content: its destinations, their hotels and the HTML of
+// every page. Pure functions of their arguments, so the site answers the
+// same bytes to the same request every time.
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace site {
+
+struct Hotel {
+    std::string id;        // "osl-1"; the value of hotel= in detail links
+    std::string name;      // UTF-8, may hold non-ASCII letters
+    std::string currency;  // "NOK"
+    int avgPrice = 0;      // per night
+    int number = 0;        // 1-based position in its destination's list
+};
+
+struct Destination {
+    std::string code;             // as typed by the operator: "osl"
+    std::string city;             // "Oslo"
+    std::vector<int> pageSizes;   // hotels per result page, in page order
+    std::vector<Hotel> hotels;    // all hotels, in listing order
+};
+
+// The destination with exactly this code (case-sensitive), or nullptr.
+const Destination* FindDestination(std::string_view code);
+
+// The hotel with this id, or nothing. Ids beginning with "slow-" name a
+// hotel made up on the spot (letters, digits, '-' and '_' only).
+std::optional<Hotel> FindHotel(std::string_view id);
+bool IsSlowHotelId(std::string_view id);
+
+// Checks the query of a search request (the raw text after '?') against the
+// fixed keys and values, in order. Returns an empty string and stores the
+// percent-decoded destination code in `airport` when it matches; otherwise
+// returns a one-line description of the first difference.
+std::string CheckSearchQuery(std::string_view rawQuery, std::string& airport);
+
+// Result page `page` (1-based) of the destination `code`. An unknown code,
+// or one without hotels, gets the "no hotels" page; a page number out of
+// range gets nothing.
+std::optional<std::string> ResultPage(std::string_view code, int page);
+
+std::string DetailPage(const Hotel& hotel);
+std::string PhotoPage(const Hotel& hotel);
+std::string MapPage(const Hotel& hotel);
+std::string IndexPage();
+// A small page for an HTTP error status.
+std::string ErrorPage(int status, std::string_view text);
+
+// Escapes &, <, >, " and ' for HTML text and attribute values.
+std::string HtmlEscape(std::string_view text);
+// Decodes %XX sequences; a malformed sequence is kept as it is.
+std::string PercentDecode(std::string_view text);
+
+}  // namespace site

@@ -1,0 +1,325 @@
+// hotelcrawler-sample-site: a small hotel-search site on the loopback
+// interface, with fixed content, for the tests and the demo.
+//
+// Standard output carries exactly one line, "listening on HOST:PORT", once
+// the port is bound. Standard error carries one line per request, written
+// before the request is handled: "METHOD TARGET Host: HOST".
+
+#include "Pages.h"
+
+#include <httplib.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <pthread.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <mutex>
+#include <string>
+#include <thread>
+
+namespace {
+
+const char* const kUsage =
+    "usage: hotelcrawler-sample-site --port N [--host 127.0.0.1]\n"
+    "\n"
+    "Serves a small hotel-search site with fixed content on a loopback address.\n"
+    "--port 0 picks a free port. The first line on standard output is\n"
+    "\"listening on HOST:PORT\"; every request is logged as one line on standard\n"
+    "error (method, path with query, Host header). SIGTERM or SIGINT stops it.\n"
+    "\n"
+    "Pages:\n"
+    "  /cannonball.ctl?Service=LODGEVISTAS&...&airport=CODE&...   first result page\n"
+    "                  (any other fixed parameter, or order, answers 400)\n"
+    "  /hotsavail.ctl?airport=CODE&left=K&page=N   result page N (left is ignored)\n"
+    "  /hotsdetail.ctl?hotel=ID             detail page (404 for an unknown id)\n"
+    "  /hotsphoto.ctl?hotel=ID, /map.ctl?hotel=ID   small pages\n"
+    "Destinations: osl (3 result pages: 4+4+2 hotels), adl (1 page, 3 hotels),\n"
+    "slo (1 page: slow-1, slow-2), nil and anything else (no hotels).\n"
+    "\n"
+    "Test hooks:\n"
+    "  /hotsdetail.ctl?hotel=slow-NAME   held until /release?hotel=slow-NAME is\n"
+    "                                    requested (each release lets one held or\n"
+    "                                    future request through), or 120 s pass\n"
+    "  /release?hotel=slow-NAME          releases one such request\n"
+    "  /redirect?to=/PATH                answers 302 to /PATH (site paths only;\n"
+    "                                    the rest of the query is the target, with\n"
+    "                                    its own '?' written as %3F)\n";
+
+// Detail requests for "slow-..." ids wait here until released. Each release
+// is one token: it lets through one waiting request, or the next one to
+// arrive, so a release that overtakes its request is not lost.
+class SlowGate {
+public:
+    // Blocks until a token for `id` is available, the gate is closed, or
+    // `limit` passes.
+    void Hold(const std::string& id, std::chrono::seconds limit)
+    {
+        std::unique_lock lock(mutex_);
+        changed_.wait_for(lock, limit, [&] { return closed_ || tokens_[id] > 0; });
+        if (tokens_[id] > 0)
+            --tokens_[id];
+    }
+
+    void Release(const std::string& id)
+    {
+        {
+            std::lock_guard lock(mutex_);
+            ++tokens_[id];
+        }
+        changed_.notify_all();
+    }
+
+    // Lets every present and future request through; used at shutdown so
+    // that no worker stays blocked.
+    void Close()
+    {
+        {
+            std::lock_guard lock(mutex_);
+            closed_ = true;
+        }
+        changed_.notify_all();
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::map<std::string, int> tokens_;
+    bool closed_ = false;
+};
+
+// Tells the main thread that the server has started running.
+class ServingState {
+public:
+    void MarkRunning()
+    {
+        {
+            std::lock_guard lock(mutex_);
+            running_ = true;
+        }
+        changed_.notify_all();
+    }
+
+    void WaitUntilRunning()
+    {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [&] { return running_; });
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    bool running_ = false;
+};
+
+// Numeric loopback addresses only (127.0.0.0/8, ::1): names could resolve
+// to anything.
+bool IsLoopbackHost(const std::string& host)
+{
+    in_addr v4{};
+    in6_addr v6{};
+    if (inet_pton(AF_INET, host.c_str(), &v4) == 1)
+        return (ntohl(v4.s_addr) >> 24) == 127;
+    return inet_pton(AF_INET6, host.c_str(), &v6) == 1 && IN6_IS_ADDR_LOOPBACK(&v6);
+}
+
+void LogRequest(const httplib::Request& req)
+{
+    const std::string line = req.method + " " + req.target + " Host: " + req.get_header_value("Host") + "\n";
+    // One write per line keeps lines from concurrent workers whole.
+    static std::mutex logMutex;
+    std::lock_guard lock(logMutex);
+    ssize_t ignored = ::write(STDERR_FILENO, line.data(), line.size());
+    (void)ignored;
+}
+
+void SendHtml(httplib::Response& res, int status, const std::string& html)
+{
+    res.status = status;
+    res.set_content(html, "text/html; charset=utf-8");
+}
+
+void SendError(httplib::Response& res, int status, const std::string& text)
+{
+    SendHtml(res, status, site::ErrorPage(status, text));
+}
+
+std::string QueryOf(const httplib::Request& req)
+{
+    const size_t q = req.target.find('?');
+    return q == std::string::npos ? std::string() : req.target.substr(q + 1);
+}
+
+void AddRoutes(httplib::Server& server, SlowGate& gate)
+{
+    server.Get("/", [](const httplib::Request&, httplib::Response& res) { SendHtml(res, 200, site::IndexPage()); });
+
+    server.Get("/cannonball.ctl", [](const httplib::Request& req, httplib::Response& res) {
+        std::string airport;
+        const std::string problem = site::CheckSearchQuery(QueryOf(req), airport);
+        if (!problem.empty())
+            return SendError(res, 400, "Bad search request: " + problem);
+        SendHtml(res, 200, *site::ResultPage(airport, 1));
+    });
+
+    server.Get("/hotsavail.ctl", [](const httplib::Request& req, httplib::Response& res) {
+        const std::string pageText = req.get_param_value("page");
+        int page = 0;
+        if (!pageText.empty() && pageText.size() < 6 && pageText.find_first_not_of("0123456789") == std::string::npos)
+            page = std::stoi(pageText);
+        const auto html = site::ResultPage(req.get_param_value("airport"), page);
+        if (!html)
+            return SendError(res, 404, "No such result page.");
+        SendHtml(res, 200, *html);
+    });
+
+    server.Get("/hotsdetail.ctl", [&gate](const httplib::Request& req, httplib::Response& res) {
+        const std::string id = req.get_param_value("hotel");
+        const auto hotel = site::FindHotel(id);
+        if (!hotel)
+            return SendError(res, 404, "No such hotel.");
+        if (site::IsSlowHotelId(id))
+            gate.Hold(id, std::chrono::seconds(120));
+        SendHtml(res, 200, site::DetailPage(*hotel));
+    });
+
+    server.Get("/release", [&gate](const httplib::Request& req, httplib::Response& res) {
+        const std::string id = req.get_param_value("hotel");
+        if (!site::IsSlowHotelId(id))
+            return SendError(res, 400, "Only slow-... hotels can be released.");
+        gate.Release(id);
+        res.set_content("released " + id + "\n", "text/plain; charset=utf-8");
+    });
+
+    const auto smallPage = [](std::string (*page)(const site::Hotel&)) {
+        return [page](const httplib::Request& req, httplib::Response& res) {
+            const auto hotel = site::FindHotel(req.get_param_value("hotel"));
+            if (!hotel)
+                return SendError(res, 404, "No such hotel.");
+            SendHtml(res, 200, page(*hotel));
+        };
+    };
+    server.Get("/hotsphoto.ctl", smallPage(&site::PhotoPage));
+    server.Get("/map.ctl", smallPage(&site::MapPage));
+
+    server.Get("/redirect", [](const httplib::Request& req, httplib::Response& res) {
+        // The target is the whole rest of the query, so that a path with a
+        // query of its own needs only its '?' escaped:
+        // "to=/hotsavail.ctl%3Fairport=osl&page=2". Only paths of this site
+        // are accepted: "//host/..." would leave it.
+        const std::string query = QueryOf(req);
+        const std::string to = query.rfind("to=", 0) == 0 ? site::PercentDecode(query.substr(3)) : std::string();
+        if (to.empty() || to[0] != '/' || (to.size() > 1 && to[1] == '/') ||
+            to.find_first_of("\r\n") != std::string::npos)
+            return SendError(res, 400, "The redirect target must be a path of this site.");
+        res.set_redirect(to, 302);
+    });
+
+    server.set_error_handler([](const httplib::Request&, httplib::Response& res) {
+        if (res.body.empty())
+            SendError(res, res.status, res.status == 404 ? "Not found." : "Error.");
+    });
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    std::string host = "127.0.0.1";
+    int port = -1;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--help" || arg == "-h") {
+            std::fputs(kUsage, stdout);
+            return 0;
+        }
+        if ((arg == "--port" || arg == "--host") && i + 1 < argc) {
+            const std::string value = argv[++i];
+            if (arg == "--host") {
+                host = value;
+                continue;
+            }
+            char* end = nullptr;
+            const long parsed = std::strtol(value.c_str(), &end, 10);
+            if (value.empty() || *end != '\0' || parsed < 0 || parsed > 65535) {
+                std::fprintf(stderr, "hotelcrawler-sample-site: bad port \"%s\"\n", value.c_str());
+                return 2;
+            }
+            port = static_cast<int>(parsed);
+            continue;
+        }
+        std::fprintf(stderr, "hotelcrawler-sample-site: unknown argument \"%s\"\n\n%s", arg.c_str(), kUsage);
+        return 2;
+    }
+    if (port < 0) {
+        std::fprintf(stderr, "hotelcrawler-sample-site: --port is required\n\n%s", kUsage);
+        return 2;
+    }
+    if (!IsLoopbackHost(host)) {
+        std::fprintf(stderr, "hotelcrawler-sample-site: refusing to listen on \"%s\": loopback addresses only\n",
+                     host.c_str());
+        return 2;
+    }
+
+    // The signals are taken synchronously by sigwait below, so they are
+    // blocked before any thread starts (threads inherit the mask).
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGTERM);
+    sigaddset(&stopSignals, SIGINT);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    signal(SIGPIPE, SIG_IGN);  // a client that hangs up must not end the site
+
+    httplib::Server server;
+    ServingState serving;
+    // More workers than the default, so a few held "slow-" requests leave
+    // room for the rest of the traffic. The server builds its queue once it
+    // counts as running, which is when stop() starts to take effect: that
+    // moment is announced to the main thread.
+    server.new_task_queue = [&serving] {
+        serving.MarkRunning();
+        return new httplib::ThreadPool(16);
+    };
+    server.set_keep_alive_timeout(1);  // bounds how long shutdown waits for idle connections
+    SlowGate gate;
+    server.set_pre_routing_handler([](const httplib::Request& req, httplib::Response&) {
+        LogRequest(req);
+        return httplib::Server::HandlerResponse::Unhandled;
+    });
+    AddRoutes(server, gate);
+
+    int bound = port;
+    if (port == 0)
+        bound = server.bind_to_any_port(host);
+    else if (!server.bind_to_port(host, port))
+        bound = -1;
+    if (bound <= 0) {
+        std::fprintf(stderr, "hotelcrawler-sample-site: cannot listen on %s:%d\n", host.c_str(), port);
+        return 1;
+    }
+    std::thread servingThread([&] {
+        server.listen_after_bind();
+        serving.MarkRunning();  // in case it never got that far
+        // If serving ends on its own, wake the main thread so that it exits.
+        kill(getpid(), SIGTERM);
+    });
+    // Announce the port only once a stop request can take effect; a stop
+    // that came earlier would be lost and the site would never end.
+    serving.WaitUntilRunning();
+    const std::string shownHost = host.find(':') != std::string::npos ? "[" + host + "]" : host;
+    std::printf("listening on %s:%d\n", shownHost.c_str(), bound);
+    std::fflush(stdout);
+
+    int received = 0;
+    sigwait(&stopSignals, &received);
+    gate.Close();
+    server.stop();
+    servingThread.join();
+    return 0;
+}
