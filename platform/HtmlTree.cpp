@@ -1,0 +1,255 @@
+#include "platform/HtmlTree.h"
+
+#include "platform/HtmlSerialize.h"
+
+#include <cstring>
+
+namespace html {
+
+std::shared_ptr<Tree> Tree::Parse(const QString& html, const QUrl& address)
+{
+    const QByteArray utf8 = html.toUtf8();
+    return Parse(std::string_view(utf8.constData(), static_cast<std::size_t>(utf8.size())), address);
+}
+
+std::shared_ptr<Tree> Tree::Parse(std::string_view utf8, const QUrl& address)
+{
+    std::shared_ptr<Tree> tree(new Tree);
+    tree->source_.assign(utf8.data(), utf8.size());
+    GumboOptions options = kGumboDefaultOptions;
+    // Gumbo keeps a copy of the open-element stack for every parse error;
+    // on badly nested pages that costs memory quadratic in the depth. The
+    // errors are never read, and the tree does not depend on them.
+    options.max_errors = 0;
+    tree->output_ = gumbo_parse_with_options(&options, tree->source_.data(), tree->source_.size());
+    tree->address = address;
+    tree->base = address;
+    tree->Index();
+    return tree;
+}
+
+std::shared_ptr<Tree> Tree::Empty()
+{
+    return std::shared_ptr<Tree>(new Tree);
+}
+
+Tree::~Tree()
+{
+    if (output_)
+        gumbo_destroy_output(&kGumboDefaultOptions, output_);
+}
+
+void Tree::Index()
+{
+    GumboNode* root = document();
+    if (!root)
+        return;
+    // Iterative pre-order walk: pages can nest deeper than the call stack allows.
+    std::vector<GumboNode*> stack;
+    const GumboVector& top = root->v.document.children;
+    for (unsigned i = top.length; i-- > 0;)
+        stack.push_back(static_cast<GumboNode*>(top.data[i]));
+    bool baseFound = false;
+    while (!stack.empty()) {
+        GumboNode* n = stack.back();
+        stack.pop_back();
+        if (!IsElement(n))
+            continue;
+        all.push_back(n);
+        if (IsHtml(n, GUMBO_TAG_A) && (Attribute(n, "name") || Attribute(n, "id")))
+            anchors.push_back(n);
+        if (!baseFound && IsHtml(n, GUMBO_TAG_BASE)) {
+            if (const char* href = Attribute(n, "href")) {
+                baseFound = true;
+                const QUrl resolved(ResolveAddress(address, QString::fromUtf8(href)));
+                if (resolved.isValid() && !resolved.isRelative())
+                    base = resolved;
+            }
+        }
+        // Template contents form a separate fragment, not part of the tree.
+        if (n->type == GUMBO_NODE_TEMPLATE)
+            continue;
+        const GumboVector& kids = n->v.element.children;
+        for (unsigned i = kids.length; i-- > 0;)
+            stack.push_back(static_cast<GumboNode*>(kids.data[i]));
+    }
+}
+
+const std::string& Tree::Serialized() const
+{
+    BuildSerialization();
+    return serialized_;
+}
+
+const std::vector<Tree::Extent>& Tree::Extents() const
+{
+    BuildSerialization();
+    return extents_;
+}
+
+void Tree::BuildSerialization() const
+{
+    if (serializedBuilt_)
+        return;
+    serializedBuilt_ = true;
+    if (const GumboNode* root = document()) {
+        std::vector<std::pair<std::size_t, std::size_t>> ranges;
+        ranges.reserve(all.size());
+        SerializeDocument(root, serialized_, &ranges);
+        extents_.reserve(ranges.size());
+        for (const auto& [b, e] : ranges)
+            extents_.push_back(Extent{b, e});
+    }
+}
+
+const GumboVector* Children(const GumboNode* n)
+{
+    if (!n)
+        return nullptr;
+    if (n->type == GUMBO_NODE_DOCUMENT)
+        return &n->v.document.children;
+    if (IsElement(n))
+        return &n->v.element.children;
+    return nullptr;
+}
+
+const char* Attribute(const GumboNode* element, const char* name)
+{
+    if (!IsElement(element))
+        return nullptr;
+    const GumboVector& attrs = element->v.element.attributes;
+    for (unsigned i = 0; i < attrs.length; ++i) {
+        const auto* a = static_cast<const GumboAttribute*>(attrs.data[i]);
+        if (a->attr_namespace == GUMBO_ATTR_NAMESPACE_NONE && std::strcmp(a->name, name) == 0)
+            return a->value;
+    }
+    return nullptr;
+}
+
+std::string LocalName(const GumboNode* element)
+{
+    const GumboElement& e = element->v.element;
+    if (e.tag != GUMBO_TAG_UNKNOWN) {
+        if (e.tag_namespace == GUMBO_NAMESPACE_SVG && e.original_tag.length > 0) {
+            // Gumbo's tag table is lower case; SVG keeps a few camel-case names.
+            GumboStringPiece piece = e.original_tag;
+            gumbo_tag_from_original_text(&piece);
+            if (const char* svg = gumbo_normalize_svg_tagname(&piece))
+                return svg;
+        }
+        return gumbo_normalized_tagname(e.tag);
+    }
+    GumboStringPiece piece = e.original_tag;
+    if (piece.length == 0 || !piece.data)
+        return {};
+    gumbo_tag_from_original_text(&piece);
+    if (e.tag_namespace == GUMBO_NAMESPACE_SVG) {
+        if (const char* svg = gumbo_normalize_svg_tagname(&piece))
+            return svg;
+    }
+    std::string name(piece.data, piece.length);
+    // The tokenizer lower-cases ASCII letters of tag names.
+    for (char& c : name)
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    return name;
+}
+
+namespace {
+
+bool IsC0OrSpace(QChar c) { return c.unicode() <= 0x20; }
+
+// Percent-encodes what may not stand in a query or fragment as written;
+// everything else (including existing %XX sequences) stays untouched.
+QString EncodeRaw(const QString& raw, bool query)
+{
+    const QByteArray utf8 = raw.toUtf8();
+    QString out;
+    out.reserve(utf8.size());
+    static const char hex[] = "0123456789ABCDEF";
+    for (const char ch : utf8) {
+        const auto b = static_cast<unsigned char>(ch);
+        const bool encode = b <= 0x20 || b >= 0x7F || b == '"' || b == '<' || b == '>' ||
+                            (query ? b == '\'' || b == '#' : b == '`');
+        if (encode) {
+            out += QLatin1Char('%');
+            out += QLatin1Char(hex[b >> 4]);
+            out += QLatin1Char(hex[b & 15]);
+        } else {
+            out += QLatin1Char(ch);
+        }
+    }
+    return out;
+}
+
+}  // namespace
+
+QString ResolveAddress(const QUrl& base, const QString& value)
+{
+    // Leading and trailing C0 controls and spaces are dropped, tabs and
+    // newlines anywhere are removed, as a browser's address parser does.
+    qsizetype from = 0;
+    qsizetype to = value.size();
+    while (from < to && IsC0OrSpace(value[from]))
+        ++from;
+    while (to > from && IsC0OrSpace(value[to - 1]))
+        --to;
+    QString input;
+    input.reserve(to - from);
+    for (qsizetype i = from; i < to; ++i) {
+        const QChar c = value[i];
+        if (c != QLatin1Char('\t') && c != QLatin1Char('\n') && c != QLatin1Char('\r'))
+            input += c;
+    }
+
+    // Split off the query and fragment as written: QUrl would decode
+    // percent-escapes of unreserved characters there ("%7E" -> "~"), which
+    // changes the address text the crawler matches on.
+    const qsizetype hash = input.indexOf(QLatin1Char('#'));
+    const qsizetype question = input.indexOf(QLatin1Char('?'));
+    const bool hasQuery = question >= 0 && (hash < 0 || question < hash);
+    const bool hasFragment = hash >= 0;
+    qsizetype headEnd = input.size();
+    if (hasQuery)
+        headEnd = question;
+    else if (hasFragment)
+        headEnd = hash;
+    QString head = input.left(headEnd);
+    const QString rawQuery = hasQuery ? input.mid(question + 1, (hasFragment ? hash : input.size()) - question - 1) : QString();
+    const QString rawFragment = hasFragment ? input.mid(hash + 1) : QString();
+
+    // Browsers read "\" as "/" in http(s) addresses and relative references.
+    const qsizetype colon = head.indexOf(QLatin1Char(':'));
+    const QString scheme = colon > 0 ? head.left(colon).toLower() : QString();
+    const bool special = scheme.isEmpty() ? (base.scheme() == QLatin1String("http") || base.scheme() == QLatin1String("https"))
+                                          : (scheme == QLatin1String("http") || scheme == QLatin1String("https"));
+    if (special)
+        head.replace(QLatin1Char('\\'), QLatin1Char('/'));
+
+    // Resolve with a placeholder query when the reference carries one, so a
+    // reference of only "?x" still replaces the base's query.
+    QString forQUrl = head;
+    if (hasQuery)
+        forQUrl += QLatin1String("?q");
+    // An empty reference (only a fragment, or nothing) stands for the base itself.
+    const bool sameDocument = head.isEmpty() && !hasQuery && !base.isEmpty();
+    const QUrl relative(forQUrl, QUrl::TolerantMode);
+    if (!sameDocument && !relative.isValid())
+        return value;
+    QUrl resolved = sameDocument ? base : base.isEmpty() ? relative : base.resolved(relative);
+    if (!resolved.isValid())
+        return value;
+
+    QString out;
+    if (hasQuery) {
+        out = resolved.adjusted(QUrl::RemoveQuery | QUrl::RemoveFragment).toString(QUrl::FullyEncoded);
+        out += QLatin1Char('?') + EncodeRaw(rawQuery, true);
+    } else {
+        out = resolved.adjusted(QUrl::RemoveFragment).toString(QUrl::FullyEncoded);
+    }
+    if (hasFragment)
+        out += QLatin1Char('#') + EncodeRaw(rawFragment, false);
+    return out;
+}
+
+}  // namespace html
