@@ -1,0 +1,113 @@
+#include "store/Going.h"
+
+#include "platform/Forms.h"
+
+#include <memory>
+
+namespace store {
+
+namespace {
+const AnsiString kAlias = "Hotels_Db";
+const AnsiString kGoing = "Going";
+const AnsiString kOpenFailed = "Table Open Exception";
+
+// Opens the table; a failure of any kind is reported and answered with false.
+bool OpenOrReport(TTable& table)
+{
+    try {
+        table.Open();
+        return true;
+    } catch (...) {
+        ShowMessage(kOpenFailed);
+        return false;
+    }
+}
+}  // namespace
+
+bool GoingHasRows(QObject* owner)
+{
+    // 1. A temporary table owned by the window, bound to "Hotels_Db" / "Going".
+    std::unique_ptr<TTable> table(new TTable(owner));
+    table->SetDatabaseName(kAlias);
+    table->SetTableName(kGoing);
+    // 2. Open; a table that failed to open holds no rows.
+    bool hasRows = false;
+    if (OpenOrReport(*table))
+        // 3. Read the row count.
+        hasRows = table->RecordCount() != 0;
+    // 4. Close and destroy the temporary table.
+    table->Close();
+    table.reset();
+    return hasRows;
+}
+
+void LoadGoing(TTable& Table1, std::vector<Hotel_Url>& PendingLinks)
+{
+    // 1. Close the table if it is open.
+    if (Table1.Active())
+        Table1.Close();
+    // 2. Bind it.
+    Table1.SetDatabaseName(kAlias);
+    Table1.SetTableName(kGoing);
+    // 3. Open; on failure nothing is appended.
+    if (OpenOrReport(Table1)) {
+        try {
+            // 4. Append every row; the row count is read again before each pass.
+            if (Table1.RecordCount() != 0) {
+                for (int i = 0; i < Table1.RecordCount(); ++i) {
+                    Hotel_Url link;
+                    link.Url = Table1.FieldByName("Url")->AsString();
+                    link.AirPort = Table1.FieldByName("AirPort")->AsString();
+                    PendingLinks.push_back(link);
+                    Table1.Next();
+                }
+            }
+        } catch (...) {
+            // Closing before the error travels on keeps no connection open behind it.
+            Table1.Close();
+            throw;
+        }
+    }
+    // 5. Close.
+    Table1.Close();
+}
+
+void SaveGoing(TTable& Table1, const std::vector<Hotel_Url>& PendingLinks, GoingSave mode)
+{
+    // 1. Bind the table.
+    Table1.SetDatabaseName(kAlias);
+    Table1.SetTableName(kGoing);
+    // 2. Open; on failure nothing is deleted or written.
+    if (OpenOrReport(Table1)) {
+        // One transaction around steps 3 and 4, so that a failure part-way
+        // leaves the previous rows instead of a half-written table.
+        Table1.StartTransaction();
+        try {
+            // 3. Delete every row (Replace only).
+            if (mode == GoingSave::Replace)
+                while (!Table1.Eof())
+                    Table1.Delete();
+            // 4. Insert every record, from index 0 to the last.
+            for (const Hotel_Url& link : PendingLinks) {
+                Table1.Insert();
+                Table1.FieldByName("Url")->SetAsString(link.Url);
+                Table1.FieldByName("AirPort")->SetAsString(link.AirPort);
+                Table1.Post();
+            }
+            Table1.Commit();
+        } catch (...) {
+            try {
+                Table1.Rollback();
+            } catch (...) {
+                // The original error is the one worth reporting; closing the
+                // connection below discards the transaction anyway.
+            }
+            Table1.Close();
+            throw;
+        }
+    }
+    // 5. Close.
+    Table1.Close();
+}
+
+}  // namespace store

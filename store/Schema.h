@@ -1,0 +1,43 @@
+#pragma once
+// The two tables of the "Hotels_Db" database and their creation.
+//
+//   "Going"      "Id" integer key assigned on insert (keeps the natural order
+//                stable), "Url" text, "AirPort" text: pending detail links.
+//   "Staymarker" "Url" text primary key, then "AirPort", "HeaderBar",
+//                "HotelInfo", "Direction", "Dining", "Transportation",
+//                "PropertyInformation", "Services", "RatingsAwards",
+//                "Attractions", "PhotoUrl", "ExtractedAt" (UTC ISO 8601), all
+//                text: one extracted hotel per row.
+//
+// The window never creates tables; these functions are for the first-run
+// step of the program entry and for the set-up tool.
+
+#include "platform/AnsiString.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <iosfwd>
+
+namespace store {
+
+// The CREATE TABLE statement of `table` ("Going" or "Staymarker") for a Qt
+// Sql driver name ("QSQLITE" or "QPSQL"); empty for anything else.
+QString CreateTableSql(const QString& table, const QString& driverName);
+
+// Creates the tables the alias's database lacks, in one transaction, and
+// returns the names of those it created (empty when both existed). A missing
+// SQLite file, and its folder, are created first. Throws EDatabaseError.
+QStringList EnsureHotelsDbTables(const AnsiString& alias);
+
+// First start on this machine: when "Hotels_Db" resolves to the embedded
+// default file and that file does not exist yet, creates it with both tables.
+// Otherwise does nothing. Throws EDatabaseError when the creation fails.
+void PrepareFirstRun();
+
+// The set-up tool: creates the "Hotels_Db" tables when missing and tells on
+// `out` what it did. Returns the process exit code: 0 done, 1 database
+// failure (message on `err`), 2 bad arguments (usage on `err`).
+int RunInitDb(const QStringList& arguments, std::ostream& out, std::ostream& err);
+
+}  // namespace store

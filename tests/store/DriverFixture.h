@@ -1,0 +1,152 @@
+#pragma once
+// Runs a test once per database engine behind "Hotels_Db": SQLite in a fresh
+// temporary file, and PostgreSQL at $HC_TEST_POSTGRES_URL (skipped when that
+// is unset), whose tables are dropped and created anew for every test.
+// Message boxes are recorded instead of shown.
+
+#include "platform/DbTables.h"
+#include "platform/Forms.h"
+#include "platform/Settings.h"
+#include "store/HotelUrl.h"
+#include "store/Schema.h"
+
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+enum class Engine { SQLite, PostgreSQL };
+
+inline std::string EngineName(const ::testing::TestParamInfo<Engine>& info)
+{
+    return info.param == Engine::SQLite ? "SQLite" : "PostgreSQL";
+}
+
+#define HC_INSTANTIATE_FOR_ENGINES(Fixture) \
+    INSTANTIATE_TEST_SUITE_P(Engines, Fixture, ::testing::Values(Engine::SQLite, Engine::PostgreSQL), EngineName)
+
+class EngineTest : public ::testing::TestWithParam<Engine> {
+protected:
+    void SetUp() override
+    {
+        recorder_.onMessage = [this](const QString& text) { messages.push_back(text); };
+        recorder_.onException = [this](const QString& text) { exceptions.push_back(text); };
+        SetMessageRecorder(&recorder_);
+
+        if (GetParam() == Engine::SQLite) {
+            ASSERT_TRUE(dir_.isValid());
+            dbSetting = QStringLiteral("sqlite:") + dir_.filePath(QStringLiteral("Hotels_Db.sqlite"));
+            UseDatabase(dbSetting);
+        } else {
+            dbSetting = qEnvironmentVariable("HC_TEST_POSTGRES_URL");
+            if (dbSetting.isEmpty())
+                GTEST_SKIP() << "HC_TEST_POSTGRES_URL is not set; PostgreSQL case skipped";
+            UseDatabase(dbSetting);
+            HoldServerLock();
+            Exec("DROP TABLE IF EXISTS \"Going\"");
+            Exec("DROP TABLE IF EXISTS \"Staymarker\"");
+        }
+        store::EnsureHotelsDbTables("Hotels_Db");
+    }
+
+    void TearDown() override
+    {
+        SetMessageRecorder(nullptr);
+        if (lockDb_.isValid()) {
+            lockDb_.close();  // ending the session releases the lock
+            lockDb_ = QSqlDatabase();
+            QSqlDatabase::removeDatabase(kLockConnection);
+        }
+    }
+
+    bool IsPostgres() const { return GetParam() == Engine::PostgreSQL; }
+
+    static void UseDatabase(const QString& setting)
+    {
+        platform::Settings s;
+        s.hotelsDb = setting;
+        platform::SetSettings(s);
+    }
+
+    // Runs one statement on its own connection; fails the test on error.
+    static void Exec(const QString& sql, const QVariantList& values = {})
+    {
+        const QString name = QStringLiteral("engine_test_exec");
+        {
+            QSqlDatabase db = OpenAliasDatabase("Hotels_Db", name);
+            QSqlQuery q(db);
+            // PostgreSQL cannot prepare DDL, so plain statements run as they are.
+            bool ok = false;
+            if (values.isEmpty()) {
+                ok = q.exec(sql);
+            } else {
+                ASSERT_TRUE(q.prepare(sql)) << q.lastError().text().toStdString();
+                for (const QVariant& v : values)
+                    q.addBindValue(v);
+                ok = q.exec();
+            }
+            EXPECT_TRUE(ok) << sql.toStdString() << ": " << q.lastError().text().toStdString();
+        }
+        QSqlDatabase::removeDatabase(name);
+    }
+
+    static void SeedGoing(const std::vector<Hotel_Url>& links)
+    {
+        for (const Hotel_Url& l : links)
+            Exec("INSERT INTO \"Going\" (\"Url\", \"AirPort\") VALUES (?, ?)",
+                 {QString::fromStdString(l.Url), QString::fromStdString(l.AirPort)});
+    }
+
+    // The rows of "Going" in key order, read past the table component.
+    static std::vector<Hotel_Url> GoingRows()
+    {
+        std::vector<Hotel_Url> rows;
+        const QString name = QStringLiteral("engine_test_read");
+        {
+            QSqlDatabase db = OpenAliasDatabase("Hotels_Db", name);
+            QSqlQuery q(db);
+            EXPECT_TRUE(q.exec("SELECT \"Url\", \"AirPort\" FROM \"Going\" ORDER BY \"Id\""))
+                << q.lastError().text().toStdString();
+            while (q.next())
+                rows.push_back({q.value(0).toString().toStdString(), q.value(1).toString().toStdString()});
+        }
+        QSqlDatabase::removeDatabase(name);
+        return rows;
+    }
+
+    static void DropGoing() { Exec("DROP TABLE \"Going\""); }
+
+    // Makes every insert of a row whose "Url" is `url` fail.
+    void PoisonGoing(const QString& url)
+    {
+        if (IsPostgres())
+            Exec(QStringLiteral("ALTER TABLE \"Going\" ADD CONSTRAINT poisoned CHECK (\"Url\" <> '%1')").arg(url));
+        else
+            Exec(QStringLiteral("CREATE TRIGGER poisoned BEFORE INSERT ON \"Going\" WHEN NEW.\"Url\" = '%1' "
+                                "BEGIN SELECT RAISE(ABORT, 'poisoned row'); END")
+                     .arg(url));
+    }
+
+    QString dbSetting;
+    std::vector<QString> messages;
+    std::vector<QString> exceptions;
+
+private:
+    // Test programs may run side by side against one server; each PostgreSQL
+    // test takes this session lock first, so their tables never mix.
+    void HoldServerLock()
+    {
+        lockDb_ = OpenAliasDatabase("Hotels_Db", kLockConnection);
+        QSqlQuery q(lockDb_);
+        ASSERT_TRUE(q.exec("SELECT pg_advisory_lock(727274)")) << q.lastError().text().toStdString();
+    }
+
+    inline static const QString kLockConnection = QStringLiteral("engine_test_lock");
+    QSqlDatabase lockDb_;
+    QTemporaryDir dir_;
+    MessageRecorder recorder_;
+};

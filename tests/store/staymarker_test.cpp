@@ -1,0 +1,155 @@
+// Extracted hotels in "Staymarker", and creating the database's tables.
+
+#include "store/Staymarker.h"
+
+#include "tests/store/DriverFixture.h"
+
+#include <QFileInfo>
+
+#include <sstream>
+
+namespace {
+
+store::StaymarkerRow Hotel(const AnsiString& url, const AnsiString& extractedAt, const AnsiString& tag = "")
+{
+    store::StaymarkerRow row;
+    for (int i = 0; i < store::StaymarkerColumns().size(); ++i)
+        store::StaymarkerField(row, i) = store::StaymarkerColumns()[i].toStdString() + tag;
+    row.Url = url;
+    row.ExtractedAt = extractedAt;
+    return row;
+}
+
+class HotelStore : public EngineTest {
+protected:
+    void Store(const store::StaymarkerRow& row)
+    {
+        QString error;
+        ASSERT_TRUE(store::StoreHotel(row, &error)) << error.toStdString();
+    }
+};
+
+TEST_P(HotelStore, EveryColumnRoundTrips)
+{
+    store::StaymarkerRow row = Hotel("http://hotels.example/hotsdetail.ctl?h=1", "2024-05-01T10:00:00Z");
+    row.HotelInfo = "Line one\nLine \"two\"; it's 'quoted' -- 서울";
+    row.Dining = "";
+    Store(row);
+    EXPECT_EQ(store::ReadAllHotels(), std::vector<store::StaymarkerRow>{row});
+}
+
+TEST_P(HotelStore, StoringTheSameUrlAgainReplacesTheRow)
+{
+    Store(Hotel("u", "2024-05-01T10:00:00Z", "-first"));
+    const store::StaymarkerRow second = Hotel("u", "2024-05-02T10:00:00Z", "-second");
+    Store(second);
+    EXPECT_EQ(store::ReadAllHotels(), std::vector<store::StaymarkerRow>{second});
+}
+
+TEST_P(HotelStore, RowsComeOrderedByExtractionTimeThenUrl)
+{
+    Store(Hotel("b", "2024-05-02T00:00:00Z"));
+    Store(Hotel("c", "2024-05-01T00:00:00Z"));
+    Store(Hotel("a", "2024-05-02T00:00:00Z"));
+    Store(Hotel("B", "2024-05-02T00:00:00Z"));
+    std::vector<AnsiString> urls;
+    for (const auto& row : store::ReadAllHotels())
+        urls.push_back(row.Url);
+    EXPECT_EQ(urls, (std::vector<AnsiString>{"c", "B", "a", "b"}));
+}
+
+TEST_P(HotelStore, MissingTableIsAFailureWithAReason)
+{
+    Exec("DROP TABLE \"Staymarker\"");
+    QString error;
+    EXPECT_FALSE(store::StoreHotel(Hotel("u", "t"), &error));
+    EXPECT_FALSE(error.isEmpty());
+    EXPECT_THROW(store::ReadAllHotels(), EDatabaseError);
+}
+
+HC_INSTANTIATE_FOR_ENGINES(HotelStore);
+
+// ---------------------------------------------------------------- creating tables
+
+class TableSetup : public EngineTest {};
+
+TEST_P(TableSetup, CreatesOnlyMissingTablesAndIsIdempotent)
+{
+    EXPECT_TRUE(store::EnsureHotelsDbTables("Hotels_Db").isEmpty());
+    Exec("DROP TABLE \"Going\"");
+    EXPECT_EQ(store::EnsureHotelsDbTables("Hotels_Db"), QStringList{QStringLiteral("Going")});
+    SeedGoing({{"kept", "osl"}});
+    store::EnsureHotelsDbTables("Hotels_Db");
+    EXPECT_EQ(GoingRows(), (std::vector<Hotel_Url>{{"kept", "osl"}}));
+}
+
+TEST_P(TableSetup, GoingKeysNeverComeBackAfterDeletes)
+{
+    // The natural order of "Going" must follow insertion even when the newest
+    // rows were deleted before more were added.
+    SeedGoing({{"a", ""}, {"b", ""}});
+    Exec("DELETE FROM \"Going\" WHERE \"Url\" = 'b'");
+    SeedGoing({{"c", ""}});
+    Exec("DELETE FROM \"Going\" WHERE \"Url\" = 'a'");
+    SeedGoing({{"d", ""}});
+    EXPECT_EQ(GoingRows(), (std::vector<Hotel_Url>{{"c", ""}, {"d", ""}}));
+}
+
+TEST_P(TableSetup, InitToolReportsWhatItDid)
+{
+    Exec("DROP TABLE \"Staymarker\"");
+    std::ostringstream out, err;
+    EXPECT_EQ(store::RunInitDb({}, out, err), 0);
+    EXPECT_NE(out.str().find("created table \"Staymarker\""), std::string::npos) << out.str();
+    EXPECT_NE(out.str().find("table exists: \"Going\""), std::string::npos) << out.str();
+    EXPECT_TRUE(err.str().empty());
+}
+
+HC_INSTANTIATE_FOR_ENGINES(TableSetup);
+
+class FirstRun : public ::testing::Test {
+protected:
+    void TearDown() override { platform::SetSettings({}); }
+};
+
+TEST_F(FirstRun, CreatesTheDefaultFileWithBothTablesOnlyOnce)
+{
+    platform::SetSettings({});
+    const QString path = platform::DefaultDatabasePath();
+    QFile::remove(path);
+
+    store::PrepareFirstRun();
+    ASSERT_TRUE(QFileInfo::exists(path));
+    EXPECT_TRUE(store::EnsureHotelsDbTables("Hotels_Db").isEmpty());
+
+    // An existing file, even one without tables, is the operator's: left alone.
+    QFile::remove(path);
+    QFile(path).open(QIODevice::WriteOnly);
+    store::PrepareFirstRun();
+    EXPECT_EQ(QFileInfo(path).size(), 0);
+    QFile::remove(path);
+}
+
+TEST_F(FirstRun, ConfiguredDatabaseIsNeverCreatedByTheProgram)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("configured.sqlite"));
+    platform::Settings s;
+    s.hotelsDb = QStringLiteral("sqlite:") + path;
+    platform::SetSettings(s);
+    store::PrepareFirstRun();
+    EXPECT_FALSE(QFileInfo::exists(path));
+}
+
+TEST_F(FirstRun, InitToolFailsClearlyOnABrokenDatabase)
+{
+    platform::Settings s;
+    s.hotelsDb = QStringLiteral("postgresql://nobody@127.0.0.1:1/none");
+    platform::SetSettings(s);
+    std::ostringstream out, err;
+    EXPECT_EQ(store::RunInitDb({}, out, err), 1);
+    EXPECT_NE(err.str().find("hotelcrawler-initdb:"), std::string::npos);
+    EXPECT_EQ(store::RunInitDb({QStringLiteral("--force")}, out, err), 2);
+}
+
+}  // namespace

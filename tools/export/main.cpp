@@ -1,0 +1,13 @@
+// hotelcrawler-export [--format csv|jsonl]: prints every "Staymarker" row.
+
+#include "store/Export.h"
+
+#include <QCoreApplication>
+
+#include <iostream>
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);  // Qt Sql drivers need the application object
+    return store::RunExport(app.arguments().mid(1), std::cout, std::cerr);
+}

@@ -1,0 +1,13 @@
+// hotelcrawler-initdb: creates the "Hotels_Db" tables that are missing.
+
+#include "store/Schema.h"
+
+#include <QCoreApplication>
+
+#include <iostream>
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);  // Qt Sql drivers need the application object
+    return store::RunInitDb(app.arguments().mid(1), std::cout, std::cerr);
+}
