@@ -1,0 +1,32 @@
+#include "detail/HotelDescParser.h"
+
+#include "platform/Forms.h"
+#include "platform/Mshtml.h"
+
+THotelDescParser::THotelDescParser()
+{
+    comInit_ = CoInitialize(nullptr);
+    if (FAILED(comInit_))
+        ShowMessage("COM Init 에러");
+}
+
+THotelDescParser::~THotelDescParser()
+{
+    // Each record gives back exactly the initialisation it took (S_OK or
+    // S_FALSE both count), which keeps the thread's count balanced however
+    // many records a run creates.
+    if (SUCCEEDED(comInit_))
+        CoUninitialize();
+}
+
+void THotelDescParser::SetUrl(const AnsiString& address)
+{
+    PageUrl = address;
+}
+
+void THotelDescParser::ParseDocument(IHTMLDocument2* document)
+{
+    loaded_ = document != nullptr;
+    if (document)
+        ExtractSections(document);
+}

@@ -1,0 +1,86 @@
+#pragma once
+// THotelDescParser: the record of what one hotel detail page yields, and the
+// load-and-extract operation that fills it.
+//
+// Lifetime: created by the detail driver for one link, used for one Parse,
+// destroyed right after. The record owns its twelve strings and nothing
+// else; every COM object of a load lives inside Parse and is released before
+// it returns. Parse needs a TApplication (it pumps the application's events
+// while the page loads and between elements of the walk) and runs on the
+// thread that created the record.
+
+#include "platform/AnsiString.h"
+#include "platform/Com.h"
+
+class IHTMLDocument2;
+
+class THotelDescParser {
+public:
+    // All fields empty; initialises COM for the calling thread. A failure
+    // code shows "COM Init 에러" and construction finishes all the same.
+    THotelDescParser();
+    // Gives back the constructor's COM initialisation when it succeeded.
+    ~THotelDescParser();
+
+    THotelDescParser(const THotelDescParser&) = delete;
+    THotelDescParser& operator=(const THotelDescParser&) = delete;
+
+    // Stores `address` in PageUrl, unvalidated.
+    void SetUrl(const AnsiString& address);
+
+    // Loads PageUrl into a fresh off-screen document, waits (pumping events)
+    // until it reports "complete", then extracts the sections into the
+    // fields. A creation failure shows its message box and ends Parse. A
+    // page that does not complete within the configured page timeout, or
+    // completes empty (the engine's outcome of a fetch that failed or timed
+    // out), is a failed load: one line on standard error naming the address,
+    // no extraction, no message box.
+    // Events are processed during the call, so handlers (and nested Parses
+    // of other records) may run inside it.
+    void Parse();
+
+    // True when the last Parse saw its document reach "complete" within the
+    // time limit and ran the extraction; callers keep the fields only then.
+    bool Loaded() const { return loaded_; }
+
+    // Extracts the sections of an already complete document (a page parsed
+    // from a file, say) into the fields; `document` is borrowed.
+    void ParseDocument(IHTMLDocument2* document);
+
+    // The section walk. Fills PhotoUrl and the nine section fields from
+    // `document` (borrowed); a field whose marker occurs nowhere keeps its
+    // value. Uses the document's serialization when it offers one, so each
+    // table is tested without serializing it again; the results equal those
+    // of ExtractSectionsPlain. Pumps the application's events after the
+    // first element and then at most once per millisecond of walking.
+    void ExtractSections(IHTMLDocument2* document);
+
+    // The same walk done the direct way: every table's outer HTML is
+    // serialized and searched, and inner text is read for every match. The
+    // reference for tests and benchmarks, and the path taken when a document
+    // offers no serialization. Pumps events once after every element.
+    void ExtractSectionsPlain(IHTMLDocument2* document);
+
+    AnsiString PageUrl;
+    AnsiString Spare;
+    AnsiString Transportation;
+    AnsiString Direction;
+    AnsiString PropertyInformation;
+    AnsiString Services;
+    AnsiString Dining;
+    AnsiString RatingsAwards;
+    AnsiString Attractions;
+    AnsiString PhotoUrl;
+    AnsiString HeaderBar;
+    AnsiString HotelInfo;
+
+private:
+    struct LoadedPage;
+    // Steps 1-6 of Parse: create, bind, start the load and wait. Returns
+    // false after a failure (message shown or timeout reported); `page`
+    // then holds whatever was created, released by the caller.
+    bool LoadDocument(LoadedPage& page);
+
+    HRESULT comInit_ = E_FAIL;
+    bool loaded_ = false;
+};

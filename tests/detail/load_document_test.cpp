@@ -1,0 +1,246 @@
+// The record's life and its load of a detail page over HTTP on loopback
+// (the sample site), with the three creation failures and the time limit.
+
+#include "RecordFields.h"
+#include "support/SampleSite.h"
+
+#include "detail/HotelDescParser.h"
+#include "platform/Forms.h"
+#include "platform/Settings.h"
+
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+using detailtest::Fields;
+using detailtest::FieldsOf;
+
+namespace {
+
+// Records every message box text for the test's duration.
+class MessageLog {
+public:
+    MessageLog()
+    {
+        recorder_.onMessage = [this](const QString& text) { texts.push_back(text); };
+        recorder_.onException = [this](const QString& text) { texts.push_back(QStringLiteral("exception: ") + text); };
+        SetMessageRecorder(&recorder_);
+    }
+    ~MessageLog() { SetMessageRecorder(nullptr); }
+    QStringList texts;
+
+private:
+    MessageRecorder recorder_;
+};
+
+Fields EmptyExceptUrl(const AnsiString& url)
+{
+    Fields f;
+    f.values[0] = url;
+    return f;
+}
+
+// ------------------------------------------------------------------ the record
+
+class NewRecord : public ::testing::Test {
+protected:
+    MessageLog log;
+};
+
+TEST_F(NewRecord, StartsWithTwelveEmptyFields)
+{
+    THotelDescParser record;
+    EXPECT_EQ(FieldsOf(record), Fields{});
+    EXPECT_FALSE(record.Loaded());
+    record.SetUrl("");
+    EXPECT_EQ(record.PageUrl, "");
+    EXPECT_TRUE(log.texts.isEmpty());
+}
+
+TEST_F(NewRecord, ShowsComInitMessageWhenCoInitializeFailsAndStillWorks)
+{
+    const int before = CoInitializeCount();
+    {
+        FailNextComCall(ComCall::CoInitialize);
+        THotelDescParser record;
+        EXPECT_EQ(log.texts, QStringList{QStringLiteral("COM Init 에러")});
+        record.SetUrl("http://hotels.example/x");
+        EXPECT_EQ(record.PageUrl, "http://hotels.example/x");
+        EXPECT_EQ(CoInitializeCount(), before);
+    }
+    // The failed initialisation is not given back.
+    EXPECT_EQ(CoInitializeCount(), before);
+}
+
+TEST_F(NewRecord, OnAnAlreadyInitialisedThreadShowsNothingAndGivesBackItsOwnCount)
+{
+    ASSERT_TRUE(SUCCEEDED(CoInitialize(nullptr)));
+    const int before = CoInitializeCount();
+    {
+        THotelDescParser record;
+        EXPECT_EQ(CoInitializeCount(), before + 1);
+    }
+    EXPECT_EQ(CoInitializeCount(), before);
+    EXPECT_TRUE(log.texts.isEmpty());
+    CoUninitialize();
+}
+
+// ------------------------------------------------------------ loads over HTTP
+
+class DetailLoad : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(site.started());
+        settings = site.routedSettings();
+        settings.siteBase = QStringLiteral("http://hotels.example");
+        settings.pageTimeoutS = 20;
+        platform::SetSettings(settings);
+    }
+    void UseTimeout(int seconds)
+    {
+        settings.pageTimeoutS = seconds;
+        platform::SetSettings(settings);
+    }
+    static AnsiString DetailUrl(const char* id) { return AnsiString("http://hotels.example/hotsdetail.ctl?hotel=") + id; }
+
+    SampleSite site;
+    platform::Settings settings;
+    MessageLog log;
+};
+
+TEST_F(DetailLoad, PageIsLoadedAndExtracted)
+{
+    const int before = CoInitializeCount();
+    {
+        THotelDescParser record;
+        record.SetUrl(DetailUrl("osl-1"));
+        record.Parse();
+        EXPECT_TRUE(record.Loaded());
+        EXPECT_EQ(record.PageUrl, DetailUrl("osl-1"));
+        EXPECT_EQ(record.Spare, "");
+        EXPECT_EQ(record.HeaderBar, "Hôtel Bergström ");
+        EXPECT_EQ(record.HotelInfo, "Hôtel Bergström\n1 Harbour Street\nPhone +00 555 01");
+        EXPECT_EQ(record.Dining, "Dining: breakfast buffet 06:30-10:00; bistro open until 22:00.");
+        EXPECT_EQ(record.Direction, "Directions: 1 km from the airport, follow the signs to the centre.");
+        EXPECT_EQ(record.Attractions, "Attractions: old town 1 km, museum quarter, harbour walk.");
+        EXPECT_EQ(record.RatingsAwards, "Ratings: 3 stars.");
+        EXPECT_EQ(record.PhotoUrl, "http://hotels.example:80/hotsphoto.ctl?hotel=osl-1");
+    }
+    EXPECT_TRUE(log.texts.isEmpty());
+    EXPECT_EQ(CoInitializeCount(), before);
+    EXPECT_EQ(site.countRequestsContaining(QStringLiteral("/hotsdetail.ctl?hotel=osl-1")), 1);
+}
+
+TEST_F(DetailLoad, TwoRecordsInARowShareNothing)
+{
+    THotelDescParser first;
+    first.SetUrl(DetailUrl("osl-2"));
+    first.Parse();
+    ASSERT_TRUE(first.Loaded());
+    ASSERT_NE(first.Dining, "");
+
+    // A hotel the site does not know: an error page without sections.
+    THotelDescParser second;
+    second.SetUrl(DetailUrl("osl-99"));
+    second.Parse();
+    EXPECT_EQ(FieldsOf(second), EmptyExceptUrl(DetailUrl("osl-99")));
+    EXPECT_TRUE(log.texts.isEmpty());
+}
+
+TEST_F(DetailLoad, DocumentCreationFailureShowsItsMessage)
+{
+    THotelDescParser record;
+    record.SetUrl(DetailUrl("osl-1"));
+    FailNextComCall(ComCall::CoCreateInstance);
+    record.Parse();
+    EXPECT_EQ(log.texts, QStringList{QStringLiteral("MSHTML 생성 실패")});
+    EXPECT_FALSE(record.Loaded());
+    EXPECT_EQ(FieldsOf(record), EmptyExceptUrl(DetailUrl("osl-1")));
+    EXPECT_EQ(site.countRequestsContaining(QStringLiteral("hotsdetail")), 0);
+}
+
+TEST_F(DetailLoad, AddressWithoutMonikerShowsItsMessage)
+{
+    for (const char* address : {"ftp://hotels.example/hotsdetail.ctl?hotel=osl-1", "hotsdetail.ctl?hotel=osl-1", ""}) {
+        log.texts.clear();
+        THotelDescParser record;
+        record.SetUrl(address);
+        record.Parse();
+        EXPECT_EQ(log.texts, QStringList{QStringLiteral("URL Moniker 생성 실패")}) << address;
+        EXPECT_FALSE(record.Loaded());
+        EXPECT_EQ(FieldsOf(record), EmptyExceptUrl(address));
+    }
+}
+
+TEST_F(DetailLoad, BindContextFailureShowsItsMessage)
+{
+    THotelDescParser record;
+    record.SetUrl(DetailUrl("osl-1"));
+    FailNextComCall(ComCall::CreateBindCtx);
+    record.Parse();
+    EXPECT_EQ(log.texts, QStringList{QStringLiteral("IBindCtx 생성 실패")});
+    EXPECT_FALSE(record.Loaded());
+    EXPECT_EQ(FieldsOf(record), EmptyExceptUrl(DetailUrl("osl-1")));
+}
+
+TEST_F(DetailLoad, PageSlowerThanTheLimitIsAFailedLoadWithoutMessage)
+{
+    UseTimeout(1);
+    const int before = CoInitializeCount();
+    std::string errors;
+    {
+        THotelDescParser record;
+        record.SetUrl(DetailUrl("slow-1"));
+        testing::internal::CaptureStderr();
+        record.Parse();
+        errors = testing::internal::GetCapturedStderr();
+        EXPECT_FALSE(record.Loaded());
+        EXPECT_EQ(FieldsOf(record), EmptyExceptUrl(DetailUrl("slow-1")));
+    }
+    EXPECT_TRUE(log.texts.isEmpty());
+    EXPECT_NE(errors.find(DetailUrl("slow-1")), std::string::npos) << errors;
+    EXPECT_EQ(std::count(errors.begin(), errors.end(), '\n'), 1) << errors;
+    EXPECT_EQ(CoInitializeCount(), before);
+    EXPECT_EQ(site.countRequestsContaining(QStringLiteral("slow-1")), 1);
+    site.release(QStringLiteral("slow-1"));
+}
+
+TEST_F(DetailLoad, UnreachablePageIsAFailedLoadWithoutMessage)
+{
+    THotelDescParser record;
+    record.SetUrl("http://127.0.0.1:1/hotsdetail.ctl?hotel=osl-1");
+    testing::internal::CaptureStderr();
+    record.Parse();
+    const std::string errors = testing::internal::GetCapturedStderr();
+    EXPECT_FALSE(record.Loaded());
+    EXPECT_EQ(FieldsOf(record), EmptyExceptUrl("http://127.0.0.1:1/hotsdetail.ctl?hotel=osl-1"));
+    EXPECT_TRUE(log.texts.isEmpty());
+    EXPECT_NE(errors.find("http://127.0.0.1:1/hotsdetail.ctl?hotel=osl-1"), std::string::npos) << errors;
+}
+
+// A record's wait keeps events flowing: a second record parses a page to the
+// end inside it, and the first still completes once its page arrives.
+TEST_F(DetailLoad, NestedParseRunsInsideTheWait)
+{
+    THotelDescParser outer;
+    THotelDescParser inner;
+    bool innerDone = false;
+    QTimer::singleShot(0, Application, [&] {
+        ASSERT_TRUE(site.waitForRequestContaining(QStringLiteral("slow-2")));
+        inner.SetUrl(DetailUrl("osl-3"));
+        inner.Parse();
+        innerDone = true;
+        site.release(QStringLiteral("slow-2"));
+    });
+    outer.SetUrl(DetailUrl("slow-2"));
+    outer.Parse();
+    EXPECT_TRUE(innerDone);
+    EXPECT_TRUE(inner.Loaded());
+    EXPECT_EQ(inner.PhotoUrl, "http://hotels.example:80/hotsphoto.ctl?hotel=osl-3");
+    EXPECT_TRUE(outer.Loaded());
+    EXPECT_EQ(outer.PhotoUrl, "http://hotels.example:80/hotsphoto.ctl?hotel=slow-2");
+    EXPECT_TRUE(log.texts.isEmpty());
+}
+
+}  // namespace

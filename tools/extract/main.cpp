@@ -1,0 +1,200 @@
+// hotelcrawler-extract PAGE...
+//
+// For each PAGE, in order: an http(s) address is loaded and extracted by a
+// hotel description record exactly as the detail crawl does it; anything
+// else is read as a local HTML file, decoded, parsed with the file's own
+// file:// address as base, and extracted. Each page that yields a document
+// prints one compact JSON object with the record's twelve fields on stdout.
+//
+// Exit status: 0 when every page was extracted, 1 when any page could not be
+// read or loaded (each named on standard error; the others still run), 2 for
+// a usage error.
+
+#include "detail/HotelDescParser.h"
+#include "platform/Charset.h"
+#include "platform/Forms.h"
+#include "platform/Mshtml.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QUrl>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr const char* kUsage =
+    "usage: hotelcrawler-extract PAGE...\n"
+    "  PAGE  an http:// or https:// address of a hotel detail page, or a local HTML file\n"
+    "Prints one JSON object per page with the extracted fields.\n";
+
+void AppendJsonString(std::string& out, const std::string& text)
+{
+    out += '"';
+    for (const char c : text) {
+        const auto u = static_cast<unsigned char>(c);
+        switch (c) {
+        case '"': out += "\\\""; break;
+        case '\\': out += "\\\\"; break;
+        case '\n': out += "\\n"; break;
+        case '\r': out += "\\r"; break;
+        case '\t': out += "\\t"; break;
+        default:
+            if (u < 0x20) {
+                char escaped[8];
+                std::snprintf(escaped, sizeof escaped, "\\u%04x", u);
+                out += escaped;
+            } else {
+                out += c;  // UTF-8 passes through as it is
+            }
+        }
+    }
+    out += '"';
+}
+
+std::string ToJson(const THotelDescParser& r)
+{
+    const std::pair<const char*, const AnsiString*> fields[] = {
+        {"PageUrl", &r.PageUrl}, {"Spare", &r.Spare}, {"Transportation", &r.Transportation},
+        {"Direction", &r.Direction}, {"PropertyInformation", &r.PropertyInformation},
+        {"Services", &r.Services}, {"Dining", &r.Dining}, {"RatingsAwards", &r.RatingsAwards},
+        {"Attractions", &r.Attractions}, {"PhotoUrl", &r.PhotoUrl}, {"HeaderBar", &r.HeaderBar},
+        {"HotelInfo", &r.HotelInfo}};
+    std::string out = "{";
+    for (const auto& [name, value] : fields) {
+        if (out.size() > 1)
+            out += ',';
+        AppendJsonString(out, name);
+        out += ':';
+        AppendJsonString(out, *value);
+    }
+    return out + "}";
+}
+
+bool IsWebAddress(const std::string& arg)
+{
+    const QString lower = QString::fromStdString(arg).trimmed().toLower();
+    return lower.startsWith(QLatin1String("http://")) || lower.startsWith(QLatin1String("https://"));
+}
+
+// "scheme://..." with a scheme other than http(s): neither a page to fetch
+// nor a file name anyone means.
+bool IsOtherAddress(const std::string& arg)
+{
+    static const QRegularExpression scheme(QStringLiteral("^[A-Za-z][A-Za-z0-9+.-]*://"));
+    return scheme.match(QString::fromStdString(arg)).hasMatch();
+}
+
+// Loads and extracts one web page; false (after naming it on stderr) when
+// no document could be loaded.
+bool ExtractWebPage(const std::string& address, QStringList& messages)
+{
+    messages.clear();
+    THotelDescParser record;
+    record.SetUrl(address);
+    record.Parse();
+    if (!record.Loaded()) {
+        std::fprintf(stderr, "hotelcrawler-extract: %s: could not load the page%s%s\n", address.c_str(),
+                     messages.isEmpty() ? "" : ": ", messages.join(QStringLiteral("; ")).toStdString().c_str());
+        return false;
+    }
+    std::printf("%s\n", ToJson(record).c_str());
+    return true;
+}
+
+bool ExtractFile(const std::string& path, QStringList& messages)
+{
+    messages.clear();
+    const QString name = QString::fromLocal8Bit(path.c_str());
+    const QFileInfo info(name);
+    QFile file(name);
+    if (!info.exists() || info.isDir() || !file.open(QIODevice::ReadOnly)) {
+        const QString why = !info.exists() ? QStringLiteral("no such file")
+                          : info.isDir()   ? QStringLiteral("is a directory")
+                                           : file.errorString();
+        std::fprintf(stderr, "hotelcrawler-extract: %s: cannot read: %s\n", path.c_str(), why.toStdString().c_str());
+        return false;
+    }
+    const QByteArray bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError) {
+        std::fprintf(stderr, "hotelcrawler-extract: %s: cannot read: %s\n", path.c_str(),
+                     file.errorString().toStdString().c_str());
+        return false;
+    }
+    const QUrl address = QUrl::fromLocalFile(QFileInfo(name).absoluteFilePath());
+
+    THotelDescParser record;
+    record.SetUrl(address.toString(QUrl::FullyEncoded).toStdString());
+    ComPtr<IHTMLDocument2> doc;
+    const HRESULT hr = CreateDocumentFromHtml(platform::DecodeBody(bytes, QByteArray()), address, doc);
+    if (FAILED(hr) || !doc) {
+        std::fprintf(stderr, "hotelcrawler-extract: %s: no document could be made of it (0x%08x)\n", path.c_str(),
+                     static_cast<unsigned>(hr));
+        return false;
+    }
+    record.ParseDocument(doc.get());
+    std::printf("%s\n", ToJson(record).c_str());
+    return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    std::vector<std::string> pages;
+    bool pagesOnly = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (!pagesOnly && (arg == "-h" || arg == "--help")) {
+            std::fputs(kUsage, stdout);
+            return 0;
+        }
+        if (!pagesOnly && arg == "--") {
+            pagesOnly = true;
+            continue;
+        }
+        if (!pagesOnly && arg.size() > 1 && arg[0] == '-') {
+            std::fprintf(stderr, "hotelcrawler-extract: unknown option %s\n%s", arg.c_str(), kUsage);
+            return 2;
+        }
+        pages.push_back(arg);
+    }
+    if (pages.empty()) {
+        std::fputs(kUsage, stderr);
+        return 2;
+    }
+
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    // Qt sees only the program name, so no page argument is taken for a Qt option.
+    int qtArgc = 1;
+    char* qtArgv[] = {argv[0], nullptr};
+    TApplication app(qtArgc, qtArgv);
+
+    // Message boxes would wait for a click nobody gives: their texts go to
+    // standard error with the page they belong to.
+    QStringList messages;
+    MessageRecorder recorder;
+    recorder.onMessage = [&messages](const QString& text) { messages << text; };
+    recorder.onException = [&messages](const QString& text) { messages << text; };
+    SetMessageRecorder(&recorder);
+
+    int status = 0;
+    for (const auto& page : pages) {
+        bool ok = false;
+        if (IsWebAddress(page))
+            ok = ExtractWebPage(page, messages);
+        else if (IsOtherAddress(page))
+            std::fprintf(stderr, "hotelcrawler-extract: %s: only http and https addresses can be loaded\n", page.c_str());
+        else
+            ok = ExtractFile(page, messages);
+        if (!ok)
+            status = 1;
+        std::fflush(stdout);
+    }
+    SetMessageRecorder(nullptr);
+    return status;
+}
