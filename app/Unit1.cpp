@@ -12,6 +12,9 @@ TForm1::TForm1(QWidget* parent) : TForm(parent)
 
     // Load the controls with their stored properties.
     setupUi(this);
+    move(138, 120);  // the form's stored place; only its size comes from the form file
+    Panel2->SetCaption(QStringLiteral("Panel2"));
+    Panel1->SetCaption(QStringLiteral("Panel1"));
     Splitter1->setStretchFactor(0, 0);  // the left pane keeps its width
     Splitter1->setStretchFactor(1, 1);  // the browser takes the extra space
     Splitter1->setSizes({361, 703});

@@ -2,6 +2,7 @@
 
 #include <QCloseEvent>
 #include <QMessageBox>
+#include <QPainter>
 #include <QTextBlock>
 
 #include <exception>
@@ -103,6 +104,21 @@ TPanel::TPanel(QWidget* parent) : QFrame(parent)
 {
     setFrameShape(QFrame::StyledPanel);
     setFrameShadow(QFrame::Raised);
+}
+
+void TPanel::SetCaption(const QString& caption)
+{
+    caption_ = caption;
+    update();
+}
+
+void TPanel::paintEvent(QPaintEvent* event)
+{
+    QFrame::paintEvent(event);
+    if (caption_.isEmpty())
+        return;
+    QPainter painter(this);
+    painter.drawText(rect(), Qt::AlignCenter, caption_);
 }
 
 TSplitter::TSplitter(QWidget* parent) : QSplitter(Qt::Horizontal, parent)

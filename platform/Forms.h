@@ -73,9 +73,18 @@ private:
     bool closing_ = false;
 };
 
+// A raised panel that shows its caption centred, under whatever it holds.
 class TPanel : public QFrame {
 public:
     explicit TPanel(QWidget* parent = nullptr);
+    void SetCaption(const QString& caption);
+    QString Caption() const { return caption_; }
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    QString caption_;
 };
 
 class TSplitter : public QSplitter {

@@ -55,6 +55,8 @@ TEST_F(MainWindow, ControlsHaveTheirStoredContents)
     EXPECT_EQ(form.Memo2->toPlainText(), "osl\nadl");
     EXPECT_EQ(form.Memo1->toPlainText(), "Memo1");
     EXPECT_EQ(form.Button2->text(), "Navigation");
+    EXPECT_EQ(form.Panel2->Caption(), "Panel2");
+    EXPECT_EQ(form.Panel1->Caption(), "Panel1");
     EXPECT_EQ(form.Timer1->Interval(), 1000);
     EXPECT_TRUE(form.Timer1->Enabled());
     EXPECT_TRUE(form.Timer2->Enabled());
@@ -64,6 +66,7 @@ TEST_F(MainWindow, ControlsHaveTheirStoredContents)
     form.show();
     QCoreApplication::processEvents();
     EXPECT_EQ(form.size(), QSize(1067, 794));
+    EXPECT_EQ(form.pos(), QPoint(138, 120));
     EXPECT_EQ(form.Panel2->width(), 361);
     EXPECT_EQ(form.Memo1->height(), 345);
     EXPECT_EQ(form.Button2->geometry(), QRect(8, 376, 129, 25));
