@@ -24,32 +24,6 @@ void AppendCsvField(std::string& out, const std::string& field)
     out += '"';
 }
 
-void AppendJsonString(std::string& out, const std::string& text)
-{
-    out += '"';
-    for (const char ch : text) {
-        const auto c = static_cast<unsigned char>(ch);
-        switch (c) {
-        case '"': out += "\\\""; break;
-        case '\\': out += "\\\\"; break;
-        case '\n': out += "\\n"; break;
-        case '\r': out += "\\r"; break;
-        case '\t': out += "\\t"; break;
-        case '\b': out += "\\b"; break;
-        case '\f': out += "\\f"; break;
-        default:
-            if (c < 0x20) {
-                char buf[8];
-                std::snprintf(buf, sizeof buf, "\\u%04x", c);
-                out += buf;
-            } else {
-                // Bytes from 0x80 up are UTF-8 sequences, valid in JSON text as they are.
-                out += ch;
-            }
-        }
-    }
-    out += '"';
-}
 
 void Usage(std::ostream& err)
 {
@@ -131,6 +105,33 @@ int RunExport(const QStringList& arguments, std::ostream& out, std::ostream& err
         err << "hotelcrawler-export: " << e.what() << "\n";
         return 1;
     }
+}
+
+void AppendJsonString(std::string& out, const std::string& text)
+{
+    out += '"';
+    for (const char ch : text) {
+        const auto c = static_cast<unsigned char>(ch);
+        switch (c) {
+        case '"': out += "\\\""; break;
+        case '\\': out += "\\\\"; break;
+        case '\n': out += "\\n"; break;
+        case '\r': out += "\\r"; break;
+        case '\t': out += "\\t"; break;
+        case '\b': out += "\\b"; break;
+        case '\f': out += "\\f"; break;
+        default:
+            if (c < 0x20) {
+                char buf[8];
+                std::snprintf(buf, sizeof buf, "\\u%04x", c);
+                out += buf;
+            } else {
+                // Bytes from 0x80 up are UTF-8 sequences, valid in JSON text as they are.
+                out += ch;
+            }
+        }
+    }
+    out += '"';
 }
 
 }  // namespace store

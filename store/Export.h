@@ -21,6 +21,10 @@ std::string HotelsToCsv(const std::vector<StaymarkerRow>& rows);
 // are escaped.
 std::string HotelsToJsonLines(const std::vector<StaymarkerRow>& rows);
 
+// Appends `text` (UTF-8) to `out` as a JSON string: quoted, with quotes,
+// backslashes and control characters escaped.
+void AppendJsonString(std::string& out, const std::string& text);
+
 // The export tool: `[--format csv|jsonl]` (csv when not given), writes every
 // row to `out`. Returns the exit code: 0 done, 1 database failure (message on
 // `err`), 2 bad arguments (usage on `err`).

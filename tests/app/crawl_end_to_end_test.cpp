@@ -8,6 +8,7 @@
 #include "store/Staymarker.h"
 #include "support/FormAccess.h"
 #include "support/Pump.h"
+#include "support/RecordedMessages.h"
 #include "support/SampleSite.h"
 #include "support/TestDatabase.h"
 
@@ -29,17 +30,15 @@ class EndToEnd : public ::testing::Test {
 protected:
     SampleSite site;
     std::unique_ptr<TestDatabase> db;
-    QStringList messages;
-    MessageRecorder recorder{[this](const QString& t) { messages << t; }, [this](const QString& t) { messages << "error: " + t; }};
+    RecordedMessages recorded;
+    QStringList& messages = recorded.texts;
 
     void SetUp() override
     {
         ASSERT_TRUE(site.started());
-        SetMessageRecorder(&recorder);
         SearchTicks = 0;
         DetailTicks = 0;
     }
-    void TearDown() override { SetMessageRecorder(nullptr); }
 
     // Settings for a form about to be built: the site routed to the sample
     // site, `intervalMs` per timer tick.

@@ -6,6 +6,7 @@
 #include "store/Going.h"
 #include "support/FormAccess.h"
 #include "support/Pump.h"
+#include "support/RecordedMessages.h"
 #include "support/TestDatabase.h"
 
 #include <QSqlDatabase>
@@ -20,11 +21,9 @@ namespace {
 class MainWindow : public ::testing::Test {
 protected:
     std::unique_ptr<TestDatabase> db = std::make_unique<TestDatabase>();
-    QStringList messages;
-    MessageRecorder recorder{[this](const QString& t) { messages << t; }, [this](const QString& t) { messages << "error: " + t; }};
+    RecordedMessages recorded;
+    QStringList& messages = recorded.texts;
 
-    void SetUp() override { SetMessageRecorder(&recorder); }
-    void TearDown() override { SetMessageRecorder(nullptr); }
 
     void saveGoing(const TPendingLinks& rows)
     {

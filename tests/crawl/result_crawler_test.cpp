@@ -4,6 +4,7 @@
 #include "crawl/ResultCrawler.h"
 #include "platform/Mshtml.h"
 #include "support/FormAccess.h"
+#include "support/RecordedMessages.h"
 #include "support/TestDatabase.h"
 
 #include <gtest/gtest.h>
@@ -35,12 +36,10 @@ protected:
     TestDatabase db;
     TForm1 form;
     TForm1TestAccess f{form};
-    QStringList messages;
-    MessageRecorder recorder{[this](const QString& t) { messages << t; }, [this](const QString& t) { messages << t; }};
+    RecordedMessages recorded;
 
     void SetUp() override
     {
-        SetMessageRecorder(&recorder);
         ASSERT_GT(CoInitializeCount(), 0);
         form.Memo1->setPlainText("Memo1");
         f.SearchStarted() = 1;
@@ -49,8 +48,7 @@ protected:
 
     void TearDown() override
     {
-        SetMessageRecorder(nullptr);
-        for (const QString& m : messages)
+        for (const QString& m : recorded.texts)
             EXPECT_EQ(m, "URL Moniker 생성 실패");
     }
 

@@ -6,6 +6,7 @@
 #include "store/Staymarker.h"
 #include "support/FormAccess.h"
 #include "support/Pump.h"
+#include "support/RecordedMessages.h"
 #include "support/SampleSite.h"
 #include "support/TestDatabase.h"
 
@@ -25,16 +26,14 @@ protected:
     std::unique_ptr<TestDatabase> db;
     std::unique_ptr<TForm1> form;
     std::unique_ptr<TForm1TestAccess> f;
-    QStringList messages;
-    MessageRecorder recorder{[this](const QString& t) { messages << t; }, [this](const QString& t) { messages << "error: " + t; }};
+    RecordedMessages recorded;
+    QStringList& messages = recorded.texts;
 
     void SetUp() override
     {
         ASSERT_TRUE(site.started());
-        SetMessageRecorder(&recorder);
         open(60000, 30);
     }
-    void TearDown() override { SetMessageRecorder(nullptr); }
 
     // A window whose timers tick every `intervalMs`, with `pageTimeoutS` per page.
     void open(int intervalMs, int pageTimeoutS)

@@ -2,6 +2,7 @@
 // (the sample site), with the three creation failures and the time limit.
 
 #include "RecordFields.h"
+#include "support/RecordedMessages.h"
 #include "support/SampleSite.h"
 
 #include "detail/HotelDescParser.h"
@@ -17,21 +18,7 @@ using detailtest::FieldsOf;
 
 namespace {
 
-// Records every message box text for the test's duration.
-class MessageLog {
-public:
-    MessageLog()
-    {
-        recorder_.onMessage = [this](const QString& text) { texts.push_back(text); };
-        recorder_.onException = [this](const QString& text) { texts.push_back(QStringLiteral("exception: ") + text); };
-        SetMessageRecorder(&recorder_);
-    }
-    ~MessageLog() { SetMessageRecorder(nullptr); }
-    QStringList texts;
-
-private:
-    MessageRecorder recorder_;
-};
+using MessageLog = RecordedMessages;
 
 Fields EmptyExceptUrl(const AnsiString& url)
 {

@@ -4,6 +4,7 @@
 #include "platform/HtmlDocument.h"
 #include "platform/WebBrowser.h"
 
+#include "support/LoopbackSite.h"
 #include "support/Pump.h"
 
 #include <QTcpServer>
@@ -23,78 +24,6 @@
 inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
 
 namespace {
-
-// An HTTP server on a free loopback port, on its own thread. Pages can be
-// added at any time; held pages answer only after Release().
-class LoopbackSite {
-public:
-    LoopbackSite()
-    {
-        server_.Get(".*", [this](const httplib::Request& req, httplib::Response& res) { Answer(req, res); });
-        // One request per connection: a kept-alive connection would hold a
-        // server worker, and with it stop(), for the whole keep-alive timeout.
-        server_.set_keep_alive_max_count(1);
-        port_ = server_.bind_to_any_port("127.0.0.1");
-        thread_ = std::thread([this] { server_.listen_after_bind(); });
-        httplib::Client("127.0.0.1", port_).Get("/__ready");  // the accept loop runs once this is answered
-    }
-    ~LoopbackSite()
-    {
-        Release();
-        server_.stop();
-        thread_.join();
-    }
-
-    QString Url(const QString& path) const { return QStringLiteral("http://127.0.0.1:%1%2").arg(port_).arg(path); }
-
-    void Serve(const std::string& path, std::string html)
-    {
-        std::lock_guard lock(mutex_);
-        pages_[path] = {std::move(html), false};
-    }
-    void Hold(const std::string& path)
-    {
-        std::lock_guard lock(mutex_);
-        pages_[path] = {"<p>late</p>", true};
-    }
-    void Release()
-    {
-        std::lock_guard lock(mutex_);
-        released_ = true;
-        cv_.notify_all();
-    }
-    int Requests(const std::string& path) const
-    {
-        std::lock_guard lock(mutex_);
-        const auto it = counts_.find(path);
-        return it == counts_.end() ? 0 : it->second;
-    }
-
-private:
-    void Answer(const httplib::Request& req, httplib::Response& res)
-    {
-        std::unique_lock lock(mutex_);
-        ++counts_[req.path];
-        const auto it = pages_.find(req.path);
-        if (it == pages_.end()) {
-            res.status = 404;
-            return;
-        }
-        const auto page = it->second;
-        if (page.second)
-            cv_.wait(lock, [this] { return released_; });
-        res.set_content(page.first, "text/html");
-    }
-
-    httplib::Server server_;
-    std::thread thread_;
-    int port_ = 0;
-    mutable std::mutex mutex_;
-    std::condition_variable cv_;
-    bool released_ = false;
-    std::map<std::string, std::pair<std::string, bool>> pages_;
-    std::map<std::string, int> counts_;
-};
 
 class BrowserNavigation : public ::testing::Test {
 protected:

@@ -14,6 +14,7 @@
 #include "platform/Charset.h"
 #include "platform/Forms.h"
 #include "platform/Mshtml.h"
+#include "store/Export.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -31,30 +32,6 @@ constexpr const char* kUsage =
     "  PAGE  an http:// or https:// address of a hotel detail page, or a local HTML file\n"
     "Prints one JSON object per page with the extracted fields.\n";
 
-void AppendJsonString(std::string& out, const std::string& text)
-{
-    out += '"';
-    for (const char c : text) {
-        const auto u = static_cast<unsigned char>(c);
-        switch (c) {
-        case '"': out += "\\\""; break;
-        case '\\': out += "\\\\"; break;
-        case '\n': out += "\\n"; break;
-        case '\r': out += "\\r"; break;
-        case '\t': out += "\\t"; break;
-        default:
-            if (u < 0x20) {
-                char escaped[8];
-                std::snprintf(escaped, sizeof escaped, "\\u%04x", u);
-                out += escaped;
-            } else {
-                out += c;  // UTF-8 passes through as it is
-            }
-        }
-    }
-    out += '"';
-}
-
 std::string ToJson(const THotelDescParser& r)
 {
     const std::pair<const char*, const AnsiString*> fields[] = {
@@ -67,9 +44,9 @@ std::string ToJson(const THotelDescParser& r)
     for (const auto& [name, value] : fields) {
         if (out.size() > 1)
             out += ',';
-        AppendJsonString(out, name);
+        store::AppendJsonString(out, name);
         out += ':';
-        AppendJsonString(out, *value);
+        store::AppendJsonString(out, *value);
     }
     return out + "}";
 }
