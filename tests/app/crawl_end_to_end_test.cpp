@@ -54,30 +54,12 @@ protected:
             platform::SetSettings(s);
         }
     }
-    // Hotel ids whose detail page the site was asked for, in order.
-    QStringList detailRequests()
-    {
-        QStringList ids;
-        static const QRegularExpression re("GET /hotsdetail\\.ctl\\?hotel=([^ ]+) ");
-        for (const QString& line : site.requestLines())
-            if (const auto m = re.match(line); m.hasMatch())
-                ids << m.captured(1);
-        return ids;
-    }
     std::map<AnsiString, AnsiString> keptHotels()
     {
         std::map<AnsiString, AnsiString> airportByUrl;
         for (const auto& row : store::ReadAllHotels())
             airportByUrl[row.Url] = row.AirPort;
         return airportByUrl;
-    }
-    TPendingLinks going()
-    {
-        QObject owner;
-        TTable table(&owner);
-        TPendingLinks rows;
-        store::LoadGoing(table, rows);
-        return rows;
     }
     static AnsiString detailUrl(const QString& id) { return "http://hotels.example/hotsdetail.ctl?hotel=" + id.toStdString(); }
 };
@@ -104,7 +86,7 @@ TEST_F(EndToEnd, NavigationCrawlsBothDestinationsAndKeepsEveryHotelOnce)
         EXPECT_EQ(kept.at(detailUrl(QString("osl-%1").arg(i))), "osl");
     for (int i = 1; i <= 3; ++i)
         EXPECT_EQ(kept.at(detailUrl(QString("adl-%1").arg(i))), "adl");
-    const QStringList ids = detailRequests();
+    const QStringList ids = site.requestedHotelIds();
     EXPECT_EQ(QSet<QString>(ids.begin(), ids.end()).size(), ids.size()) << ids.join(' ').toStdString();
     EXPECT_FALSE(ids.contains("unlisted-1")) << "unnamed links are not followed";
 
@@ -148,11 +130,11 @@ TEST_F(EndToEnd, CloseKeepsUnprocessedLinksAndTheNextRunResumesFromThem)
         ASSERT_TRUE(PumpUntil([&] { return site.countRequestsContaining("hotsavail.ctl?airport=osl") >= 2 && !form.CppWebBrowser1->Busy(); }, 60000));
         ASSERT_FALSE(f.PendingLinks().empty());
         savedAtClose = f.PendingLinks();
-        const int fetchedBeforeClose = detailRequests().size();
+        const int fetchedBeforeClose = site.requestedHotelIds().size();
         form.close();
-        EXPECT_EQ(detailRequests().size(), fetchedBeforeClose + 1) << "the close runs one more detail step";
+        EXPECT_EQ(site.requestedHotelIds().size(), fetchedBeforeClose + 1) << "the close runs one more detail step";
     }
-    EXPECT_EQ(going(), savedAtClose) << "Going holds exactly the links not yet processed";
+    EXPECT_EQ(TestDatabase::ReadGoing(), savedAtClose) << "Going holds exactly the links not yet processed";
 
     // Restart: resume mode, and the press brings the rows back.
     pace(5);

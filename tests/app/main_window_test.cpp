@@ -31,14 +31,6 @@ protected:
         TTable table(&owner);
         store::SaveGoing(table, rows, store::GoingSave::Replace);
     }
-    TPendingLinks readGoing()
-    {
-        QObject owner;
-        TTable table(&owner);
-        TPendingLinks rows;
-        store::LoadGoing(table, rows);
-        return rows;
-    }
     void breakTheDatabase()
     {
         platform::Settings broken = platform::CurrentSettings();
@@ -127,7 +119,7 @@ TEST_F(MainWindow, CloseSavesPendingLinksInOrderAndEmptiesTheLinkLists)
     f.NextPageCounts()["y"] = 1;
     form.show();
     form.close();
-    EXPECT_EQ(readGoing(), (TPendingLinks{{"ftp://a", "osl"}, {"ftp://b", ""}, {"ftp://a", "adl"}}));
+    EXPECT_EQ(TestDatabase::ReadGoing(), (TPendingLinks{{"ftp://a", "osl"}, {"ftp://b", ""}, {"ftp://a", "adl"}}));
     EXPECT_FALSE(f.DetailLinks());
     EXPECT_TRUE(f.LinkCounts().empty());
     EXPECT_TRUE(f.NextPageCounts().empty());
@@ -143,7 +135,7 @@ TEST_F(MainWindow, CloseInResumeModeBeforeLoadingKeepsTheSavedRows)
     ASSERT_TRUE(f.ResumeMode());
     form.show();
     form.close();
-    EXPECT_EQ(readGoing(), (TPendingLinks{{"ftp://saved", "osl"}}));
+    EXPECT_EQ(TestDatabase::ReadGoing(), (TPendingLinks{{"ftp://saved", "osl"}}));
 }
 
 TEST_F(MainWindow, CloseWithAnUnopenableGoingStillCloses)
@@ -167,7 +159,7 @@ TEST_F(MainWindow, TerminationSignalRunsTheCloseHandler)
     form.show();
     std::raise(SIGTERM);
     ASSERT_TRUE(PumpUntil([&] { return !form.isVisible(); }));
-    EXPECT_EQ(readGoing(), (TPendingLinks{{"ftp://pending", "osl"}, {"ftp://last", "osl"}}));
+    EXPECT_EQ(TestDatabase::ReadGoing(), (TPendingLinks{{"ftp://pending", "osl"}, {"ftp://last", "osl"}}));
 }
 
 }  // namespace

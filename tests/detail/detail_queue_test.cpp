@@ -54,15 +54,6 @@ protected:
         for (const char* id : ids)
             f->PendingLinks().push_back({detail(id), airport});
     }
-    QStringList detailRequests()
-    {
-        QStringList ids;
-        static const QRegularExpression re("GET /hotsdetail\\.ctl\\?hotel=([^ ]+) ");
-        for (const QString& line : site.requestLines())
-            if (const auto m = re.match(line); m.hasMatch())
-                ids << m.captured(1);
-        return ids;
-    }
     std::map<AnsiString, store::StaymarkerRow> kept()
     {
         std::map<AnsiString, store::StaymarkerRow> rows;
@@ -80,7 +71,7 @@ TEST_F(DetailQueue, StepsTakeTheLastLinkFirstAndKeepEachHotelOnce)
         f->ProcessNextDetail();
     EXPECT_TRUE(f->PendingLinks().empty());
     EXPECT_TRUE(form->Timer2->Enabled());
-    EXPECT_EQ(detailRequests(), QStringList({"osl-3", "osl-2", "osl-1"}));
+    EXPECT_EQ(site.requestedHotelIds(), QStringList({"osl-3", "osl-2", "osl-1"}));
 
     const auto rows = kept();
     ASSERT_EQ(rows.size(), 3u);
@@ -109,7 +100,7 @@ TEST_F(DetailQueue, StepOnAnEmptyListOnlySwitchesTheTimersOn)
     EXPECT_TRUE(form->Timer1->Enabled());
     EXPECT_TRUE(form->Timer2->Enabled());
     EXPECT_EQ(CoInitializeCount(), com);
-    EXPECT_TRUE(detailRequests().isEmpty());
+    EXPECT_TRUE(site.requestedHotelIds().isEmpty());
     EXPECT_TRUE(messages.isEmpty());
 }
 
@@ -121,7 +112,7 @@ TEST_F(DetailQueue, UnloadableAddressIsReportedAndGone)
     EXPECT_EQ(messages, QStringList({"URL Moniker 생성 실패"}));
     ASSERT_EQ(f->PendingLinks().size(), 1u);
     f->ProcessNextDetail();
-    EXPECT_EQ(detailRequests(), QStringList({"osl-1"}));
+    EXPECT_EQ(site.requestedHotelIds(), QStringList({"osl-1"}));
     EXPECT_EQ(kept().size(), 1u);
 }
 
@@ -154,7 +145,7 @@ TEST_F(DetailQueue, NestedStepStartedByTimer2DuringASlowPageFinishesFirst)
     releaser.start(20);
     f->ProcessNextDetail();
     EXPECT_TRUE(released) << "the outer step ended before the nested one kept its hotel";
-    EXPECT_EQ(detailRequests().mid(0, 2), QStringList({"slow-1", "osl-1"}));
+    EXPECT_EQ(site.requestedHotelIds().mid(0, 2), QStringList({"slow-1", "osl-1"}));
     EXPECT_TRUE(kept().count(detail("slow-1")));
     EXPECT_TRUE(messages.isEmpty()) << messages.join('\n').toStdString();
 }

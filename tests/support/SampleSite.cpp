@@ -4,6 +4,7 @@
 
 #include <httplib.h>
 
+#include <QRegularExpression>
 #include <QCoreApplication>
 
 SampleSite::SampleSite()
@@ -125,4 +126,14 @@ platform::Settings SampleSite::routedSettings() const
     platform::Settings settings;
     settings.routes.push_back(platform::Route{QStringLiteral("hotels.example"), 80, QStringLiteral("127.0.0.1"), port_});
     return settings;
+}
+
+QStringList SampleSite::requestedHotelIds()
+{
+    static const QRegularExpression detail(QStringLiteral("^GET /hotsdetail\\.ctl\\?hotel=([^ &]+)[^ ]* "));
+    QStringList ids;
+    for (const QString& line : requestLines())
+        if (const auto match = detail.match(line); match.hasMatch())
+            ids << match.captured(1);
+    return ids;
 }

@@ -34,6 +34,8 @@ public:
     QStringList requestLines();
     // The number of logged request lines containing `text`.
     int countRequestsContaining(const QString& text);
+    // The hotel ids of the detail pages requested so far, in arrival order.
+    QStringList requestedHotelIds();
     // Pumps the event loop until a logged request line contains `text`, or
     // `timeoutMs` passes; returns whether it was seen.
     bool waitForRequestContaining(const QString& text, int timeoutMs = 20000);

@@ -4,7 +4,9 @@
 // Requests for the site's host go to a closed loopback port unless a test
 // routes them elsewhere, so nothing ever leaves the machine.
 
+#include "platform/DbTables.h"
 #include "platform/Settings.h"
+#include "store/Going.h"
 #include "store/Schema.h"
 
 #include <QTemporaryDir>
@@ -20,6 +22,16 @@ public:
         store::EnsureHotelsDbTables("Hotels_Db");
     }
     QString path() const { return dir_.filePath(QStringLiteral("Hotels_Db.sqlite")); }
+
+    // The rows of "Going", read the way the resume load reads them.
+    static std::vector<Hotel_Url> ReadGoing()
+    {
+        QObject owner;
+        TTable table(&owner);
+        std::vector<Hotel_Url> rows;
+        store::LoadGoing(table, rows);
+        return rows;
+    }
 
 private:
     QTemporaryDir dir_;
