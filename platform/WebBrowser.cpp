@@ -288,3 +288,8 @@ QString TCppWebBrowser::LocationURL() const { return page_ ? page_->Address().to
 ComPtr<IHTMLDocument2> TCppWebBrowser::Document() const { return page_; }
 
 bool TCppWebBrowser::Busy() const { return navigation_ != nullptr; }
+
+QString TCppWebBrowser::PendingURL() const
+{
+    return navigation_ && !navigation_->frames.empty() ? navigation_->frames.front().address.toString() : QString();
+}

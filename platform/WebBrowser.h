@@ -60,6 +60,8 @@ public:
     ComPtr<IHTMLDocument2> Document() const;
     // True while a navigation is loading.
     bool Busy() const;
+    // The address of the navigation being loaded; empty when none is.
+    QString PendingURL() const;
     // The view showing the last completed page; owned by this control.
     QTextBrowser* View() const { return view_; }
 

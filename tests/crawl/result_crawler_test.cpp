@@ -154,6 +154,23 @@ TEST_F(CrawlerPass, PagingLinkCountsBuildUpOverPasses)
     EXPECT_TRUE(f.NextPages().empty());
 }
 
+TEST_F(CrawlerPass, PagingLinksAreFollowedInDescendingKeyOrder)
+{
+    // Loadable addresses this time (they lead to a closed port): the browser
+    // accepts each navigation, and the last one issued is the one it loads.
+    ComPtr<IHTMLDocument2> doc;
+    ASSERT_EQ(CreateDocumentFromHtml("<!DOCTYPE html><body>"
+                                     "<a name=a href='hotsavail.ctl?p=a'>Next</a>"
+                                     "<a name=c href='hotsavail.ctl?p=c'>Next</a>"
+                                     "<a name=b href='hotsavail.ctl?p=b'>Next</a>",
+                                     QUrl("http://hotels.example/cannonball.ctl"), doc),
+              S_OK);
+    complete(doc);
+    EXPECT_EQ(log().mid(1), QStringList({"First Page", "2th Page", "3th Page", "4th Page"}));
+    EXPECT_EQ(form.CppWebBrowser1->PendingURL(), "http://hotels.example/hotsavail.ctl?p=a")
+        << "navigated to c, then b, then a";
+}
+
 TEST_F(CrawlerPass, KeysWalkInByteOrder)
 {
     pass("<a name=a href='hotsdetail.ctl?b'>x</a><a name=b href='hotsdetail.ctl?B'>x</a>"
