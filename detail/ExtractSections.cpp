@@ -57,6 +57,18 @@ private:
 // Element `i` of `all`, fetched the way the walk does it (name = i as a
 // 32-bit integer, index = empty), followed by `pump()` whatever the fetch
 // gave. Null when the fetch did not return exactly S_OK or gave nothing.
+// The document's collection of all elements and its length, read once; null
+// when there is no document or no collection.
+ComPtr<IHTMLElementCollection> AllElements(IHTMLDocument2* document, LONG& n)
+{
+    n = 0;
+    ComPtr<IHTMLElementCollection> all;
+    if (!document || FAILED(document->get_all(all)) || !all)
+        return nullptr;
+    all->get_length(&n);
+    return all;
+}
+
 template <class Pump>
 ComPtr<IDispatch> FetchElement(IHTMLElementCollection& all, LONG i, Pump&& pump)
 {
@@ -124,13 +136,10 @@ bool OccursWithin(const std::vector<std::size_t>& starts, std::size_t length, st
 
 void THotelDescParser::ExtractSectionsPlain(IHTMLDocument2* document)
 {
-    if (!document)
-        return;
-    ComPtr<IHTMLElementCollection> all;
-    if (FAILED(document->get_all(all)) || !all)
-        return;
     LONG n = 0;
-    all->get_length(&n);
+    const ComPtr<IHTMLElementCollection> all = AllElements(document, n);
+    if (!all)
+        return;
     const AnsiString prefix = detail::PhotoPrefix(platform::CurrentSettings().siteBase);
 
     for (LONG i = 0; i < n; ++i) {
@@ -165,11 +174,10 @@ void THotelDescParser::ExtractSections(IHTMLDocument2* document)
         ExtractSectionsPlain(document);
         return;
     }
-    ComPtr<IHTMLElementCollection> all;
-    if (FAILED(document->get_all(all)) || !all)
-        return;
     LONG n = 0;
-    all->get_length(&n);
+    const ComPtr<IHTMLElementCollection> all = AllElements(document, n);
+    if (!all)
+        return;
     const AnsiString prefix = detail::PhotoPrefix(platform::CurrentSettings().siteBase);
 
     const std::string_view text = *serialized;
