@@ -4,10 +4,12 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QSet>
 #include <QUrl>
 
 #include <cstdio>
+#include <limits>
 #include <mutex>
 #include <optional>
 
@@ -21,8 +23,9 @@ QString KeyProblem(const QString& section, const QString& key, const QString& wh
     return QStringLiteral("[%1] %2: %3").arg(section, key, what);
 }
 
-// A strictly positive decimal integer that fits an int; no sign, no blanks.
-std::optional<int> ParsePositive(const QString& text)
+// A decimal whole number in min..max; no sign, no blanks. Digits that do
+// not even fit 64 bits are out of range as well.
+std::optional<int> ParseInRange(const QString& text, int min, int max)
 {
     if (text.isEmpty())
         return std::nullopt;
@@ -30,10 +33,20 @@ std::optional<int> ParsePositive(const QString& text)
         if (c < QLatin1Char('0') || c > QLatin1Char('9'))
             return std::nullopt;
     bool ok = false;
-    const int value = text.toInt(&ok);
-    if (!ok || value <= 0)
+    const qlonglong value = text.toLongLong(&ok);
+    if (!ok || value < min || value > max)
         return std::nullopt;
-    return value;
+    return static_cast<int>(value);
+}
+
+std::optional<int> ParsePositive(const QString& text)
+{
+    return ParseInRange(text, 1, std::numeric_limits<int>::max());
+}
+
+QString RangeProblem(int min, int max, const QString& value)
+{
+    return QStringLiteral("expected a whole number from %1 to %2, got \"%3\"").arg(min).arg(max).arg(value);
 }
 
 // A host name or an IPv4 address: letters, digits, '-' and '.', no empty label.
@@ -137,25 +150,36 @@ QString XdgHome(const char* variable, const QString& fallbackUnderHome)
 Settings LoadFromFile()
 {
     const QString path = SettingsFilePath();
-    QFile file(path);
-    if (!file.exists())
+    if (!QFileInfo::exists(path))
         return Settings{};
-    if (!file.open(QIODevice::ReadOnly)) {
-        std::fprintf(stderr, "hotelcrawler: cannot read %s: %s; using defaults\n",
-                     qPrintable(path), qPrintable(file.errorString()));
+    QStringList errors;
+    const std::optional<Settings> s = LoadSettingsFile(path, errors);
+    if (!s) {
+        for (const QString& e : errors)
+            std::fprintf(stderr, "hotelcrawler: %s; using defaults\n", qPrintable(e));
         return Settings{};
     }
-    QStringList errors;
-    Settings s = ParseSettings(QString::fromUtf8(file.readAll()), errors);
     for (const QString& e : errors)
         std::fprintf(stderr, "hotelcrawler: %s: %s\n", qPrintable(path), qPrintable(e));
-    return s;
+    return *s;
 }
 
 }  // namespace
 
 Settings ParseSettings(const QString& iniText, QStringList& errors)
 {
+    // Messages echo values and whole lines; a Hotels_Db address may carry a
+    // password, so every message is masked on its way out.
+    struct MaskOnReturn {
+        QStringList& errors;
+        const qsizetype before;
+        ~MaskOnReturn()
+        {
+            for (qsizetype i = before; i < errors.size(); ++i)
+                errors[i] = MaskPasswords(errors[i]);
+        }
+    } mask{errors, errors.size()};
+
     Settings s;
     QString section;
     bool badHeader = false;  // keys under a malformed header are already reported
@@ -212,15 +236,15 @@ Settings ParseSettings(const QString& iniText, QStringList& errors)
             else
                 errors << KeyProblem(section, key, why);
         } else if (section == QLatin1String("network") && key == QLatin1String("page_timeout_s")) {
-            if (auto n = ParsePositive(value))
+            if (auto n = ParseInRange(value, 1, kMaxPageTimeoutS))
                 s.pageTimeoutS = *n;
             else
-                errors << KeyProblem(section, key, QStringLiteral("expected a positive whole number, got \"%1\"").arg(value));
+                errors << KeyProblem(section, key, RangeProblem(1, kMaxPageTimeoutS, value));
         } else if (section == QLatin1String("timers") && key == QLatin1String("interval_ms")) {
-            if (auto n = ParsePositive(value))
+            if (auto n = ParseInRange(value, 1, kMaxTimerIntervalMs))
                 s.timerIntervalMs = *n;
             else
-                errors << KeyProblem(section, key, QStringLiteral("expected a positive whole number, got \"%1\"").arg(value));
+                errors << KeyProblem(section, key, RangeProblem(1, kMaxTimerIntervalMs, value));
         } else if (section == QLatin1String("databases") && key == QLatin1String("Hotels_Db")) {
             QString problem;
             if (value.isEmpty() || ParseDatabaseUrl(value, &problem))
@@ -232,6 +256,58 @@ Settings ParseSettings(const QString& iniText, QStringList& errors)
         }
     }
     return s;
+}
+
+std::optional<Settings> LoadSettingsFile(const QString& path, QStringList& errors)
+{
+    const QFileInfo info(path);
+    const QString shown = info.absoluteFilePath();
+    QFile file(shown);
+    QString why;
+    if (path.isEmpty())
+        why = QStringLiteral("no file named");
+    else if (!info.exists())
+        why = QStringLiteral("no such file");
+    else if (info.isDir())
+        why = QStringLiteral("is a folder");
+    else if (!file.open(QIODevice::ReadOnly))
+        why = file.errorString();
+    if (why.isEmpty()) {
+        const QByteArray bytes = file.readAll();
+        if (file.error() == QFileDevice::NoError)
+            return ParseSettings(QString::fromUtf8(bytes), errors);
+        why = file.errorString();
+    }
+    errors << QStringLiteral("cannot read settings file \"%1\": %2").arg(shown, why);
+    return std::nullopt;
+}
+
+QString MaskPasswords(const QString& text)
+{
+    QString out;
+    qsizetype copied = 0;  // text before this index is already in `out`
+    qsizetype search = 0;
+    for (qsizetype sep; (sep = text.indexOf(QStringLiteral("://"), search)) >= 0;) {
+        const qsizetype start = sep + 3;
+        // The authority ends at the path, a blank or a closing quote; its
+        // last '@' ends the user part, so an '@' in the password is covered.
+        qsizetype end = start;
+        while (end < text.size() && text[end] != QLatin1Char('/') && !text[end].isSpace()
+               && text[end] != QLatin1Char('"'))
+            ++end;
+        search = end;
+        const qsizetype atSign = end > start ? text.lastIndexOf(QLatin1Char('@'), end - 1) : -1;
+        if (atSign < start)
+            continue;
+        const qsizetype colon = text.indexOf(QLatin1Char(':'), start);
+        if (colon < 0 || colon > atSign)
+            continue;
+        out += QStringView(text).mid(copied, colon + 1 - copied);
+        out += QStringLiteral("***");
+        copied = atSign;
+    }
+    out += QStringView(text).mid(copied);
+    return out;
 }
 
 const Settings& CurrentSettings()
