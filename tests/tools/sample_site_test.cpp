@@ -210,6 +210,70 @@ TEST_F(SampleSitePaging, AdlHasOnePageOfThreeHotels)
     EXPECT_EQ(pages[0], (std::vector<std::string>{"adl-1", "adl-2", "adl-3"}));
 }
 
+TEST_F(SampleSitePaging, KrkSpreadsTwelveDistinctHotelsOverTwoPages)
+{
+    const auto pages = walk("krk");
+    ASSERT_EQ(pages.size(), 2u);
+    EXPECT_EQ(pages[0].size(), 6u);
+    EXPECT_EQ(pages[1].size(), 6u);
+    std::set<std::string> all;
+    for (const auto& page : pages)
+        all.insert(page.begin(), page.end());
+    std::set<std::string> expected;
+    for (int i = 1; i <= 12; ++i)
+        expected.insert("krk-" + std::to_string(i));
+    EXPECT_EQ(all, expected);
+}
+
+TEST_F(SampleSitePaging, UpnAddressesCarryOnlyThePageNumberAndSortUpwards)
+{
+    static const std::regex pageOnly(R"(hotsavail\.ctl\?airport=upn&page=([0-9]+))");
+    std::vector<std::string> followed;
+    std::vector<size_t> sizes;
+    std::set<std::string> hotels;
+    std::string html = fetchOk(SearchPath("upn"));
+    for (int page = 1; page <= 10; ++page) {
+        // Result pages carry no frames: each load completes exactly once.
+        EXPECT_EQ(html.find("<iframe"), std::string::npos) << page;
+        EXPECT_EQ(html.find("<frame"), std::string::npos) << page;
+        const auto ids = DetailIds(html);
+        sizes.push_back(ids.size());
+        hotels.insert(ids.begin(), ids.end());
+        const auto next = PagingLinks(html);
+        if (next.empty())
+            break;
+        ASSERT_EQ(next.size(), 1u) << page;
+        std::smatch m;
+        ASSERT_TRUE(std::regex_match(next[0].href, m, pageOnly)) << next[0].href;
+        EXPECT_EQ(std::stoi(m[1]), page + 1);
+        followed.push_back(next[0].href);
+        html = fetchOk("/" + next[0].href);
+    }
+    EXPECT_EQ(sizes, (std::vector<size_t>{3, 4, 3, 3}));
+    EXPECT_EQ(hotels.size(), 13u);
+    ASSERT_EQ(followed.size(), 3u);
+    EXPECT_LT(followed[0], followed[1]);
+    EXPECT_LT(followed[1], followed[2]);
+    // The "Previous" link of page 3 uses the same form.
+    for (const auto& a : AnchorsOf(fetchOk("/hotsavail.ctl?airport=upn&page=3")))
+        if (a.text == "Previous")
+            EXPECT_EQ(a.href, "hotsavail.ctl?airport=upn&page=2");
+}
+
+TEST_F(SampleSitePaging, OtherDestinationsKeepAddressesThatSortDownwards)
+{
+    std::vector<std::string> followed;
+    std::string html = fetchOk(SearchPath("osl"));
+    for (auto next = PagingLinks(html); !next.empty(); next = PagingLinks(html)) {
+        EXPECT_NE(next[0].href.find("&left="), std::string::npos) << next[0].href;
+        followed.push_back(next[0].href);
+        html = fetchOk("/" + next[0].href);
+        ASSERT_LT(followed.size(), 5u);
+    }
+    ASSERT_EQ(followed.size(), 2u);
+    EXPECT_GT(followed[0], followed[1]);
+}
+
 TEST_F(SampleSitePaging, ResultPagesCarryTheDistractors)
 {
     const auto anchors = AnchorsOf(fetchOk("/hotsavail.ctl?airport=osl&page=2"));
@@ -240,6 +304,8 @@ TEST_F(SampleSitePaging, PagesOutOfRangeAreNotFound)
     EXPECT_EQ(site.get("/hotsavail.ctl?airport=osl&page=0"), 404);
     EXPECT_EQ(site.get("/hotsavail.ctl?airport=osl&page=x"), 404);
     EXPECT_EQ(site.get("/hotsavail.ctl?airport=nil&page=2"), 404);
+    EXPECT_EQ(site.get("/hotsavail.ctl?airport=krk&page=3"), 404);
+    EXPECT_EQ(site.get("/hotsavail.ctl?airport=upn&page=5"), 404);
 }
 
 // ---------------------------------------------------------------------------
@@ -255,7 +321,7 @@ protected:
 
 TEST_F(SampleSiteDetail, EveryListedHotelHasAllNineMarkersInsideNestedTables)
 {
-    std::vector<std::string> ids = {"adl-1", "adl-3"};
+    std::vector<std::string> ids = {"adl-1", "adl-3", "krk-1", "krk-12", "upn-1", "upn-13"};
     for (int i = 1; i <= 10; ++i)
         ids.push_back("osl-" + std::to_string(i));
     for (const auto& id : ids) {
@@ -301,6 +367,8 @@ TEST_F(SampleSiteDetail, NonAsciiNamesArriveAsDeclaredUtf8)
 TEST_F(SampleSiteDetail, UnknownHotelsAreNotFound)
 {
     EXPECT_EQ(site.get("/hotsdetail.ctl?hotel=osl-11"), 404);
+    EXPECT_EQ(site.get("/hotsdetail.ctl?hotel=krk-13"), 404);
+    EXPECT_EQ(site.get("/hotsdetail.ctl?hotel=upn-14"), 404);
     EXPECT_EQ(site.get("/hotsdetail.ctl?hotel="), 404);
     EXPECT_EQ(site.get("/hotsdetail.ctl?hotel=slow-%3Cx%3E"), 404);
     EXPECT_EQ(site.get("/hotsphoto.ctl?hotel=zzz"), 404);

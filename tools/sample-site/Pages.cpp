@@ -8,9 +8,10 @@ namespace site {
 namespace {
 
 Destination MakeDestination(std::string code, std::string city, std::string currency, int basePrice,
-                            std::vector<int> pageSizes, std::vector<std::string> names)
+                            std::vector<int> pageSizes, std::vector<std::string> names,
+                            Paging paging = Paging::HotelsLeftFirst)
 {
-    Destination d{std::move(code), std::move(city), std::move(pageSizes), {}};
+    Destination d{std::move(code), std::move(city), std::move(pageSizes), {}, paging};
     int number = 0;
     for (auto& name : names) {
         ++number;
@@ -29,6 +30,21 @@ const std::vector<Destination>& Destinations()
                          "Nordlys Pension", "Aker Brygge Rooms", "Holmenkollen Lodge"}),
         MakeDestination("adl", "Adelaide", "AUD", 140, {3},
                         {"Torrens River Motel", "Glenelg Beach House", "Rundle Mall Suites"}),
+        // Twelve hotels on two pages: enough pending detail links that a
+        // crawl can be interrupted many times while some are still waiting.
+        MakeDestination("krk", "Kraków", "PLN", 260, {6, 6},
+                        {"Hotel Wawel", "Pod Różą", "Stare Miasto Rooms", "Kazimierz Lodge",
+                         "Vistula Riverside", "Sukiennice Suites", "Planty Park Inn",
+                         "Floriańska Guest House", "Nowa Huta Hostel", "Balice Airport Hotel",
+                         "Podgórze Apartments", "Zakrzówek Retreat"}),
+        // Four pages whose addresses carry only the page number, so each
+        // "Next" address sorts after the one of the page it is on.
+        MakeDestination("upn", "Upton", "GBP", 70, {3, 4, 3, 3},
+                        {"Upton Arms", "Riverside Cottage", "Old Forge Inn", "Station Hotel",
+                         "Market Square Rooms", "Church View Lodge", "Orchard House", "Canal Side Inn",
+                         "Heath Lodge", "Bridge End Hotel", "Willow Court", "High Street Suites",
+                         "Meadow Barn"},
+                        Paging::PageNumberOnly),
         // Hotels whose detail pages are held until released: for tests of
         // what goes on while a detail page is still loading.
         Destination{"slo", "Slowtown", {2},
@@ -206,11 +222,14 @@ std::optional<std::string> ResultPage(std::string_view code, int page)
     }
     html += "</table>\n";
 
-    // The number of hotels from page p on leads the query, so a later page's
-    // address sorts before an earlier one's. The crawler navigates to the
-    // smallest of the paging addresses it queued last, so this order lets it
-    // reach every page.
+    // By default the number of hotels from page p on leads the query, so a
+    // later page's address sorts before an earlier one's. The crawler
+    // navigates to the smallest of the paging addresses it queued last, so
+    // this order lets it reach every page; destinations with page-number-only
+    // addresses show what happens in the opposite order.
     const auto pageLink = [&](int p) {
+        if (d->paging == Paging::PageNumberOnly)
+            return "hotsavail.ctl?airport=" + d->code + "&amp;page=" + std::to_string(p);
         size_t left = 0;
         for (int q = p; q <= pageCount; ++q)
             left += static_cast<size_t>(d->pageSizes[static_cast<size_t>(q - 1)]);

@@ -18,11 +18,22 @@ struct Hotel {
     int number = 0;        // 1-based position in its destination's list
 };
 
+// How a destination's result pages write each other's addresses.
+enum class Paging {
+    // hotsavail.ctl?airport=CODE&left=K&page=N, K being the number of hotels
+    // from page N on: a later page's address sorts before an earlier one's.
+    HotelsLeftFirst,
+    // hotsavail.ctl?airport=CODE&page=N: addresses sort in page order (for
+    // pages 1 to 9), so a later page's address sorts after an earlier one's.
+    PageNumberOnly,
+};
+
 struct Destination {
     std::string code;             // as typed by the operator: "osl"
     std::string city;             // "Oslo"
     std::vector<int> pageSizes;   // hotels per result page, in page order
     std::vector<Hotel> hotels;    // all hotels, in listing order
+    Paging paging = Paging::HotelsLeftFirst;
 };
 
 // The destination with exactly this code (case-sensitive), or nullptr.
