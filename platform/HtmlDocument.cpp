@@ -20,6 +20,12 @@ void HtmlDocument::SetContent(const QString& html, const QUrl& address)
     address_ = address;
 }
 
+void HtmlDocument::SetTree(std::shared_ptr<html::Tree> tree)
+{
+    tree_ = tree ? std::move(tree) : html::Tree::Parse(QString(), address_);
+    address_ = tree_->address;
+}
+
 void HtmlDocument::SetReadyState(const QString& state) { readyState_ = state; }
 
 QUrl HtmlDocument::Address() const { return address_; }
@@ -45,6 +51,46 @@ QString HtmlDocument::DocumentHtml() const
 {
     const std::string& s = tree_->Serialized();
     return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
+}
+
+std::size_t HtmlDocument::DocumentHtmlSize() const { return tree_->Serialized().size(); }
+
+QString HtmlDocument::DocumentHtmlPrefix(std::size_t maxBytes) const
+{
+    const std::string& s = tree_->Serialized();
+    if (s.size() <= maxBytes)
+        return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
+    // Cut before the last tag that starts within the limit, so the view's
+    // parser sees whole tags only; '<' is ASCII, so the cut also falls on a
+    // character boundary. Without one, back up to a character boundary.
+    std::size_t cut = s.rfind('<', maxBytes);
+    if (cut == std::string::npos || cut == 0) {
+        cut = maxBytes;
+        while (cut > 0 && (static_cast<unsigned char>(s[cut]) & 0xC0) == 0x80)
+            --cut;
+    }
+    return QString::fromUtf8(s.data(), static_cast<qsizetype>(cut));
+}
+
+std::optional<HtmlDocument::AnchorTarget> HtmlDocument::FindAnchor(const QUrl& link) const
+{
+    // Reads the attributes straight from the tree: no element objects, no
+    // serialization, so a click on a huge page stays cheap.
+    const QUrl resolvedLink = address_.resolved(link);
+    for (const GumboNode* e : tree_->all) {
+        if (!html::IsHtml(e, GUMBO_TAG_A))
+            continue;
+        const char* href = html::Attribute(e, "href");
+        if (!href)
+            continue;
+        const QString written = QString::fromUtf8(href);
+        const QUrl resolved(html::ResolveAddress(tree_->base, written));
+        if (resolved == resolvedLink || QUrl(written.trimmed()) == link) {
+            const char* target = html::Attribute(e, "target");
+            return AnchorTarget{resolved, target ? QString::fromUtf8(target) : QString()};
+        }
+    }
+    return std::nullopt;
 }
 
 HRESULT HtmlDocument::get_readyState(QString& p)
@@ -80,6 +126,12 @@ HRESULT HtmlDocument::get_extentOfAll(LONG index, Extent& p)
     }
     p.begin = extents[static_cast<std::size_t>(index)].begin;
     p.end = extents[static_cast<std::size_t>(index)].end;
+    return S_OK;
+}
+
+HRESULT HtmlDocument::get_httpStatus(int& p)
+{
+    p = httpStatus_;
     return S_OK;
 }
 

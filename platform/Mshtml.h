@@ -83,6 +83,17 @@ public:
     virtual HRESULT get_extentOfAll(LONG index, Extent& p) = 0;
 };
 
+// Beyond the COM surface: the HTTP status of the response a loaded document
+// came from. A 404 or 500 still yields its body as the document (the error
+// page a browser shows), so a loader that must not take an error page for
+// the real one asks here.
+class IHTMLDocumentHttpStatus : public virtual IDispatch {
+public:
+    // The final response's status (after redirects); 0 when unknown: not
+    // loaded from the network, still loading, or no response arrived.
+    virtual HRESULT get_httpStatus(int& p) = 0;
+};
+
 enum class CLSID { CLSID_HTMLDocument };
 constexpr CLSID CLSID_HTMLDocument = CLSID::CLSID_HTMLDocument;
 constexpr DWORD CLSCTX_INPROC_SERVER = 1;

@@ -14,6 +14,13 @@ namespace platform {
 constexpr int kMaxRedirects = 10;
 // Bodies longer than this are cut to this many bytes.
 constexpr qint64 kMaxBodyBytes = 16 * 1024 * 1024;
+// Body bytes one browser navigation (the page and all its frames together)
+// may fetch. Without it, 64 frames of 16 MiB each could hold 1 GiB of
+// bodies at once, and several times that once decoded and parsed (a parse
+// tree takes about ten times its text). 32 MiB still takes the largest page
+// whole plus frames as large again; the site's result pages are far below
+// it. Frames past the budget are cut or not fetched at all.
+constexpr qint64 kNavigationBodyBudget = 32 * 1024 * 1024;
 
 // The User-Agent every request sends: "hotelcrawler/<version>".
 QByteArray UserAgent();

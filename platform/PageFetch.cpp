@@ -39,6 +39,9 @@ void PageFetch::Start()
 void PageFetch::Request(const QUrl& address)
 {
     current_ = address;
+    // A redirect's body is thrown away, so it no longer counts.
+    if (budget_)
+        budget_->GiveBack(body_.size());
     body_.clear();
     reply_ = NetworkManager().get(BuildRequest(address));
     connect(reply_, &QNetworkReply::readyRead, this, &PageFetch::OnReadyRead);
@@ -49,16 +52,47 @@ void PageFetch::OnReadyRead()
 {
     if (!reply_)
         return;
-    body_ += reply_->read(kMaxBodyBytes - body_.size());
-    if (body_.size() < kMaxBodyBytes)
+    if (!ReadBody())
         return;
     // Enough: the page is what arrived so far. A redirect's body is never
     // this large in practice, and if it were, it is discarded anyway.
     const int status = reply_->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
     if (status >= 300 && status < 400 && reply_->hasRawHeader("Location"))
         return;
+    ReportBody(status, true);
+}
+
+bool PageFetch::ReadBody()
+{
+    qint64 room = kMaxBodyBytes - body_.size();
+    if (budget_)
+        room = std::min(room, std::max<qint64>(budget_->Remaining(), 0));
+    if (room > 0) {
+        const QByteArray chunk = reply_->read(room);
+        body_ += chunk;
+        if (budget_)
+            budget_->Take(chunk.size());
+        room -= chunk.size();
+    }
+    return room <= 0;
+}
+
+void PageFetch::ReportBody(int status, bool cut)
+{
+    PageResult result;
+    result.finalAddress = current_;
+    result.ok = true;
+    result.httpStatus = status;
+    result.cut = cut;
     const QByteArray contentType = reply_->rawHeader("Content-Type");
-    Report({current_, true, DecodeBody(body_, contentType), {}});
+    if (keepRaw_) {
+        // Shared, not copied: Report clears body_ before anyone reads it.
+        result.body = body_;
+        result.contentType = contentType;
+    } else {
+        result.text = DecodeBody(body_, contentType);
+    }
+    Report(std::move(result));
 }
 
 void PageFetch::OnReplyFinished()
@@ -96,12 +130,18 @@ void PageFetch::OnReplyFinished()
         Request(next);
         return;
     }
-    body_ += reply_->read(kMaxBodyBytes - body_.size());
-    const QByteArray contentType = reply_->rawHeader("Content-Type");
-    Report({current_, true, DecodeBody(body_, contentType), {}});
+    // Whatever is still unread after the limits is what was cut off.
+    const bool limited = ReadBody();
+    ReportBody(status, limited && reply_->bytesAvailable() > 0);
 }
 
-void PageFetch::Fail(const QString& why) { Report({current_, false, {}, why}); }
+void PageFetch::Fail(const QString& why)
+{
+    PageResult result;
+    result.finalAddress = current_;
+    result.error = why;
+    Report(std::move(result));
+}
 
 void PageFetch::Report(PageResult result)
 {

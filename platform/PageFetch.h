@@ -9,6 +9,7 @@
 #include <QUrl>
 
 #include <functional>
+#include <memory>
 
 class QNetworkReply;
 
@@ -21,15 +22,38 @@ struct PageResult {
     // True when a response arrived (also an HTTP error status such as 404,
     // whose body is the page a browser would show).
     bool ok = false;
-    // The body decoded by its declared charset; empty on failure.
+    // The body decoded by its declared charset; empty on failure, and
+    // always empty for a fetch that keeps its body raw (KeepRawBody).
     QString text;
     // Why the fetch failed; empty when ok.
     QString error;
+    // The final response's HTTP status; 0 when no response arrived.
+    int httpStatus = 0;
+    // The body as fetched and the response's Content-Type, for a fetch that
+    // keeps its body raw; empty otherwise.
+    QByteArray body;
+    QByteArray contentType;
+    // True when the body was cut: at kMaxBodyBytes or when the budget ran out.
+    bool cut = false;
+};
+
+// Body bytes that several fetches share (one navigation's page and frames).
+// Fetches take from it as bytes arrive; a fetch that finds it spent ends at
+// once with what it has. Window thread only.
+class BodyBudget {
+public:
+    explicit BodyBudget(qint64 total) : remaining_(total) {}
+    qint64 Remaining() const { return remaining_; }
+    void Take(qint64 bytes) { remaining_ -= bytes; }
+    void GiveBack(qint64 bytes) { remaining_ += bytes; }
+
+private:
+    qint64 remaining_;
 };
 
 // Fetches one http or https address through NetworkManager(), following up
 // to kMaxRedirects redirects (to http and https only, each hop routed),
-// cutting the body at kMaxBodyBytes, and failing when the whole fetch takes
+// cutting the body at kMaxBodyBytes (or where a shared budget ends), and failing when the whole fetch takes
 // longer than the settings' pageTimeoutS.
 //
 // The report is delivered exactly once, always from the event loop (never
@@ -48,6 +72,15 @@ public:
     // http or https is reported as failed without any network access.
     void Start();
 
+    // Before Start: the report carries the body undecoded (PageResult::body
+    // and contentType) and leaves `text` empty, so that the caller can
+    // decode it off the window thread.
+    void KeepRawBody() { keepRaw_ = true; }
+    // Before Start: the body also draws on `budget`, shared with other
+    // fetches; the fetch is cut when the budget is spent. A redirect's
+    // discarded body is given back.
+    void SetBudget(std::shared_ptr<BodyBudget> budget) { budget_ = std::move(budget); }
+
     QUrl Address() const { return address_; }
     bool IsFinished() const { return finished_; }
 
@@ -59,6 +92,9 @@ private:
     void OnReadyRead();
     void OnReplyFinished();
     void Fail(const QString& why);
+    // Reads what the limits allow; true when a limit was reached.
+    bool ReadBody();
+    void ReportBody(int status, bool cut);
     void Report(PageResult result);
     void DropReply();
 
@@ -68,7 +104,9 @@ private:
     QPointer<QNetworkReply> reply_;
     QTimer deadline_;
     QByteArray body_;
+    std::shared_ptr<BodyBudget> budget_;
     int redirects_ = 0;
+    bool keepRaw_ = false;
     bool started_ = false;
     bool finished_ = false;
 };

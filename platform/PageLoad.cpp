@@ -1,7 +1,9 @@
 // Loading documents from the network: URL monikers, bind contexts and the
 // document's IPersistMoniker::Load.
 
+#include "platform/BackgroundParse.h"
 #include "platform/HtmlDocument.h"
+#include "platform/HtmlTree.h"
 #include "platform/Network.h"
 #include "platform/PageFetch.h"
 
@@ -59,38 +61,57 @@ HRESULT HtmlDocument::Load(bool fFullyAvailable, IMoniker* pimkName, IBindCtx* p
         return E_INVALIDARG;
     const QUrl address = pimkName->Address();
 
-    // A load still under way is abandoned: dropping its fetch aborts it and
+    // A load still under way is abandoned: dropping its fetch or its parse
     // guarantees that its result never arrives here.
     load_.reset();
+    httpStatus_ = 0;
     SetReadyState(QStringLiteral("loading"));
 
-    // The fetch is owned by this document, so its callback cannot outlive
-    // it; the weak reference additionally keeps the callback from reviving or
-    // touching a document whose last owner let go while the report was
-    // being delivered.
+    // The load's fetch, parse and settling timer are children of `job`,
+    // which this document owns, so none of their callbacks can outlive it;
+    // the weak reference additionally keeps a callback from reviving or
+    // touching a document whose last owner let go while a report was being
+    // delivered.
+    auto job = std::make_unique<QObject>();
+    QObject* context = job.get();
     const std::weak_ptr<IDispatch> weak = weak_from_this();
-    auto fetch = std::make_unique<platform::PageFetch>(address, [weak, address](const platform::PageResult& result) {
-        const auto doc = std::dynamic_pointer_cast<HtmlDocument>(weak.lock());
-        if (!doc)
-            return;
-        if (!result.ok) {
-            doc->SetContent(QString(), address);
-            doc->SetReadyState(QStringLiteral("complete"));
-            return;
-        }
-        doc->SetContent(result.text, result.finalAddress);
-        doc->SetReadyState(QStringLiteral("interactive"));
-        // "complete" follows on the next turn of the event loop, as in a
-        // browser where the parsed document settles before it is complete.
-        // The timer belongs to the fetch, so a newer Load or the document's
-        // destruction cancels it.
-        QTimer::singleShot(0, doc->load_.get(), [weak] {
-            if (const auto later = std::dynamic_pointer_cast<HtmlDocument>(weak.lock()))
-                later->SetReadyState(QStringLiteral("complete"));
-        });
-    });
-    platform::PageFetch* started = fetch.get();
-    load_ = std::move(fetch);
-    started->Start();
+    auto* fetch = new platform::PageFetch(
+        address,
+        [weak, address, context](const platform::PageResult& result) {
+            const auto doc = std::dynamic_pointer_cast<HtmlDocument>(weak.lock());
+            if (!doc)
+                return;
+            if (!result.ok) {
+                doc->SetContent(QString(), address);
+                doc->SetReadyState(QStringLiteral("complete"));
+                return;
+            }
+            // Still "loading" while the worker decodes and parses: the tree
+            // the callers see changes only when the new one is complete.
+            const int status = result.httpStatus;
+            new platform::BackgroundParse(
+                {result.body, result.contentType, result.finalAddress, true},
+                [weak, status, context](std::shared_ptr<html::Tree> tree) {
+                    const auto doc = std::dynamic_pointer_cast<HtmlDocument>(weak.lock());
+                    if (!doc)
+                        return;
+                    doc->SetTree(std::move(tree));
+                    doc->SetHttpStatus(status);
+                    doc->SetReadyState(QStringLiteral("interactive"));
+                    // "complete" follows on the next turn of the event loop,
+                    // as in a browser where the parsed document settles
+                    // before it is complete. The timer belongs to the load,
+                    // so a newer Load or the document's destruction cancels it.
+                    QTimer::singleShot(0, context, [weak] {
+                        if (const auto later = std::dynamic_pointer_cast<HtmlDocument>(weak.lock()))
+                            later->SetReadyState(QStringLiteral("complete"));
+                    });
+                },
+                context);
+        },
+        context);
+    fetch->KeepRawBody();
+    load_ = std::move(job);
+    fetch->Start();
     return S_OK;
 }

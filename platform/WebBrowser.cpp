@@ -1,6 +1,8 @@
 #include "platform/WebBrowser.h"
 
+#include "platform/BackgroundParse.h"
 #include "platform/HtmlDocument.h"
+#include "platform/HtmlTree.h"
 #include "platform/Network.h"
 #include "platform/PageFetch.h"
 
@@ -8,8 +10,6 @@
 #include <QTextBrowser>
 #include <QTextDocument>
 #include <QVBoxLayout>
-
-#include <gumbo.h>
 
 #include <optional>
 #include <vector>
@@ -39,41 +39,6 @@ public:
     QVariant loadResource(int, const QUrl&) override { return {}; }
 };
 
-const GumboNode* FirstAnchor(const GumboNode* node)
-{
-    if (node->type != GUMBO_NODE_ELEMENT && node->type != GUMBO_NODE_DOCUMENT)
-        return nullptr;
-    if (node->type == GUMBO_NODE_ELEMENT && node->v.element.tag == GUMBO_TAG_A)
-        return node;
-    const GumboVector& children =
-        node->type == GUMBO_NODE_DOCUMENT ? node->v.document.children : node->v.element.children;
-    for (unsigned i = 0; i < children.length; ++i)
-        if (const GumboNode* found = FirstAnchor(static_cast<const GumboNode*>(children.data[i])))
-            return found;
-    return nullptr;
-}
-
-struct AnchorAttributes {
-    QString href;  // as written, unresolved
-    QString target;
-};
-
-// The href and target attributes of the A element an outerHTML starts with.
-AnchorAttributes AttributesOfAnchorMarkup(const QString& outerHtml)
-{
-    AnchorAttributes result;
-    const QByteArray utf8 = outerHtml.toUtf8();
-    GumboOutput* output = gumbo_parse_with_options(&kGumboDefaultOptions, utf8.constData(), utf8.size());
-    if (const GumboNode* anchor = FirstAnchor(output->document)) {
-        if (const GumboAttribute* href = gumbo_get_attribute(&anchor->v.element.attributes, "href"))
-            result.href = QString::fromUtf8(href->value);
-        if (const GumboAttribute* target = gumbo_get_attribute(&anchor->v.element.attributes, "target"))
-            result.target = QString::fromUtf8(target->value);
-    }
-    gumbo_destroy_output(&kGumboDefaultOptions, output);
-    return result;
-}
-
 bool IsNewWindowTarget(const QString& target)
 {
     const QString t = target.trimmed().toLower();
@@ -83,8 +48,10 @@ bool IsNewWindowTarget(const QString& target)
 
 }  // namespace
 
-// One navigation: the page and its frame documents, fetched concurrently.
-// Owned by the control; destroying it aborts whatever is still loading.
+// One navigation: the page and its frame documents, fetched concurrently
+// and parsed on workers, all drawing on one body budget. Owned by the
+// control; destroying it aborts whatever is still fetching and drops every
+// parse still running, whose results then never arrive.
 class TCppWebBrowser::Navigation final : public QObject {
 public:
     struct Frame {
@@ -94,7 +61,10 @@ public:
         std::vector<std::size_t> children;  // indexes into frames, document order
     };
 
-    Navigation(TCppWebBrowser* owner, std::uint64_t generation) : owner_(owner), generation_(generation) {}
+    Navigation(TCppWebBrowser* owner, std::uint64_t generation, qint64 budget)
+        : owner_(owner), generation_(generation), budget_(std::make_shared<platform::BodyBudget>(budget))
+    {
+    }
 
     void Start(const QUrl& address) { Add(address, 0); }
 
@@ -106,22 +76,54 @@ private:
     {
         const std::size_t index = frames.size();
         frames.push_back(Frame{address, nullptr, depth, {}});
+        if (depth > 0 && budget_->Remaining() <= 0) {
+            // Past the budget: not fetched at all, and completed as an empty
+            // document in its place, as a frame that failed to load is.
+            frames[index].doc = EmptyDocument(address);
+            return index;
+        }
         ++pending_;
         auto* fetch = new platform::PageFetch(
-            address, [this, index](const platform::PageResult& result) { Loaded(index, result); }, this);
+            address, [this, index](const platform::PageResult& result) { Fetched(index, result); }, this);
+        fetch->KeepRawBody();
+        fetch->SetBudget(budget_);
         fetch->Start();
         return index;
     }
 
-    void Loaded(std::size_t index, const platform::PageResult& result)
+    static ComPtr<HtmlDocument> EmptyDocument(const QUrl& address)
+    {
+        ComPtr<HtmlDocument> doc = HtmlDocument::Create();
+        doc->SetContent(QString(), address);
+        doc->SetReadyState(QStringLiteral("complete"));
+        return doc;
+    }
+
+    void Fetched(std::size_t index, const platform::PageResult& result)
     {
         // A failed fetch still completes, as an empty document at the address
         // asked for, the way a browser shows an error page in its place.
-        ComPtr<HtmlDocument> doc = HtmlDocument::Create();
-        doc->SetContent(result.ok ? result.text : QString(), result.ok ? result.finalAddress : frames[index].address);
-        doc->SetReadyState(QStringLiteral("complete"));
-        frames[index].doc = doc;
+        if (!result.ok) {
+            Settled(index, EmptyDocument(frames[index].address));
+            return;
+        }
+        // Only the page is shown, so only its serialization is built ahead.
+        const int status = result.httpStatus;
+        new platform::BackgroundParse(
+            {result.body, result.contentType, result.finalAddress, index == 0},
+            [this, index, status](std::shared_ptr<html::Tree> tree) {
+                ComPtr<HtmlDocument> doc = HtmlDocument::Create();
+                doc->SetTree(std::move(tree));
+                doc->SetHttpStatus(status);
+                doc->SetReadyState(QStringLiteral("complete"));
+                Settled(index, doc);
+            },
+            this);
+    }
 
+    void Settled(std::size_t index, ComPtr<HtmlDocument> doc)
+    {
+        frames[index].doc = doc;
         if (frames[index].depth < kMaxFrameDepth) {
             const int childDepth = frames[index].depth + 1;
             for (const QUrl& source : doc->FrameSources()) {
@@ -150,10 +152,11 @@ private:
 
     TCppWebBrowser* owner_;
     std::uint64_t generation_;
+    std::shared_ptr<platform::BodyBudget> budget_;
     int pending_ = 0;
 };
 
-TCppWebBrowser::TCppWebBrowser(QWidget* parent) : QWidget(parent)
+TCppWebBrowser::TCppWebBrowser(QWidget* parent) : QWidget(parent), bodyBudget_(platform::kNavigationBodyBudget)
 {
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -176,7 +179,7 @@ void TCppWebBrowser::Navigate(const QString& URL, VARIANT*, VARIANT*, VARIANT*, 
     // fetches; the new generation number silences anything it had queued.
     navigation_.reset();
     ++generation_;
-    navigation_ = std::make_unique<Navigation>(this, generation_);
+    navigation_ = std::make_unique<Navigation>(this, generation_, bodyBudget_);
     navigation_->Start(address);
 }
 
@@ -218,51 +221,25 @@ void TCppWebBrowser::OnNavigationLoaded(std::uint64_t generation)
 void TCppWebBrowser::ShowPage(const ComPtr<HtmlDocument>& page)
 {
     page_ = page;
-    view_->setHtml(page->DocumentHtml());
-}
-
-namespace {
-
-struct FoundAnchor {
-    QUrl address;  // resolved, with the document's base
-    QString target;
-};
-
-// The first anchor of `doc` whose href is `link`, either as written or once
-// resolved against the document's address.
-std::optional<FoundAnchor> FindAnchor(HtmlDocument& doc, const QUrl& link)
-{
-    ComPtr<IHTMLElementCollection> all;
-    LONG length = 0;
-    if (doc.get_all(all) != S_OK || !all || all->get_length(&length) != S_OK)
-        return std::nullopt;
-    const QUrl resolvedLink = doc.Address().resolved(link);
-    for (LONG i = 0; i < length; ++i) {
-        ComPtr<IDispatch> item;
-        if (all->item(VariantI4(i), VARIANT{}, item) != S_OK || !item)
-            continue;
-        ComPtr<IHTMLAnchorElement> anchor;
-        ComPtr<IHTMLElement> element;
-        if (QueryInterface(item, anchor) != S_OK || QueryInterface(item, element) != S_OK)
-            continue;
-        QString href, outer;
-        anchor->get_href(href);
-        element->get_outerHTML(outer);
-        const AnchorAttributes attributes = AttributesOfAnchorMarkup(outer);
-        if (QUrl(href) == resolvedLink || (!attributes.href.isNull() && QUrl(attributes.href.trimmed()) == link))
-            return FoundAnchor{QUrl(href), attributes.target};
+    const std::size_t size = page->DocumentHtmlSize();
+    if (size <= kViewFullBytes) {
+        view_->setHtml(page->DocumentHtml());
+        return;
     }
-    return std::nullopt;
+    // Rich-text layout costs grow with the markup: a 5 MB page would hold
+    // the window for seconds. Its start, with its links, is still useful.
+    const QString note = QStringLiteral("<p><i>Page shortened for display: the first %1 KB of %2 KB are shown.</i></p>")
+                             .arg(kViewFullBytes / 1024)
+                             .arg(size / 1024);
+    view_->setHtml(note + page->DocumentHtmlPrefix(kViewFullBytes));
 }
-
-}  // namespace
 
 void TCppWebBrowser::FollowLink(const QUrl& href)
 {
     QUrl address = page_ ? page_->Address().resolved(href) : href;
-    std::optional<FoundAnchor> anchor;
+    std::optional<HtmlDocument::AnchorTarget> anchor;
     if (page_)
-        anchor = FindAnchor(*page_, href);
+        anchor = page_->FindAnchor(href);
     if (anchor && platform::IsFetchable(anchor->address))
         address = anchor->address;  // resolved with the page's <base>, if it has one
     // Links to anything but http and https are dead: no local file is read

@@ -10,6 +10,7 @@
 #include <QUrl>
 #include <QWidget>
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -62,8 +63,18 @@ public:
     bool Busy() const;
     // The address of the navigation being loaded; empty when none is.
     QString PendingURL() const;
-    // The view showing the last completed page; owned by this control.
+    // The view showing the last completed page; owned by this control. A
+    // page whose markup is longer than kViewFullBytes is shown shortened to
+    // about that much, with a note above it, because laying out megabytes of
+    // rich text would stall the window; the document itself stays whole.
     QTextBrowser* View() const { return view_; }
+    static constexpr std::size_t kViewFullBytes = 256 * 1024;
+
+    // Body bytes each navigation started from now on may fetch, its page and
+    // frames together (platform::kNavigationBodyBudget unless changed; tests
+    // lower it). Frames that find it spent are cut or, when they have not
+    // started, not fetched and completed empty.
+    void SetNavigationBodyBudget(qint64 bytes) { bodyBudget_ = bytes; }
 
 private:
     class Navigation;
@@ -78,4 +89,5 @@ private:
     // finds a different number here and does nothing.
     std::uint64_t generation_ = 0;
     ComPtr<HtmlDocument> page_;
+    qint64 bodyBudget_;
 };
