@@ -40,7 +40,9 @@ public:
     void Parse();
 
     // True when the last Parse saw its document reach "complete" within the
-    // time limit and ran the extraction; callers keep the fields only then.
+    // time limit, not empty and not an HTTP error page (status 400 or more,
+    // reported as a failed load on standard error), and ran the extraction;
+    // callers keep the fields only then.
     bool Loaded() const { return loaded_; }
 
     // Extracts the sections of an already complete document (a page parsed

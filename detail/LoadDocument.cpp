@@ -52,6 +52,16 @@ bool IsEmptyDocument(IHTMLDocument2& doc)
     return outer == QStringLiteral("<html><head></head><body></body></html>");
 }
 
+// The HTTP status the page answered with; 0 when the document cannot tell.
+int HttpStatusOf(IHTMLDocument2& doc)
+{
+    ComPtr<IHTMLDocumentHttpStatus> status;
+    int code = 0;
+    if (QueryInterface(&doc, status) == S_OK && status)
+        status->get_httpStatus(code);
+    return code;
+}
+
 }  // namespace
 
 bool THotelDescParser::LoadDocument(LoadedPage& page)
@@ -101,6 +111,13 @@ bool THotelDescParser::LoadDocument(LoadedPage& page)
         state.clear();
         page.doc->get_readyState(state);
         if (state == QStringLiteral("complete")) {
+            // An error page (404, 500...) arrives with a body like any page;
+            // its sections, if it had any, are not the hotel's.
+            if (const int status = HttpStatusOf(*page.doc); status >= 400) {
+                std::fprintf(stderr, "hotelcrawler: page answered HTTP %d, not extracted: %s\n", status,
+                             PageUrl.c_str());
+                return false;
+            }
             if (!IsEmptyDocument(*page.doc))
                 return true;
             std::fprintf(stderr, "hotelcrawler: page empty or not fetched, not extracted: %s\n", PageUrl.c_str());
