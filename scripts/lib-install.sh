@@ -8,6 +8,8 @@ HC_PACKAGES=(
   libgumbo-dev libcpp-httplib-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   postgresql xvfb xauth imagemagick
+  # scripts/crash-test drives the window on its private display with it
+  xdotool
 )
 
 # Runs a command as root: directly when we are root, through sudo otherwise.
