@@ -1,0 +1,36 @@
+#pragma once
+// How far the crawl got, per destination code: the hotels kept in
+// "Staymarker", the detail links still waiting in "Going", and when the last
+// kept hotel was extracted. Read for the export tool's --summary; the crawl
+// itself never reads it.
+
+#include "platform/AnsiString.h"
+
+#include <string>
+#include <vector>
+
+namespace store {
+
+struct DestinationSummary {
+    AnsiString airPort;          // the code as stored ("AirPort"); empty for rows without one
+    long long kept = 0;          // rows of "Staymarker" with this code
+    long long waiting = 0;       // rows of "Going" with this code
+    AnsiString lastExtractedAt;  // greatest "ExtractedAt" of the kept rows; empty when none
+
+    friend bool operator==(const DestinationSummary&, const DestinationSummary&) = default;
+};
+
+// One entry per code found in either table, sorted by code (byte order, the
+// same on every engine); a code in only one table has zero for the other.
+// Uses its own short-lived connection to "Hotels_Db". Throws EDatabaseError
+// when a table cannot be read.
+std::vector<DestinationSummary> ReadDestinationSummary();
+
+// The summary as an aligned text table: a header line, then one line per
+// entry; counts right-aligned, codes and times left-aligned, columns
+// separated by two blanks, widths counted in characters (UTF-8 codes line
+// up). An empty code shows as "(none)", a missing time as "-". Lines end
+// with LF and carry no trailing blanks.
+std::string SummaryTable(const std::vector<DestinationSummary>& entries);
+
+}  // namespace store

@@ -1,0 +1,110 @@
+// The per-destination summary of the crawl: counts read from both tables on
+// each engine, and the aligned text table the export tool prints.
+
+#include "store/Summary.h"
+#include "store/Staymarker.h"
+
+#include "tests/store/DriverFixture.h"
+
+namespace {
+
+using store::DestinationSummary;
+
+store::StaymarkerRow Kept(const AnsiString& url, const AnsiString& code, const AnsiString& at)
+{
+    store::StaymarkerRow row;
+    row.Url = url;
+    row.AirPort = code;
+    row.ExtractedAt = at;
+    return row;
+}
+
+class DestinationSummaryRead : public EngineTest {
+protected:
+    static void Keep(const AnsiString& url, const AnsiString& code, const AnsiString& at)
+    {
+        QString error;
+        ASSERT_TRUE(store::StoreHotel(Kept(url, code, at), &error)) << error.toStdString();
+    }
+};
+
+TEST_P(DestinationSummaryRead, EmptyTablesGiveNoEntries)
+{
+    EXPECT_TRUE(store::ReadDestinationSummary().empty());
+}
+
+TEST_P(DestinationSummaryRead, CountsBothTablesPerCodeInByteOrder)
+{
+    Keep("u/osl-1", "osl", "2024-05-01T10:00:00Z");
+    Keep("u/osl-2", "osl", "2024-05-03T09:00:00Z");
+    Keep("u/osl-3", "osl", "2024-05-02T23:59:59Z");
+    Keep("u/adl-1", "adl", "2024-04-30T00:00:00Z");
+    Keep("u/Adl-1", "Adl", "2024-04-29T00:00:00Z");
+    Keep("u/öst-1", "öst", "2024-06-01T00:00:00Z");
+    // Waiting only, and waiting next to kept ones.
+    SeedGoing({{"g/zrh-1", "zrh"}, {"g/zrh-2", "zrh"}, {"g/osl-4", "osl"}, {"g/bcn-1", "bcn"}});
+
+    const std::vector<DestinationSummary> expected{
+        {"Adl", 1, 0, "2024-04-29T00:00:00Z"}, {"adl", 1, 0, "2024-04-30T00:00:00Z"}, {"bcn", 0, 1, ""},
+        {"osl", 3, 1, "2024-05-03T09:00:00Z"}, {"zrh", 0, 2, ""},
+        {"öst", 1, 0, "2024-06-01T00:00:00Z"},  // UTF-8 bytes sort after ASCII on every engine
+    };
+    EXPECT_EQ(store::ReadDestinationSummary(), expected);
+}
+
+TEST_P(DestinationSummaryRead, NullAndEmptyCodesAreOneEntryWithoutCode)
+{
+    Keep("u/blank", "", "2024-05-01T00:00:00Z");
+    Exec("INSERT INTO \"Staymarker\" (\"Url\", \"AirPort\", \"ExtractedAt\") VALUES (?, NULL, ?)",
+         {QStringLiteral("u/null"), QStringLiteral("2024-05-02T00:00:00Z")});
+    Exec("INSERT INTO \"Going\" (\"Url\", \"AirPort\") VALUES (?, NULL)", {QStringLiteral("g/null")});
+    SeedGoing({{"g/blank", ""}, {"g/nil", "nil"}});
+
+    const std::vector<DestinationSummary> expected{{"", 2, 2, "2024-05-02T00:00:00Z"}, {"nil", 0, 1, ""}};
+    EXPECT_EQ(store::ReadDestinationSummary(), expected);
+}
+
+TEST_P(DestinationSummaryRead, KeptRowsWithoutTimeHaveNoLastTime)
+{
+    Exec("INSERT INTO \"Staymarker\" (\"Url\", \"AirPort\") VALUES (?, ?)",
+         {QStringLiteral("u/untimed"), QStringLiteral("adl")});
+    const std::vector<DestinationSummary> expected{{"adl", 1, 0, ""}};
+    EXPECT_EQ(store::ReadDestinationSummary(), expected);
+}
+
+TEST_P(DestinationSummaryRead, MissingTableIsADatabaseErrorNamingIt)
+{
+    Keep("u/osl-1", "osl", "2024-05-01T10:00:00Z");
+    DropGoing();
+    try {
+        store::ReadDestinationSummary();
+        FAIL() << "no error";
+    } catch (const EDatabaseError& e) {
+        EXPECT_NE(std::string(e.what()).find("Going"), std::string::npos) << e.what();
+    }
+}
+
+HC_INSTANTIATE_FOR_ENGINES(DestinationSummaryRead);
+
+class SummaryText : public ::testing::Test {};
+
+TEST_F(SummaryText, ColumnsLineUpByCharacterWithoutTrailingBlanks)
+{
+    const std::string table = store::SummaryTable({{"adl", 3, 0, "2024-05-01T10:00:00Z"},
+                                                   {"", 0, 2, ""},
+                                                   {"ösl", 12, 1, "2024-05-02T00:00:00Z"},
+                                                   {"destination-x", 1234567, 0, "2024-05-03T00:00:00Z"}});
+    EXPECT_EQ(table,
+              "AirPort           Kept  Waiting  Last kept at\n"
+              "adl                  3        0  2024-05-01T10:00:00Z\n"
+              "(none)               0        2  -\n"
+              "ösl                 12        1  2024-05-02T00:00:00Z\n"
+              "destination-x  1234567        0  2024-05-03T00:00:00Z\n");
+}
+
+TEST_F(SummaryText, NoEntriesGiveTheHeaderOnly)
+{
+    EXPECT_EQ(store::SummaryTable({}), "AirPort  Kept  Waiting  Last kept at\n");
+}
+
+}  // namespace
