@@ -1,16 +1,29 @@
 #include "store/Export.h"
 
 #include "platform/DbTables.h"
+#include "platform/Settings.h"
+#include "store/Summary.h"
+#include "store/ToolSettings.h"
 
 #include <cstdio>
 #include <ostream>
+#include <string_view>
 
 namespace store {
 
 namespace {
 
-void AppendCsvField(std::string& out, const std::string& field)
+// Spreadsheet programs read a cell that starts with one of these as a
+// formula (tab and CR are stripped first by some of them, exposing what
+// follows). A leading single quote makes them show the text as it is.
+bool LooksLikeFormula(const std::string& field)
 {
+    return !field.empty() && std::string_view("=+-@\t\r").find(field.front()) != std::string_view::npos;
+}
+
+void AppendCsvField(std::string& out, const std::string& raw)
+{
+    const std::string field = LooksLikeFormula(raw) ? "'" + raw : raw;
     if (field.find_first_of(",\"\r\n") == std::string::npos) {
         out += field;
         return;
@@ -27,8 +40,12 @@ void AppendCsvField(std::string& out, const std::string& field)
 
 void Usage(std::ostream& err)
 {
-    err << "usage: hotelcrawler-export [--format csv|jsonl]\n"
-           "Writes every row of the \"Staymarker\" table of \"Hotels_Db\" to standard output.\n";
+    err << "usage: hotelcrawler-export [--settings FILE] [--format csv|jsonl | --summary]\n"
+           "Writes every row of the \"Staymarker\" table of \"Hotels_Db\" to standard output\n"
+           "(CSV when no format is given), or with --summary one line per destination\n"
+           "code: hotels kept, links still waiting in \"Going\", time of the last kept hotel.\n"
+           "  --settings FILE  read the settings from FILE instead of\n"
+           "                   $XDG_CONFIG_HOME/hotelcrawler/hotelcrawler.ini\n";
 }
 
 }  // namespace
@@ -74,18 +91,30 @@ std::string HotelsToJsonLines(const std::vector<StaymarkerRow>& rows)
 
 int RunExport(const QStringList& arguments, std::ostream& out, std::ostream& err)
 {
+    QStringList args = arguments;
+    if (TakeSettingsOption(args, "hotelcrawler-export", err) == SettingsOption::Failed) {
+        Usage(err);
+        return 2;
+    }
     bool jsonl = false;
-    for (int i = 0; i < arguments.size(); ++i) {
+    bool formatGiven = false;
+    bool summary = false;
+    for (int i = 0; i < args.size(); ++i) {
+        if (args[i] == QLatin1String("--summary")) {
+            summary = true;
+            continue;
+        }
         QString value;
-        if (arguments[i] == QLatin1String("--format") && i + 1 < arguments.size()) {
-            value = arguments[++i];
-        } else if (arguments[i].startsWith(QLatin1String("--format="))) {
-            value = arguments[i].mid(9);
+        if (args[i] == QLatin1String("--format") && i + 1 < args.size()) {
+            value = args[++i];
+        } else if (args[i].startsWith(QLatin1String("--format="))) {
+            value = args[i].mid(9);
         } else {
-            err << "hotelcrawler-export: unexpected argument \"" << ToAnsi(arguments[i]) << "\"\n";
+            err << "hotelcrawler-export: unexpected argument \"" << ToAnsi(args[i]) << "\"\n";
             Usage(err);
             return 2;
         }
+        formatGiven = true;
         if (value == QLatin1String("csv")) {
             jsonl = false;
         } else if (value == QLatin1String("jsonl")) {
@@ -96,13 +125,23 @@ int RunExport(const QStringList& arguments, std::ostream& out, std::ostream& err
             return 2;
         }
     }
+    if (summary && formatGiven) {
+        err << "hotelcrawler-export: --summary is a table of its own; it takes no --format\n";
+        Usage(err);
+        return 2;
+    }
     try {
-        const std::vector<StaymarkerRow> rows = ReadAllHotels();
-        out << (jsonl ? HotelsToJsonLines(rows) : HotelsToCsv(rows));
+        if (summary) {
+            out << SummaryTable(ReadDestinationSummary());
+        } else {
+            const std::vector<StaymarkerRow> rows = ReadAllHotels();
+            out << (jsonl ? HotelsToJsonLines(rows) : HotelsToCsv(rows));
+        }
         out.flush();
         return 0;
     } catch (const EDatabaseError& e) {
-        err << "hotelcrawler-export: " << e.what() << "\n";
+        // Database errors may quote the connection address.
+        err << "hotelcrawler-export: " << ToAnsi(platform::MaskPasswords(QString::fromStdString(e.what()))) << "\n";
         return 1;
     }
 }

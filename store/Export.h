@@ -14,20 +14,28 @@ namespace store {
 // RFC 4180 CSV: a header line with the column names, then one line per row;
 // a field containing a comma, a double quote, CR or LF is quoted with its
 // quotes doubled; every line ends with CRLF.
+// A field that starts with '=', '+', '-', '@', tab or CR would be taken for a
+// formula by spreadsheet programs; it is written with a single quote "'" in
+// front (inside the quotes when it is quoted), so "=1+1" becomes "'=1+1" and
+// "-5" becomes "'-5". Readers that want the stored text drop that one quote.
 std::string HotelsToCsv(const std::vector<StaymarkerRow>& rows);
 
 // One JSON object per row and line (LF), the column names as keys in column
 // order. Text is written as UTF-8; quotes, backslashes and control characters
-// are escaped.
+// are escaped. Values are exactly the stored text (no formula guard).
 std::string HotelsToJsonLines(const std::vector<StaymarkerRow>& rows);
 
 // Appends `text` (UTF-8) to `out` as a JSON string: quoted, with quotes,
 // backslashes and control characters escaped.
 void AppendJsonString(std::string& out, const std::string& text);
 
-// The export tool: `[--format csv|jsonl]` (csv when not given), writes every
-// row to `out`. Returns the exit code: 0 done, 1 database failure (message on
-// `err`), 2 bad arguments (usage on `err`).
+// The export tool: `[--settings FILE] [--format csv|jsonl | --summary]`.
+// Writes every row to `out` (csv when no format is given), or with --summary
+// the per-destination table of SummaryTable. --settings makes FILE the
+// settings in force first (see TakeSettingsOption); problems in its text are
+// written on `err` and do not stop the export. Returns the exit code: 0 done,
+// 1 database failure (message on `err`, passwords masked), 2 bad arguments or
+// an unreadable settings file (usage on `err`).
 int RunExport(const QStringList& arguments, std::ostream& out, std::ostream& err);
 
 }  // namespace store

@@ -2,6 +2,7 @@
 
 #include "platform/DbTables.h"
 #include "platform/Settings.h"
+#include "store/ToolSettings.h"
 
 #include <QDir>
 #include <QFile>
@@ -111,14 +112,21 @@ void PrepareFirstRun()
 
 int RunInitDb(const QStringList& arguments, std::ostream& out, std::ostream& err)
 {
-    if (!arguments.isEmpty()) {
-        err << "usage: hotelcrawler-initdb\n"
+    QStringList args = arguments;
+    const SettingsOption settings = TakeSettingsOption(args, "hotelcrawler-initdb", err);
+    if (settings == SettingsOption::Failed || !args.isEmpty()) {
+        if (!args.isEmpty() && settings != SettingsOption::Failed)
+            err << "hotelcrawler-initdb: unexpected argument \"" << ToAnsi(args.first()) << "\"\n";
+        err << "usage: hotelcrawler-initdb [--settings FILE]\n"
                "Creates the tables \"Going\" and \"Staymarker\" of the database \"Hotels_Db\"\n"
-               "when they are missing; tables that exist are left as they are.\n";
+               "when they are missing; tables that exist are left as they are.\n"
+               "  --settings FILE  read the settings from FILE instead of\n"
+               "                   $XDG_CONFIG_HOME/hotelcrawler/hotelcrawler.ini\n";
         return 2;
     }
     try {
         const platform::DatabaseTarget target = platform::ResolveAlias(kAlias);
+        // Host, port and name only: the user and password are not shown.
         const QString where = target.kind == platform::DatabaseTarget::Kind::SQLite
             ? target.sqlitePath
             : QStringLiteral("postgresql://%1:%2/%3").arg(target.host).arg(target.port).arg(target.dbName);
@@ -128,7 +136,8 @@ int RunInitDb(const QStringList& arguments, std::ostream& out, std::ostream& err
                 << "\" in " << ToAnsi(where) << "\n";
         return 0;
     } catch (const EDatabaseError& e) {
-        err << "hotelcrawler-initdb: " << e.what() << "\n";
+        // Database errors may quote the connection address.
+        err << "hotelcrawler-initdb: " << ToAnsi(platform::MaskPasswords(QString::fromStdString(e.what()))) << "\n";
         return 1;
     }
 }

@@ -1,4 +1,4 @@
-// hotelcrawler-extract PAGE...
+// hotelcrawler-extract [--settings FILE] PAGE...
 //
 // For each PAGE, in order: an http(s) address is loaded and extracted by a
 // hotel description record exactly as the detail crawl does it; anything
@@ -6,15 +6,19 @@
 // file:// address as base, and extracted. Each page that yields a document
 // prints one compact JSON object with the record's twelve fields on stdout.
 //
+// Web pages are fetched under the settings in force (site routes, page
+// timeout): the default settings file, or FILE when --settings names one.
+//
 // Exit status: 0 when every page was extracted, 1 when any page could not be
 // read or loaded (each named on standard error; the others still run), 2 for
-// a usage error.
+// a usage error or a settings file that cannot be read.
 
 #include "detail/HotelDescParser.h"
 #include "platform/Charset.h"
 #include "platform/Forms.h"
 #include "platform/Mshtml.h"
 #include "store/Export.h"
+#include "store/ToolSettings.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -22,14 +26,17 @@
 #include <QUrl>
 
 #include <cstdio>
+#include <iostream>
 #include <string>
 #include <vector>
 
 namespace {
 
 constexpr const char* kUsage =
-    "usage: hotelcrawler-extract PAGE...\n"
-    "  PAGE  an http:// or https:// address of a hotel detail page, or a local HTML file\n"
+    "usage: hotelcrawler-extract [--settings FILE] PAGE...\n"
+    "  PAGE             an http:// or https:// address of a hotel detail page, or a local HTML file\n"
+    "  --settings FILE  read the settings from FILE instead of\n"
+    "                   $XDG_CONFIG_HOME/hotelcrawler/hotelcrawler.ini\n"
     "Prints one JSON object per page with the extracted fields.\n";
 
 std::string ToJson(const THotelDescParser& r)
@@ -123,8 +130,19 @@ int main(int argc, char** argv)
 {
     std::vector<std::string> pages;
     bool pagesOnly = false;
+    const char* settingsFile = nullptr;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
+        if (!pagesOnly && (arg == "--settings" || arg.rfind("--settings=", 0) == 0)) {
+            const char* value = arg == "--settings" ? (i + 1 < argc ? argv[++i] : nullptr) : argv[i] + 11;
+            if (!value || settingsFile) {
+                std::fprintf(stderr, "hotelcrawler-extract: %s\n%s",
+                             value ? "--settings given more than once" : "--settings needs a file name", kUsage);
+                return 2;
+            }
+            settingsFile = value;
+            continue;
+        }
         if (!pagesOnly && (arg == "-h" || arg == "--help")) {
             std::fputs(kUsage, stdout);
             return 0;
@@ -140,6 +158,11 @@ int main(int argc, char** argv)
         pages.push_back(arg);
     }
     if (pages.empty()) {
+        std::fputs(kUsage, stderr);
+        return 2;
+    }
+    // Before the application object exists, so nothing reads the default file first.
+    if (settingsFile && !store::ApplySettingsFile(QString::fromLocal8Bit(settingsFile), "hotelcrawler-extract", std::cerr)) {
         std::fputs(kUsage, stderr);
         return 2;
     }
