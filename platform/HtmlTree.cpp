@@ -1,7 +1,10 @@
 #include "platform/HtmlTree.h"
 
+#include "platform/HtmlLimits.h"
 #include "platform/HtmlSerialize.h"
 
+#include <algorithm>
+#include <cstddef>
 #include <cstring>
 
 namespace html {
@@ -12,11 +15,88 @@ std::shared_ptr<Tree> Tree::Parse(const QString& html, const QUrl& address)
     return Parse(std::string_view(utf8.constData(), static_cast<std::size_t>(utf8.size())), address);
 }
 
+// The parser's allocator. Gumbo frees its output node by node, recursing
+// into children, so a deep enough page overflows the call stack while the
+// tree is destroyed. Every allocation of a parse comes from this arena
+// instead, and the arena is dropped whole with the Tree: destruction neither
+// recurses nor walks the nodes. Gumbo never reallocates in place (it
+// allocates, copies and frees), so ignoring its frees costs at most the
+// working copies of a parse, which stay proportional to the input; the
+// bytes held are counted for the memory figures of tests and benchmarks.
+class Tree::Arena {
+public:
+    static void* Allocate(void* self, std::size_t size) { return static_cast<Arena*>(self)->Take(size); }
+    static void Free(void*, void*) {}
+
+    std::size_t held() const { return held_; }
+
+private:
+    static constexpr std::size_t kAlign = alignof(std::max_align_t);
+    static constexpr std::size_t kFirstBlock = 16 * 1024;
+    static constexpr std::size_t kLargestBlock = 1024 * 1024;
+
+    void* Take(std::size_t size)
+    {
+        size = (std::max<std::size_t>(size, 1) + kAlign - 1) & ~(kAlign - 1);
+        if (size > left_) {
+            // Blocks double up to 1 MiB; a request too big for that gets a
+            // block of its own and the current block stays in use.
+            if (size > kLargestBlock / 4)
+                return NewBlock(size);
+            nextBlock_ = std::min(nextBlock_ * 2, kLargestBlock);
+            next_ = static_cast<char*>(NewBlock(nextBlock_));
+            left_ = nextBlock_;
+        }
+        void* p = next_;
+        next_ += size;
+        left_ -= size;
+        return p;
+    }
+    void* NewBlock(std::size_t size)
+    {
+        blocks_.emplace_back(new char[size]);
+        held_ += size;
+        return blocks_.back().get();
+    }
+
+    std::vector<std::unique_ptr<char[]>> blocks_;
+    char* next_ = nullptr;
+    std::size_t left_ = 0;
+    std::size_t nextBlock_ = kFirstBlock / 2;
+    std::size_t held_ = 0;
+};
+
+Tree::Tree() = default;
+Tree::~Tree() = default;
+
+std::size_t Tree::parseMemory() const
+{
+    return arena_ ? arena_->held() : 0;
+}
+
 std::shared_ptr<Tree> Tree::Parse(std::string_view utf8, const QUrl& address)
 {
+    std::string limited;
+    if (LimitMarkup(utf8, limited))
+        return ParseSource(std::move(limited), address, true);
+    return ParseSource(std::string(utf8), address, false);
+}
+
+std::shared_ptr<Tree> Tree::ParseWithoutLimits(std::string_view utf8, const QUrl& address)
+{
+    return ParseSource(std::string(utf8), address, false);
+}
+
+std::shared_ptr<Tree> Tree::ParseSource(std::string source, const QUrl& address, bool limited)
+{
     std::shared_ptr<Tree> tree(new Tree);
-    tree->source_.assign(utf8.data(), utf8.size());
+    tree->source_ = std::move(source);
+    tree->limited_ = limited;
+    tree->arena_ = std::make_unique<Arena>();
     GumboOptions options = kGumboDefaultOptions;
+    options.allocator = &Arena::Allocate;
+    options.deallocator = &Arena::Free;
+    options.userdata = tree->arena_.get();
     // Gumbo keeps a copy of the open-element stack for every parse error;
     // on badly nested pages that costs memory quadratic in the depth. The
     // errors are never read, and the tree does not depend on them.
@@ -31,12 +111,6 @@ std::shared_ptr<Tree> Tree::Parse(std::string_view utf8, const QUrl& address)
 std::shared_ptr<Tree> Tree::Empty()
 {
     return std::shared_ptr<Tree>(new Tree);
-}
-
-Tree::~Tree()
-{
-    if (output_)
-        gumbo_destroy_output(&kGumboDefaultOptions, output_);
 }
 
 void Tree::Index()

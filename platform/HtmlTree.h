@@ -6,6 +6,8 @@
 // document and by every element or collection object taken from it, so
 // element objects stay valid after the document loads other content.
 // GumboNode pointers obtained from a Tree live exactly as long as the Tree.
+// Destroying a Tree takes time proportional to its memory, not its depth:
+// nothing is freed node by node.
 // Not thread-safe: the lazily built serialization cache is filled on first use.
 
 #include <gumbo.h>
@@ -25,8 +27,15 @@ struct Tree {
     // Parses `utf8` as a whole document. `address` is the document's own
     // address; `base` becomes the first <base href> resolved against it, or
     // `address` itself.
+    // Markup beyond the nesting and attribute caps of HtmlLimits.h is
+    // removed first, so parse time and memory stay linear in the input
+    // whatever its markup. Safe to call on any thread: it touches no shared
+    // state.
     static std::shared_ptr<Tree> Parse(std::string_view utf8, const QUrl& address);
     static std::shared_ptr<Tree> Parse(const QString& html, const QUrl& address);
+    // The same parse without the caps, for tests and benchmarks that compare
+    // against it. Hostile markup makes it quadratic.
+    static std::shared_ptr<Tree> ParseWithoutLimits(std::string_view utf8, const QUrl& address);
     // A tree with no nodes at all (a document nothing was loaded into).
     static std::shared_ptr<Tree> Empty();
 
@@ -36,6 +45,12 @@ struct Tree {
 
     // The document node; null for an empty tree.
     GumboNode* document() const { return output_ ? output_->document : nullptr; }
+
+    // Bytes of memory the parser's output and its working data took (the
+    // arena's blocks), whether or not the parser still uses them.
+    std::size_t parseMemory() const;
+    // True when the caps removed something from the markup before parsing.
+    bool limited() const { return limited_; }
 
     QUrl address;
     QUrl base;
@@ -54,14 +69,20 @@ struct Tree {
     };
     const std::vector<Extent>& Extents() const;
 
+    class Arena;
+
 private:
-    Tree() = default;
+    Tree();
+    static std::shared_ptr<Tree> ParseSource(std::string source, const QUrl& address, bool limited);
     void Index();
     void BuildSerialization() const;
 
     // The parsed text: gumbo's tag-name pieces point into it.
     std::string source_;
+    // Every allocation of the parse; the output lives in it.
+    std::unique_ptr<Arena> arena_;
     GumboOutput* output_ = nullptr;
+    bool limited_ = false;
     mutable bool serializedBuilt_ = false;
     mutable std::string serialized_;
     mutable std::vector<Extent> extents_;
