@@ -3,6 +3,7 @@
 #include "platform/Charset.h"
 #include "platform/HtmlTree.h"
 
+#include <QCoreApplication>
 #include <QMetaObject>
 #include <QRunnable>
 #include <QThreadPool>
@@ -100,6 +101,17 @@ void BackgroundParse::Deliver(std::shared_ptr<html::Tree> tree)
     const Done done = done_;
     if (done)
         done(std::move(tree));
+}
+
+void ReleaseTree(std::shared_ptr<html::Tree>& tree)
+{
+    // Below this many elements freeing costs well under a millisecond.
+    constexpr std::size_t kBigTreeElements = 20000;
+    std::shared_ptr<html::Tree> last = std::move(tree);
+    if (!last || last.use_count() != 1 || last->all.size() < kBigTreeElements || !QCoreApplication::instance())
+        return;
+    // The worker holds the only reference: nothing else can reach the tree.
+    QThreadPool::globalInstance()->start([last = std::move(last)]() mutable { last.reset(); });
 }
 
 int BackgroundParsesRunning() { return running.load(); }

@@ -1,5 +1,6 @@
 #include "platform/HtmlDocument.h"
 
+#include "platform/BackgroundParse.h"
 #include "platform/HtmlElements.h"
 #include "platform/HtmlTree.h"
 
@@ -11,18 +12,28 @@ ComPtr<HtmlDocument> HtmlDocument::Create()
 
 HtmlDocument::HtmlDocument() : tree_(html::Tree::Empty()) {}
 
-HtmlDocument::~HtmlDocument() = default;
+HtmlDocument::~HtmlDocument()
+{
+    // The load goes first, so nothing it still had queued can run.
+    load_.reset();
+    platform::ReleaseTree(tree_);
+}
 
 void HtmlDocument::SetContent(const QString& html, const QUrl& address)
 {
     // Element objects handed out earlier hold the old tree and keep it alive.
-    tree_ = html::Tree::Parse(html, address);
+    std::shared_ptr<html::Tree> next = html::Tree::Parse(html, address);
+    platform::ReleaseTree(tree_);
+    tree_ = std::move(next);
     address_ = address;
 }
 
 void HtmlDocument::SetTree(std::shared_ptr<html::Tree> tree)
 {
-    tree_ = tree ? std::move(tree) : html::Tree::Parse(QString(), address_);
+    if (!tree)
+        tree = html::Tree::Parse(QString(), address_);
+    platform::ReleaseTree(tree_);
+    tree_ = std::move(tree);
     address_ = tree_->address;
 }
 

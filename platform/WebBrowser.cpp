@@ -229,9 +229,9 @@ void TCppWebBrowser::ShowPage(const ComPtr<HtmlDocument>& page)
     // Rich-text layout costs grow with the markup: a 5 MB page would hold
     // the window for seconds. Its start, with its links, is still useful.
     const QString note = QStringLiteral("<p><i>Page shortened for display: the first %1 KB of %2 KB are shown.</i></p>")
-                             .arg(kViewFullBytes / 1024)
+                             .arg(kViewShortenedBytes / 1024)
                              .arg(size / 1024);
-    view_->setHtml(note + page->DocumentHtmlPrefix(kViewFullBytes));
+    view_->setHtml(note + page->DocumentHtmlPrefix(kViewShortenedBytes));
 }
 
 void TCppWebBrowser::FollowLink(const QUrl& href)

@@ -64,11 +64,15 @@ public:
     // The address of the navigation being loaded; empty when none is.
     QString PendingURL() const;
     // The view showing the last completed page; owned by this control. A
-    // page whose markup is longer than kViewFullBytes is shown shortened to
-    // about that much, with a note above it, because laying out megabytes of
-    // rich text would stall the window; the document itself stays whole.
+    // page of up to kViewFullBytes of markup is shown whole; a longer one by
+    // about its first kViewShortenedBytes, under a note saying so, because
+    // the view's rich-text layout grows faster than the markup (16 KiB of
+    // result-page tables take about 25 ms, 128 KiB about 200 ms) and a
+    // multi-megabyte page would hold the window for seconds. The document
+    // itself (Document()) stays whole.
     QTextBrowser* View() const { return view_; }
-    static constexpr std::size_t kViewFullBytes = 256 * 1024;
+    static constexpr std::size_t kViewFullBytes = 64 * 1024;
+    static constexpr std::size_t kViewShortenedBytes = 16 * 1024;
 
     // Body bytes each navigation started from now on may fetch, its page and
     // frames together (platform::kNavigationBodyBudget unless changed; tests
