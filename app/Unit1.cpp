@@ -4,6 +4,9 @@
 #include "platform/Settings.h"
 #include "store/Going.h"
 
+#include <cstdio>
+#include <exception>
+
 TForm1* Form1 = nullptr;
 
 TForm1::TForm1(QWidget* parent) : TForm(parent)
@@ -54,7 +57,10 @@ TForm1::~TForm1()
 void TForm1::FormCreate(TObject* Sender)
 {
     // 1.-4. Probe "Going" with a temporary table: saved work means resume mode.
-    ResumeMode = store::GoingHasRows(this);
+    const store::GoingProbe probe = store::ProbeGoing(this);
+    ResumeMode = probe.hasRows;
+    // An empty table seen by the probe holds nothing this run must keep.
+    GoingKnown = probe.opened && !probe.hasRows;
 
     // 5. Initialise COM for the window's thread.
     if (FAILED(CoInitialize(nullptr)))
@@ -69,11 +75,21 @@ void TForm1::FormCreate(TObject* Sender)
 
 void TForm1::FormClose(TObject* Sender, int& Action)
 {
-    // 1.-5. Save PendingLinks into "Going", in one transaction. Until the
-    // saved rows were loaded in this run they are not in PendingLinks, so the
-    // save adds to them instead of replacing them.
-    const auto mode = ResumeMode && !GoingLoaded ? store::GoingSave::Append : store::GoingSave::Replace;
-    store::SaveGoing(*Table1, PendingLinks, mode);
+    Closing = true;
+
+    // 1.-5. Save the links not yet handled into "Going", in one transaction.
+    // The write-through has them there already; writes it still owes go
+    // first, and the save then makes the table exact. Rows of an earlier run
+    // that this run never read are kept.
+    GoingWrites.Flush();
+    const auto mode = GoingKnown ? store::GoingSave::Replace : store::GoingSave::Merge;
+    try {
+        if (store::SaveGoing(*Table1, UnhandledLinks(), mode))
+            GoingWrites.SupersededBySave(mode == store::GoingSave::Replace);
+    } catch (const std::exception& e) {
+        // The write-through kept the links; the close goes on.
+        Application->ShowException(QString::fromUtf8(e.what()));
+    }
 
     // 6. One more detail step.
     ProcessNextDetail();
@@ -88,4 +104,18 @@ void TForm1::FormClose(TObject* Sender, int& Action)
 
     // 9. Give back the start-up initialisation.
     CoUninitialize();
+
+    if (!GoingWrites.Flush())
+        std::fprintf(stderr, "hotelcrawler: closing with %zu links and %zu hotels not written to \"Hotels_Db\"\n",
+                     GoingWrites.OwedLinks(), GoingWrites.OwedHotels());
+    Closed = true;
+}
+
+TPendingLinks TForm1::UnhandledLinks() const
+{
+    // PendingLinks in order, then the links in progress in the order they had
+    // in PendingLinks (the innermost step took the one nearest the front).
+    TPendingLinks links = PendingLinks;
+    links.insert(links.end(), InProgressLinks.rbegin(), InProgressLinks.rend());
+    return links;
 }

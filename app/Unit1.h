@@ -9,6 +9,7 @@
 #include "platform/DbTables.h"
 #include "platform/Forms.h"
 #include "platform/WebBrowser.h"
+#include "store/GoingWriter.h"
 #include "ui_Unit1.h"
 
 #include <memory>
@@ -54,9 +55,26 @@ private:
     // Detail links already moved into PendingLinks in this run (by a transfer
     // or the resume load): each one is queued once per run.
     std::set<AnsiString> QueuedLinks;
-    // Whether the rows of "Going" were loaded in this run; until then a save
-    // at close adds to them instead of replacing them.
-    bool GoingLoaded = false;
+    // Whether this run knows every row of "Going": the probe saw it empty, or
+    // the resume load read it. Until then the save at close keeps the rows it
+    // never read instead of replacing the table.
+    bool GoingKnown = false;
+    // Paging links queued at least once in this run: a pass follows the links
+    // it queues again before those it queues for the first time, so that the
+    // navigation that takes effect (the last one issued) reaches a new page.
+    std::set<AnsiString> QueuedPages;
+
+    // Keeps "Going" in step with PendingLinks and the links in progress as
+    // they change, so that no link is lost to a crash.
+    store::GoingWriter GoingWrites;
+    // Links taken off PendingLinks by detail steps still running, outermost
+    // first (steps nest while a page loads).
+    std::vector<Hotel_Url> InProgressLinks;
+    // Set when FormClose starts: no result-page pass and no new search runs
+    // from then on (the link lists are being taken down).
+    bool Closing = false;
+    // Set when FormClose has finished: no handler does anything any more.
+    bool Closed = false;
 
     void SearchDestination(int index);
     void CrawlResultPage(LPDISPATCH pDisp);
@@ -64,6 +82,8 @@ private:
     void TransferDetailLinks(int count);
     void LoadPendingLinks();
     void ProcessNextDetail();
+    // Going as the save at close writes it: every link not yet handled.
+    TPendingLinks UnhandledLinks() const;
 };
 
 // The one main window, set while it exists.

@@ -2,7 +2,10 @@
 
 #include "app/CloseOnSignals.h"
 #include "app/Unit1.h"
+#include "store/InstanceLock.h"
 #include "store/Schema.h"
+
+#include <cstdio>
 
 #include <exception>
 
@@ -20,6 +23,23 @@ int main(int argc, char** argv)
         } catch (const std::exception& e) {
             // The window still opens; opening "Going" reports the problem then.
             qWarning("hotelcrawler: could not prepare the database: %s", e.what());
+        }
+
+        // Two programs on one database would delete each other's rows.
+        store::InstanceLock lock;
+        QString holder;
+        switch (lock.Acquire(&holder)) {
+        case store::InstanceLock::Outcome::Held:
+            break;
+        case store::InstanceLock::Outcome::HeldElsewhere:
+            ShowMessage(ToAnsi(QStringLiteral("Another hotelcrawler is already working on \"Hotels_Db\" (%1). "
+                                              "Close it first; this one does not start.")
+                                   .arg(holder)));
+            return 1;
+        case store::InstanceLock::Outcome::Unchecked:
+            std::fprintf(stderr, "hotelcrawler: could not check that no other copy uses \"Hotels_Db\": %s\n",
+                         qPrintable(holder));
+            break;
         }
 
         // 2. The one main window; its construction runs FormCreate.

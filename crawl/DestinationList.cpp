@@ -20,12 +20,14 @@ void TForm1::Button2Click(TObject* Sender)
 
 void TForm1::LoadPendingLinks()
 {
-    // 1.-5. Read the rows of "Going"; the table keeps them until the save at close.
+    // 1.-5. Read the rows of "Going"; the table keeps them until each is
+    // handled. Only a load that opened the table has seen all of them.
     TPendingLinks rows;
-    store::LoadGoing(*Table1, rows);
-    GoingLoaded = true;
+    if (store::LoadGoing(*Table1, rows))
+        GoingKnown = true;
 
-    // Rows already queued in this run (an earlier press) are not queued again.
+    // Rows already queued in this run (an earlier press, or a transfer of the
+    // same link) are not queued again; they are in "Going" already either way.
     for (const Hotel_Url& row : rows)
         if (QueuedLinks.insert(row.Url).second)
             PendingLinks.push_back(row);

@@ -20,7 +20,8 @@ AnsiString PageLogLine(int pageNumber)
 
 void TForm1::CppWebBrowser1DocumentComplete(TObject* Sender, LPDISPATCH pDisp, VARIANT* URL)
 {
-    if (SearchStarted == 1)
+    // Once the close has begun the link lists are being taken down.
+    if (SearchStarted == 1 && !Closing)
         CrawlResultPage(pDisp);
 }
 
@@ -77,13 +78,18 @@ void TForm1::CrawlResultPage(LPDISPATCH pDisp)
         if (IsDetailLink(link) && !QueuedLinks.count(link))
             DetailLinks->Add(link);
 
-    // 6. Paging links seen at most twice so far.
+    // 6. Paging links seen at most twice so far. The links queued again are
+    // followed first and those queued for the first time last, each group in
+    // descending key order: only the navigation issued last takes effect, and
+    // it must reach a page not seen yet (page=3 after page=2 re-queued page=1).
+    TNextPages firstTime;
     for (auto& [link, count] : NextPageCounts) {
         if (count <= 2) {
-            NextPages.push_back(link);
+            (QueuedPages.insert(link).second ? firstTime : NextPages).push_back(link);
             count += 1;
         }
     }
+    NextPages.insert(NextPages.begin(), firstTime.begin(), firstTime.end());
 
     // 7. Transfer count.
     const int transferCount = DetailLinks->Count();
@@ -114,12 +120,16 @@ void TForm1::TransferDetailLinks(int count)
 {
     // Never read past the end of DetailLinks, and queue each link once per run.
     const int available = std::min(count, DetailLinks->Count());
+    TPendingLinks transferred;
     for (int i = 0; i < available; ++i) {
         const AnsiString& link = DetailLinks->Strings(i);
         if (!QueuedLinks.insert(link).second)
             continue;
-        PendingLinks.push_back(Hotel_Url{link, DestCode});
+        transferred.push_back(Hotel_Url{link, DestCode});
     }
+    PendingLinks.insert(PendingLinks.end(), transferred.begin(), transferred.end());
+    // The pass's links reach "Going" at once, in one transaction.
+    GoingWrites.Added(transferred);
 }
 
 void TForm1::FollowNextPage()

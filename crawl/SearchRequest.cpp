@@ -30,6 +30,9 @@ void TForm1::SearchDestination(int index)
 
 void TForm1::Timer1Timer(TObject* Sender)
 {
+    // No new search once the close has begun.
+    if (Closing)
+        return;
     if (SearchTicks == 60) {
         SearchTicks = 0;
         ++DestIndex;

@@ -9,7 +9,8 @@
 
 #include <QDateTime>
 
-#include <cstdio>
+#include <algorithm>
+#include <optional>
 
 int DetailTicks = 0;
 
@@ -26,12 +27,13 @@ bool AnySectionFound(const THotelDescParser& parser)
     return false;
 }
 
-// Keeps the extracted sections in Staymarker; a database failure is reported
-// on standard error and the crawl goes on.
-void KeepHotel(const THotelDescParser& parser, const AnsiString& airPort)
+// The Staymarker row of what the page yielded; none for a page that did not
+// load (its error page, say) or yielded no section, so that a good row kept
+// earlier is never replaced by an empty one.
+std::optional<store::StaymarkerRow> HotelRow(const THotelDescParser& parser, const AnsiString& airPort)
 {
     if (!parser.Loaded() || !AnySectionFound(parser))
-        return;
+        return std::nullopt;
     store::StaymarkerRow row;
     row.Url = parser.PageUrl;
     row.AirPort = airPort;
@@ -46,9 +48,7 @@ void KeepHotel(const THotelDescParser& parser, const AnsiString& airPort)
     row.Attractions = parser.Attractions;
     row.PhotoUrl = parser.PhotoUrl;
     row.ExtractedAt = ToAnsi(QDateTime::currentDateTimeUtc().toString(Qt::ISODate));
-    QString error;
-    if (!store::StoreHotel(row, &error))
-        std::fprintf(stderr, "hotelcrawler: could not keep %s: %s\n", row.Url.c_str(), qPrintable(error));
+    return row;
 }
 
 }  // namespace
@@ -59,15 +59,22 @@ void TForm1::ProcessNextDetail()
     if (PendingLinks.empty()) {
         Timer1->SetEnabled(true);
     } else {
-        // 2.1-2.2, with no message pumped in between.
+        // 2.1-2.2, with no message pumped in between. The link stays in
+        // "Going" while its page is handled, so a crash meanwhile loses nothing.
         const Hotel_Url link = PendingLinks.back();
         PendingLinks.pop_back();
+        InProgressLinks.push_back(link);
         // 2.3-2.6.
         auto parser = std::make_unique<THotelDescParser>();
         parser->SetUrl(link.Url);
         parser->Parse();
-        KeepHotel(*parser, link.AirPort);
+        // The link leaves "Going" in the transaction that keeps its hotel.
+        GoingWrites.Handled(link.Url, HotelRow(*parser, link.AirPort));
         parser.reset();
+        // Nested steps finish first, so this step's link is the last one.
+        const auto mine = std::find(InProgressLinks.rbegin(), InProgressLinks.rend(), link);
+        if (mine != InProgressLinks.rend())
+            InProgressLinks.erase(std::next(mine).base());
     }
     // 3.
     Timer2->SetEnabled(true);
@@ -75,6 +82,8 @@ void TForm1::ProcessNextDetail()
 
 void TForm1::Timer2Timer(TObject* Sender)
 {
+    if (Closed)
+        return;
     if (DetailTicks == 60) {
         DetailTicks = 0;
         ProcessNextDetail();

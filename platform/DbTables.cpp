@@ -1,5 +1,6 @@
 #include "platform/DbTables.h"
 
+#include "platform/DbTestHooks.h"
 #include "platform/Settings.h"
 
 #include <QDir>
@@ -79,6 +80,19 @@ DatabaseTarget ResolveAlias(const AnsiString& alias)
 
 }  // namespace platform
 
+namespace {
+std::function<void(QSqlDatabase&)>& OpenedHook()
+{
+    static std::function<void(QSqlDatabase&)> hook;
+    return hook;
+}
+}  // namespace
+
+void platform::testing::SetDatabaseOpenedHook(std::function<void(QSqlDatabase&)> hook)
+{
+    OpenedHook() = std::move(hook);
+}
+
 QSqlDatabase OpenAliasDatabase(const AnsiString& alias, const QString& connectionName)
 {
     using platform::DatabaseTarget;
@@ -99,17 +113,24 @@ QSqlDatabase OpenAliasDatabase(const AnsiString& alias, const QString& connectio
         } else {
             if (t.kind == DatabaseTarget::Kind::SQLite) {
                 db.setDatabaseName(t.sqlitePath);
+                db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(platform::kLockWaitMs));
             } else {
                 db.setHostName(t.host);
                 db.setPort(t.port);
                 db.setDatabaseName(t.dbName);
                 db.setUserName(t.user);
                 db.setPassword(t.password);
-                // An unreachable server must fail the open, not hang the window.
-                db.setConnectOptions(QStringLiteral("connect_timeout=5"));
+                // An unreachable server must fail the open, and a lock held
+                // elsewhere the statement, instead of hanging the window.
+                db.setConnectOptions(QStringLiteral("connect_timeout=5;options='-c lock_timeout=%1 -c statement_timeout=%2'")
+                                         .arg(platform::kLockWaitMs)
+                                         .arg(platform::kStatementLimitMs));
             }
-            if (db.open())
+            if (db.open()) {
+                if (OpenedHook())
+                    OpenedHook()(db);
                 return db;
+            }
             failure = db.lastError().text();
         }
     }

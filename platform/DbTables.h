@@ -31,6 +31,9 @@ public:
 
 namespace platform {
 
+constexpr int kLockWaitMs = 250;
+constexpr int kStatementLimitMs = 5000;
+
 // Where an alias's database lives, parsed from its settings text.
 struct DatabaseTarget {
     enum class Kind { SQLite, PostgreSQL };
@@ -55,6 +58,10 @@ DatabaseTarget ResolveAlias(const AnsiString& alias);
 
 // Opens a new Qt Sql connection named `connectionName` to the alias's
 // database. A SQLite file that does not exist is an error (it is not created).
+// No statement waits long for a lock held elsewhere: SQLite gives up after
+// kLockWaitMs, PostgreSQL after kLockWaitMs for a lock and kStatementLimitMs
+// for any statement, so a busy database fails a use instead of freezing the
+// window.
 // Throws EDatabaseError on any failure; the connection name is then free again.
 // The caller removes the connection (QSqlDatabase::removeDatabase) when done.
 QSqlDatabase OpenAliasDatabase(const AnsiString& alias, const QString& connectionName);
@@ -96,6 +103,8 @@ public:
     AnsiString TableName() const { return tableName_; }
 
     bool Active() const { return active_; }
+    // Whether a transaction started by StartTransaction is still open.
+    bool InTransaction() const { return inTransaction_; }
 
     // Opens with the first row current. Any failure (unknown alias,
     // unreachable database, missing table, ...) throws EDatabaseError and

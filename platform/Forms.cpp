@@ -5,6 +5,7 @@
 #include <QPainter>
 #include <QTextBlock>
 
+#include <cstdio>
 #include <exception>
 
 TApplication* Application = nullptr;
@@ -13,8 +14,21 @@ namespace {
 
 MessageRecorder* recorder = nullptr;
 
+// Without a display (the offscreen and minimal platforms) a modal box is
+// invisible but still waits for a click that never comes: a close started
+// by a signal would hang forever. There the text goes to standard error.
+bool HasDisplay()
+{
+    const QString platform = QGuiApplication::platformName();
+    return platform != QLatin1String("offscreen") && platform != QLatin1String("minimal");
+}
+
 void ShowBox(QMessageBox::Icon icon, const QString& text)
 {
+    if (!HasDisplay()) {
+        std::fprintf(stderr, "%s: %s\n", qPrintable(QCoreApplication::applicationName()), qPrintable(text));
+        return;
+    }
     QMessageBox box(icon, QCoreApplication::applicationName(), text, QMessageBox::Ok);
     box.exec();
 }
@@ -90,12 +104,14 @@ void TForm::closeEvent(QCloseEvent* event)
     try {
         if (OnClose)
             OnClose(this, action);
+    } catch (const std::exception& e) {
+        // The error box reports it and the close goes ahead all the same: a
+        // window that refused to close would fail again at every attempt.
+        if (Application)
+            Application->ShowException(QString::fromUtf8(e.what()));
     } catch (...) {
-        // A failed close handler keeps the window open, so nothing it was
-        // about to save is lost; the error box reports why.
-        closing_ = false;
-        event->ignore();
-        throw;
+        if (Application)
+            Application->ShowException(QString());
     }
     event->accept();
 }

@@ -47,6 +47,8 @@ public:
 extern TApplication* Application;
 
 // A modal box with the text and one OK button; returns when it is dismissed.
+// Without a display (offscreen platform) the text goes to standard error and
+// the call returns at once.
 void ShowMessage(const AnsiString& text);
 
 // Tests: while a recorder is installed, ShowMessage and ShowException hand
@@ -67,6 +69,8 @@ public:
 protected:
     // Runs OnClose once; a close requested again while OnClose is still
     // running (it may pump events) is ignored, the first one goes ahead.
+    // An error escaping OnClose is shown in the default error box and the
+    // window closes all the same.
     void closeEvent(QCloseEvent* event) override;
 
 private:

@@ -3,6 +3,7 @@
 #include "platform/Forms.h"
 
 #include <memory>
+#include <set>
 
 namespace store {
 
@@ -24,24 +25,25 @@ bool OpenOrReport(TTable& table)
 }
 }  // namespace
 
-bool GoingHasRows(QObject* owner)
+GoingProbe ProbeGoing(QObject* owner)
 {
     // 1. A temporary table owned by the window, bound to "Hotels_Db" / "Going".
     std::unique_ptr<TTable> table(new TTable(owner));
     table->SetDatabaseName(kAlias);
     table->SetTableName(kGoing);
     // 2. Open; a table that failed to open holds no rows.
-    bool hasRows = false;
-    if (OpenOrReport(*table))
+    GoingProbe probe;
+    probe.opened = OpenOrReport(*table);
+    if (probe.opened)
         // 3. Read the row count.
-        hasRows = table->RecordCount() != 0;
+        probe.hasRows = table->RecordCount() != 0;
     // 4. Close and destroy the temporary table.
     table->Close();
     table.reset();
-    return hasRows;
+    return probe;
 }
 
-void LoadGoing(TTable& Table1, std::vector<Hotel_Url>& PendingLinks)
+bool LoadGoing(TTable& Table1, std::vector<Hotel_Url>& PendingLinks)
 {
     // 1. Close the table if it is open.
     if (Table1.Active())
@@ -50,7 +52,8 @@ void LoadGoing(TTable& Table1, std::vector<Hotel_Url>& PendingLinks)
     Table1.SetDatabaseName(kAlias);
     Table1.SetTableName(kGoing);
     // 3. Open; on failure nothing is appended.
-    if (OpenOrReport(Table1)) {
+    const bool opened = OpenOrReport(Table1);
+    if (opened) {
         try {
             // 4. Append every row; the row count is read again before each pass.
             if (Table1.RecordCount() != 0) {
@@ -70,23 +73,33 @@ void LoadGoing(TTable& Table1, std::vector<Hotel_Url>& PendingLinks)
     }
     // 5. Close.
     Table1.Close();
+    return opened;
 }
 
-void SaveGoing(TTable& Table1, const std::vector<Hotel_Url>& PendingLinks, GoingSave mode)
+bool SaveGoing(TTable& Table1, const std::vector<Hotel_Url>& PendingLinks, GoingSave mode)
 {
     // 1. Bind the table.
     Table1.SetDatabaseName(kAlias);
     Table1.SetTableName(kGoing);
     // 2. Open; on failure nothing is deleted or written.
-    if (OpenOrReport(Table1)) {
-        // One transaction around steps 3 and 4, so that a failure part-way
-        // leaves the previous rows instead of a half-written table.
-        Table1.StartTransaction();
+    const bool opened = OpenOrReport(Table1);
+    if (opened) {
         try {
-            // 3. Delete every row (Replace only).
-            if (mode == GoingSave::Replace)
-                while (!Table1.Eof())
-                    Table1.Delete();
+            // One transaction around steps 3 and 4, so that a failure part-way
+            // leaves the previous rows instead of a half-written table.
+            Table1.StartTransaction();
+            // 3. Delete every row; when merging, only the rows of listed links.
+            std::set<AnsiString> listed;
+            if (mode == GoingSave::Merge)
+                for (const Hotel_Url& link : PendingLinks)
+                    listed.insert(link.Url);
+            if (mode != GoingSave::Append)
+                while (!Table1.Eof()) {
+                    if (mode == GoingSave::Replace || listed.count(Table1.FieldByName("Url")->AsString()))
+                        Table1.Delete();
+                    else
+                        Table1.Next();
+                }
             // 4. Insert every record, from index 0 to the last.
             for (const Hotel_Url& link : PendingLinks) {
                 Table1.Insert();
@@ -97,7 +110,8 @@ void SaveGoing(TTable& Table1, const std::vector<Hotel_Url>& PendingLinks, Going
             Table1.Commit();
         } catch (...) {
             try {
-                Table1.Rollback();
+                if (Table1.InTransaction())
+                    Table1.Rollback();
             } catch (...) {
                 // The original error is the one worth reporting; closing the
                 // connection below discards the transaction anyway.
@@ -108,6 +122,7 @@ void SaveGoing(TTable& Table1, const std::vector<Hotel_Url>& PendingLinks, Going
     }
     // 5. Close.
     Table1.Close();
+    return opened;
 }
 
 }  // namespace store

@@ -75,38 +75,40 @@ const AnsiString& StaymarkerField(const StaymarkerRow& row, int index)
     return StaymarkerField(const_cast<StaymarkerRow&>(row), index);
 }
 
+bool UpsertHotel(QSqlDatabase& db, const StaymarkerRow& row, QString* error)
+{
+    const QStringList& columns = StaymarkerColumns();
+    QStringList names;
+    QStringList marks;
+    QStringList updates;
+    for (const QString& c : columns) {
+        names << Quoted(db, c);
+        marks << QStringLiteral("?");
+        if (c != QLatin1String("Url"))
+            updates << QStringLiteral("%1 = excluded.%1").arg(Quoted(db, c));
+    }
+    // Both engines understand ON CONFLICT: one statement, no window
+    // between a delete and an insert.
+    const QString sql = QStringLiteral("INSERT INTO %1 (%2) VALUES (%3) ON CONFLICT (%4) DO UPDATE SET %5")
+                            .arg(db.driver()->escapeIdentifier(QStringLiteral("Staymarker"), QSqlDriver::TableName),
+                                 names.join(QStringLiteral(", ")), marks.join(QStringLiteral(", ")),
+                                 Quoted(db, QStringLiteral("Url")), updates.join(QStringLiteral(", ")));
+    QSqlQuery q(db);
+    bool ok = q.prepare(sql);
+    if (ok) {
+        for (int i = 0; i < columns.size(); ++i)
+            q.addBindValue(ToWide(StaymarkerField(row, i)));
+        ok = q.exec();
+    }
+    if (!ok && error)
+        *error = QStringLiteral("Cannot store hotel %1: %2").arg(ToWide(row.Url), q.lastError().text());
+    return ok;
+}
+
 bool StoreHotel(const StaymarkerRow& row, QString* error)
 {
     try {
-        return WithConnection([&](QSqlDatabase& db) {
-            const QStringList& columns = StaymarkerColumns();
-            QStringList names;
-            QStringList marks;
-            QStringList updates;
-            for (const QString& c : columns) {
-                names << Quoted(db, c);
-                marks << QStringLiteral("?");
-                if (c != QLatin1String("Url"))
-                    updates << QStringLiteral("%1 = excluded.%1").arg(Quoted(db, c));
-            }
-            // Both engines understand ON CONFLICT: one statement, no window
-            // between a delete and an insert.
-            const QString sql = QStringLiteral("INSERT INTO %1 (%2) VALUES (%3) ON CONFLICT (%4) DO UPDATE SET %5")
-                                    .arg(db.driver()->escapeIdentifier(QStringLiteral("Staymarker"), QSqlDriver::TableName),
-                                         names.join(QStringLiteral(", ")), marks.join(QStringLiteral(", ")),
-                                         Quoted(db, QStringLiteral("Url")), updates.join(QStringLiteral(", ")));
-            QSqlQuery q(db);
-            bool ok = q.prepare(sql);
-            if (ok) {
-                for (int i = 0; i < columns.size(); ++i)
-                    q.addBindValue(ToWide(StaymarkerField(row, i)));
-                ok = q.exec();
-            }
-            if (!ok && error)
-                *error = QStringLiteral("Cannot store hotel %1: %2")
-                             .arg(ToWide(row.Url), q.lastError().text());
-            return ok;
-        });
+        return WithConnection([&](QSqlDatabase& db) { return UpsertHotel(db, row, error); });
     } catch (const EDatabaseError& e) {
         if (error)
             *error = QString::fromStdString(e.what());

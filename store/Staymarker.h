@@ -4,6 +4,7 @@
 
 #include "platform/AnsiString.h"
 
+#include <QSqlDatabase>
 #include <QString>
 #include <QStringList>
 
@@ -40,6 +41,10 @@ AnsiString& StaymarkerField(StaymarkerRow& row, int index);
 // again keeps only its newest sections. Uses its own short-lived connection
 // to "Hotels_Db". Returns false and, when `error` is given, the reason.
 bool StoreHotel(const StaymarkerRow& row, QString* error = nullptr);
+
+// Stores the row on an open connection `db`, inside whatever transaction
+// the caller holds; false and the reason in `error` on failure.
+bool UpsertHotel(QSqlDatabase& db, const StaymarkerRow& row, QString* error);
 
 // Every row, ordered by "ExtractedAt" then "Url" (oldest extraction first).
 // Throws EDatabaseError.

@@ -146,7 +146,9 @@ TEST_F(EndToEnd, CloseKeepsUnprocessedLinksAndTheNextRunResumesFromThem)
         form.close();
         EXPECT_EQ(site.requestedHotelIds().size(), fetchedBeforeClose + 1) << "the close runs one more detail step";
     }
-    EXPECT_EQ(TestDatabase::ReadGoing(), savedAtClose) << "Going holds exactly the links not yet processed";
+    // The close's detail step handled the last link: the rest is kept.
+    const TPendingLinks keptInGoing(savedAtClose.begin(), savedAtClose.end() - 1);
+    EXPECT_EQ(TestDatabase::ReadGoing(), keptInGoing) << "Going holds exactly the links not yet processed";
 
     // Restart: resume mode, and the press brings the rows back.
     pace(5);

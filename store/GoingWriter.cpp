@@ -1,0 +1,183 @@
+#include "store/GoingWriter.h"
+
+#include "platform/DbTables.h"
+
+#include <QSqlDriver>
+#include <QSqlError>
+#include <QSqlQuery>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+
+namespace store {
+
+namespace {
+
+const AnsiString kAlias = "Hotels_Db";
+
+// Rows per INSERT statement: one round trip per batch instead of per row
+// (a server on the network answers each statement separately), well below
+// either engine's limit on bound values.
+constexpr std::size_t kRowsPerInsert = 200;
+
+QString Table(const QSqlDatabase& db, const char* name)
+{
+    return db.driver()->escapeIdentifier(QLatin1String(name), QSqlDriver::TableName);
+}
+
+QString Column(const QSqlDatabase& db, const char* name)
+{
+    return db.driver()->escapeIdentifier(QLatin1String(name), QSqlDriver::FieldName);
+}
+
+std::optional<QString> InsertRows(QSqlDatabase& db, const std::vector<Hotel_Url>& links)
+{
+    const QString head = QStringLiteral("INSERT INTO %1 (%2, %3) VALUES ")
+                             .arg(Table(db, "Going"), Column(db, "Url"), Column(db, "AirPort"));
+    QSqlQuery q(db);
+    QString prepared;
+    for (std::size_t from = 0; from < links.size(); from += kRowsPerInsert) {
+        const std::size_t count = std::min(kRowsPerInsert, links.size() - from);
+        QStringList marks;
+        for (std::size_t i = 0; i < count; ++i)
+            marks << QStringLiteral("(?, ?)");
+        const QString sql = head + marks.join(QStringLiteral(", "));
+        if (sql != prepared) {
+            if (!q.prepare(sql))
+                return QStringLiteral("cannot add to \"Going\": ") + q.lastError().text();
+            prepared = sql;
+        }
+        for (std::size_t i = 0; i < count; ++i) {
+            q.addBindValue(ToWide(links[from + i].Url));
+            q.addBindValue(ToWide(links[from + i].AirPort));
+        }
+        if (!q.exec())
+            return QStringLiteral("cannot add to \"Going\": ") + q.lastError().text();
+    }
+    return std::nullopt;
+}
+
+std::optional<QString> DeleteRows(QSqlDatabase& db, const AnsiString& url)
+{
+    QSqlQuery q(db);
+    if (!q.prepare(QStringLiteral("DELETE FROM %1 WHERE %2 = ?").arg(Table(db, "Going"), Column(db, "Url"))))
+        return QStringLiteral("cannot remove from \"Going\": ") + q.lastError().text();
+    q.addBindValue(ToWide(url));
+    if (!q.exec())
+        return QStringLiteral("cannot remove from \"Going\": ") + q.lastError().text();
+    return std::nullopt;
+}
+
+QString NextConnectionName()
+{
+    static std::atomic<unsigned> serial{0};
+    return QStringLiteral("hc_going_writer_%1").arg(++serial);
+}
+
+}  // namespace
+
+void GoingWriter::Added(const std::vector<Hotel_Url>& links)
+{
+    if (links.empty())
+        return;
+    owed_.push_back(Write{links, std::nullopt, std::nullopt});
+    Flush();
+}
+
+void GoingWriter::Handled(const AnsiString& url, const std::optional<StaymarkerRow>& hotel)
+{
+    owed_.push_back(Write{{}, url, hotel});
+    Flush();
+}
+
+bool GoingWriter::Flush()
+{
+    if (owed_.empty())
+        return true;
+    if (const std::optional<QString> problem = WriteOwed()) {
+        Report(*problem);
+        return false;
+    }
+    if (!reported_.empty()) {
+        std::fprintf(stderr, "hotelcrawler: \"Going\" is written again; every write kept meanwhile is in\n");
+        reported_.clear();
+    }
+    owed_.clear();
+    return true;
+}
+
+std::optional<QString> GoingWriter::WriteOwed()
+{
+    const QString name = NextConnectionName();
+    std::optional<QString> problem;
+    {
+        QSqlDatabase db;
+        try {
+            db = OpenAliasDatabase(kAlias, name);
+        } catch (const EDatabaseError& e) {
+            return QString::fromUtf8(e.what());
+        }
+        if (!db.transaction()) {
+            problem = QStringLiteral("cannot start a transaction: ") + db.lastError().text();
+        } else {
+            for (const Write& w : owed_) {
+                if (!w.added.empty())
+                    problem = InsertRows(db, w.added);
+                if (!problem && w.handled)
+                    problem = DeleteRows(db, *w.handled);
+                QString error;
+                if (!problem && w.hotel && !UpsertHotel(db, *w.hotel, &error))
+                    problem = error;
+                if (problem)
+                    break;
+            }
+            if (!problem && !db.commit())
+                problem = QStringLiteral("cannot commit: ") + db.lastError().text();
+            if (problem)
+                db.rollback();
+        }
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(name);
+    return problem;
+}
+
+void GoingWriter::Report(const QString& problem)
+{
+    if (!reported_.insert(problem).second)
+        return;
+    std::fprintf(stderr,
+                 "hotelcrawler: could not write to \"Hotels_Db\" (%zu links and %zu hotels kept, "
+                 "tried again at the next write): %s\n",
+                 OwedLinks(), OwedHotels(), qPrintable(problem));
+}
+
+void GoingWriter::SupersededBySave(bool goingExact)
+{
+    std::vector<Write> kept;
+    for (Write& w : owed_) {
+        w.added.clear();
+        if (goingExact)
+            w.handled.reset();
+        if (w.handled || w.hotel)
+            kept.push_back(std::move(w));
+    }
+    owed_ = std::move(kept);
+}
+
+std::size_t GoingWriter::OwedLinks() const
+{
+    std::size_t n = 0;
+    for (const Write& w : owed_)
+        n += w.added.size();
+    return n;
+}
+
+std::size_t GoingWriter::OwedHotels() const
+{
+    return static_cast<std::size_t>(
+        std::count_if(owed_.begin(), owed_.end(), [](const Write& w) { return w.hotel.has_value(); }));
+}
+
+}  // namespace store
