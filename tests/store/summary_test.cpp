@@ -64,14 +64,6 @@ TEST_P(DestinationSummaryRead, NullAndEmptyCodesAreOneEntryWithoutCode)
     EXPECT_EQ(store::ReadDestinationSummary(), expected);
 }
 
-TEST_P(DestinationSummaryRead, KeptRowsWithoutTimeHaveNoLastTime)
-{
-    Exec("INSERT INTO \"Staymarker\" (\"Url\", \"AirPort\") VALUES (?, ?)",
-         {QStringLiteral("u/untimed"), QStringLiteral("adl")});
-    const std::vector<DestinationSummary> expected{{"adl", 1, 0, ""}};
-    EXPECT_EQ(store::ReadDestinationSummary(), expected);
-}
-
 TEST_P(DestinationSummaryRead, MissingTableIsADatabaseErrorNamingIt)
 {
     Keep("u/osl-1", "osl", "2024-05-01T10:00:00Z");
