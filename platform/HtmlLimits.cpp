@@ -203,6 +203,7 @@ constexpr std::uint32_t kUl = Hash("ul");
 constexpr std::uint32_t kRuby = Hash("ruby");
 constexpr std::uint32_t kTbody = Hash("tbody");
 constexpr std::uint32_t kTr = Hash("tr");
+constexpr std::uint32_t kTable = Hash("table");
 
 bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f'; }
 bool IsAlpha(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
@@ -973,6 +974,10 @@ bool Pass::OnTableStart(Token& t)
         }
         return PushCounted(t, popIdx, {});
     }
+    // Rows, cells and sections that follow a table dropped at the depth cap
+    // belong to that table: they go with it.
+    if (const auto it = droppedOpen_.find(kTable); it != droppedOpen_.end() && it->second > 0)
+        return DropStart(t);
     if (table < 0)
         return true;  // outside a table these tags are ignored
     const auto base = static_cast<std::size_t>(table) + 1;
