@@ -31,7 +31,16 @@ QString Column(const QSqlDatabase& db, const char* name)
     return db.driver()->escapeIdentifier(QLatin1String(name), QSqlDriver::FieldName);
 }
 
-std::optional<QString> InsertRows(QSqlDatabase& db, const std::vector<Hotel_Url>& links)
+// The kind of a failed statement: the engine's error code (SQLSTATE, SQLite
+// result code) when it gives one, so that the same fault met by different
+// statements is reported once.
+GoingWriter::Problem Failure(const QString& what, const QSqlError& error)
+{
+    const QString code = error.nativeErrorCode();
+    return {code.isEmpty() ? error.text() : QStringLiteral("sql:") + code, what + error.text()};
+}
+
+std::optional<GoingWriter::Problem> InsertRows(QSqlDatabase& db, const std::vector<Hotel_Url>& links)
 {
     const QString head = QStringLiteral("INSERT INTO %1 (%2, %3) VALUES ")
                              .arg(Table(db, "Going"), Column(db, "Url"), Column(db, "AirPort"));
@@ -45,7 +54,7 @@ std::optional<QString> InsertRows(QSqlDatabase& db, const std::vector<Hotel_Url>
         const QString sql = head + marks.join(QStringLiteral(", "));
         if (sql != prepared) {
             if (!q.prepare(sql))
-                return QStringLiteral("cannot add to \"Going\": ") + q.lastError().text();
+                return Failure(QStringLiteral("cannot add to \"Going\": "), q.lastError());
             prepared = sql;
         }
         for (std::size_t i = 0; i < count; ++i) {
@@ -53,19 +62,19 @@ std::optional<QString> InsertRows(QSqlDatabase& db, const std::vector<Hotel_Url>
             q.addBindValue(ToWide(links[from + i].AirPort));
         }
         if (!q.exec())
-            return QStringLiteral("cannot add to \"Going\": ") + q.lastError().text();
+            return Failure(QStringLiteral("cannot add to \"Going\": "), q.lastError());
     }
     return std::nullopt;
 }
 
-std::optional<QString> DeleteRows(QSqlDatabase& db, const AnsiString& url)
+std::optional<GoingWriter::Problem> DeleteRows(QSqlDatabase& db, const AnsiString& url)
 {
     QSqlQuery q(db);
     if (!q.prepare(QStringLiteral("DELETE FROM %1 WHERE %2 = ?").arg(Table(db, "Going"), Column(db, "Url"))))
-        return QStringLiteral("cannot remove from \"Going\": ") + q.lastError().text();
+        return Failure(QStringLiteral("cannot remove from \"Going\": "), q.lastError());
     q.addBindValue(ToWide(url));
     if (!q.exec())
-        return QStringLiteral("cannot remove from \"Going\": ") + q.lastError().text();
+        return Failure(QStringLiteral("cannot remove from \"Going\": "), q.lastError());
     return std::nullopt;
 }
 
@@ -95,7 +104,7 @@ bool GoingWriter::Flush()
 {
     if (owed_.empty())
         return true;
-    if (const std::optional<QString> problem = WriteOwed()) {
+    if (const std::optional<Problem> problem = WriteOwed()) {
         Report(*problem);
         return false;
     }
@@ -107,19 +116,19 @@ bool GoingWriter::Flush()
     return true;
 }
 
-std::optional<QString> GoingWriter::WriteOwed()
+std::optional<GoingWriter::Problem> GoingWriter::WriteOwed()
 {
     const QString name = NextConnectionName();
-    std::optional<QString> problem;
+    std::optional<Problem> problem;
     {
         QSqlDatabase db;
         try {
             db = OpenAliasDatabase(kAlias, name);
         } catch (const EDatabaseError& e) {
-            return QString::fromUtf8(e.what());
+            return Problem{QStringLiteral("open"), QString::fromUtf8(e.what())};
         }
         if (!db.transaction()) {
-            problem = QStringLiteral("cannot start a transaction: ") + db.lastError().text();
+            problem = Failure(QStringLiteral("cannot start a transaction: "), db.lastError());
         } else {
             for (const Write& w : owed_) {
                 if (!w.added.empty())
@@ -128,12 +137,12 @@ std::optional<QString> GoingWriter::WriteOwed()
                     problem = DeleteRows(db, *w.handled);
                 QString error;
                 if (!problem && w.hotel && !UpsertHotel(db, *w.hotel, &error))
-                    problem = error;
+                    problem = Problem{QStringLiteral("hotel"), error};
                 if (problem)
                     break;
             }
             if (!problem && !db.commit())
-                problem = QStringLiteral("cannot commit: ") + db.lastError().text();
+                problem = Failure(QStringLiteral("cannot commit: "), db.lastError());
             if (problem)
                 db.rollback();
         }
@@ -143,14 +152,14 @@ std::optional<QString> GoingWriter::WriteOwed()
     return problem;
 }
 
-void GoingWriter::Report(const QString& problem)
+void GoingWriter::Report(const Problem& problem)
 {
-    if (!reported_.insert(problem).second)
+    if (!reported_.insert(problem.kind).second)
         return;
     std::fprintf(stderr,
                  "hotelcrawler: could not write to \"Hotels_Db\" (%zu links and %zu hotels kept, "
                  "tried again at the next write): %s\n",
-                 OwedLinks(), OwedHotels(), qPrintable(problem));
+                 OwedLinks(), OwedHotels(), qPrintable(problem.text));
 }
 
 void GoingWriter::SupersededBySave(bool goingExact)

@@ -51,15 +51,21 @@ public:
     std::size_t OwedHotels() const;  // hotel rows still to be stored
     bool Owes() const { return !owed_.empty(); }
 
+    // A failed write: its kind (what "once per kind" compares) and its text.
+    struct Problem {
+        QString kind;
+        QString text;
+    };
+
 private:
     struct Write {
         std::vector<Hotel_Url> added;      // rows to insert
         std::optional<AnsiString> handled;  // rows to delete
         std::optional<StaymarkerRow> hotel;
     };
-    // One transaction for every owed write; the problem text on failure.
-    std::optional<QString> WriteOwed();
-    void Report(const QString& problem);
+    // One transaction for every owed write; what went wrong on failure.
+    std::optional<Problem> WriteOwed();
+    void Report(const Problem& problem);
 
     std::vector<Write> owed_;
     std::set<QString> reported_;

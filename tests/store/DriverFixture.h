@@ -29,15 +29,17 @@ inline std::string EngineName(const ::testing::TestParamInfo<Engine>& info)
 #define HC_INSTANTIATE_FOR_ENGINES(Fixture) \
     INSTANTIATE_TEST_SUITE_P(Engines, Fixture, ::testing::Values(Engine::SQLite, Engine::PostgreSQL), EngineName)
 
-class EngineTest : public ::testing::TestWithParam<Engine> {
+// The engine set-up, for fixtures whose parameter is more than the engine.
+class EngineFixtureBase : public ::testing::Test {
 protected:
-    void SetUp() override
+    void StartEngine(Engine which)
     {
+        engine = which;
         recorder_.onMessage = [this](const QString& text) { messages.push_back(text); };
         recorder_.onException = [this](const QString& text) { exceptions.push_back(text); };
         SetMessageRecorder(&recorder_);
 
-        if (GetParam() == Engine::SQLite) {
+        if (engine == Engine::SQLite) {
             ASSERT_TRUE(dir_.isValid());
             dbSetting = QStringLiteral("sqlite:") + dir_.filePath(QStringLiteral("Hotels_Db.sqlite"));
             UseDatabase(dbSetting);
@@ -53,7 +55,7 @@ protected:
         store::EnsureHotelsDbTables("Hotels_Db");
     }
 
-    void TearDown() override
+    void StopEngine()
     {
         SetMessageRecorder(nullptr);
         if (lockDb_.isValid()) {
@@ -63,7 +65,8 @@ protected:
         }
     }
 
-    bool IsPostgres() const { return GetParam() == Engine::PostgreSQL; }
+    bool IsPostgres() const { return engine == Engine::PostgreSQL; }
+    QString sqlitePath() const { return dir_.filePath(QStringLiteral("Hotels_Db.sqlite")); }
 
     static void UseDatabase(const QString& setting)
     {
@@ -131,6 +134,7 @@ protected:
                      .arg(url));
     }
 
+    Engine engine = Engine::SQLite;
     QString dbSetting;
     std::vector<QString> messages;
     std::vector<QString> exceptions;
@@ -149,4 +153,10 @@ private:
     QSqlDatabase lockDb_;
     QTemporaryDir dir_;
     MessageRecorder recorder_;
+};
+
+class EngineTest : public EngineFixtureBase, public ::testing::WithParamInterface<Engine> {
+protected:
+    void SetUp() override { StartEngine(GetParam()); }
+    void TearDown() override { StopEngine(); }
 };
