@@ -8,6 +8,7 @@
 #include "platform/Settings.h"
 
 #include "support/LoopbackSite.h"
+#include "support/ParseGate.h"
 #include "support/Pump.h"
 
 #include <QTcpServer>
@@ -374,6 +375,123 @@ TEST_F(PageFetchLimits, CallbackMayDestroyTheFetch)
     ASSERT_TRUE(PumpUntil([&] { return reports > 0; }));
     Fetch(site_.Url("/p"));  // one more round through the event loop
     EXPECT_EQ(reports, 1);
+}
+
+// ------------------------------------------------- parsing off the window thread
+
+class DocumentParsedInBackground : public DocumentLoadOverHttp {
+protected:
+    static LONG Length(const ComPtr<IHTMLDocument2>& doc)
+    {
+        ComPtr<IHTMLElementCollection> all;
+        LONG n = 0;
+        if (doc->get_all(all) == S_OK)
+            all->get_length(&n);
+        return n;
+    }
+    static int Status(const ComPtr<IHTMLDocument2>& doc)
+    {
+        ComPtr<IHTMLDocumentHttpStatus> status;
+        int code = -1;
+        if (QueryInterface(doc, status) == S_OK)
+            status->get_httpStatus(code);
+        return code;
+    }
+};
+
+TEST_F(DocumentParsedInBackground, StaysLoadingWithoutATreeUntilTheParseHasFinished)
+{
+    site_.Serve("/held", "<p>one</p><p>two</p><a name=a href='x'>x</a>");
+    site_.Serve("/other", "<p>other</p>");
+    ParseGate gate;
+    auto doc = NewDocument();
+    ASSERT_EQ(StartLoad(doc, site_.Url("/held")), S_OK);
+    ASSERT_TRUE(gate.WaitHeld());
+    // Another page loads to the end meanwhile: the event loop ran many turns.
+    EXPECT_NE(Serialized(LoadComplete(site_.Url("/other"))).find("other"), std::string::npos);
+    EXPECT_EQ(State(doc), QStringLiteral("loading"));
+    EXPECT_EQ(Length(doc), 0);
+    EXPECT_EQ(Status(doc), 0);
+
+    gate.Open();
+    EXPECT_EQ(WaitComplete(doc), (QStringList{"loading", "interactive", "complete"}));
+    EXPECT_EQ(Length(doc), 6);  // html, head, body, p, p, a
+    EXPECT_EQ(FirstAnchorHref(doc), site_.Url("/x"));
+}
+
+TEST_F(DocumentParsedInBackground, DocumentDroppedWhileItsParseRunsIsLeftAlone)
+{
+    site_.Serve("/held", "<p>held</p>");
+    site_.Serve("/after", "<p>after</p>");
+    ParseGate gate;
+    std::weak_ptr<IHTMLDocument2> gone;
+    {
+        auto doc = NewDocument();
+        gone = doc;
+        ASSERT_EQ(StartLoad(doc, site_.Url("/held")), S_OK);
+        ASSERT_TRUE(gate.WaitHeld());
+    }
+    EXPECT_TRUE(gone.expired());
+    gate.Open();
+    ASSERT_TRUE(gate.Drain());
+    // Whatever the worker could still have queued gets its turns here.
+    EXPECT_NE(Serialized(LoadComplete(site_.Url("/after"))).find("after"), std::string::npos);
+    EXPECT_TRUE(gone.expired());
+}
+
+TEST_F(DocumentParsedInBackground, ASecondLoadWinsOverTheFirstsLateParse)
+{
+    site_.Serve("/first", "<p>first</p>");
+    site_.Serve("/second", "<p>second</p>");
+    ParseGate gate;
+    auto doc = NewDocument();
+    ASSERT_EQ(StartLoad(doc, site_.Url("/first")), S_OK);
+    ASSERT_TRUE(gate.WaitHeld());
+    ASSERT_EQ(StartLoad(doc, site_.Url("/second")), S_OK);
+    WaitComplete(doc);
+    gate.Open();
+    ASSERT_TRUE(gate.Drain());
+    LoadComplete(site_.Url("/second"));  // turns for a late result, were it still wanted
+    EXPECT_NE(Serialized(doc).find("second"), std::string::npos);
+    EXPECT_EQ(Serialized(doc).find("first"), std::string::npos);
+}
+
+TEST_F(DocumentParsedInBackground, TellsTheFinalResponsesHttpStatus)
+{
+    site_.Serve("/ok", "<p>ok</p>");
+    site_.Redirect("/moved", "/ok");
+    EXPECT_EQ(Status(LoadComplete(site_.Url("/ok"))), 200);
+    EXPECT_EQ(Status(LoadComplete(site_.Url("/moved"))), 200);
+    EXPECT_EQ(Status(LoadComplete(site_.Url("/nowhere"))), 404);
+    EXPECT_EQ(Status(LoadComplete(QStringLiteral("http://127.0.0.1:%1/x").arg(RefusingPort()))), 0);
+    ComPtr<IHTMLDocument2> parsed;
+    ASSERT_EQ(CreateDocumentFromHtml(QStringLiteral("<p>x"), QUrl(), parsed), S_OK);
+    EXPECT_EQ(Status(parsed), 0);
+}
+
+TEST_F(PageFetchLimits, FetchesSharingABudgetTakeNoMoreThanItTogether)
+{
+    site_.Serve("/a", std::string(60000, 'a'), "text/plain");
+    site_.Serve("/b", std::string(60000, 'b'), "text/plain");
+    auto budget = std::make_shared<platform::BodyBudget>(100000);
+    std::vector<platform::PageResult> results;
+    std::vector<std::unique_ptr<platform::PageFetch>> fetches;
+    for (const char* path : {"/a", "/b"}) {
+        fetches.push_back(std::make_unique<platform::PageFetch>(
+            QUrl(site_.Url(path)), [&](const platform::PageResult& r) { results.push_back(r); }));
+        fetches.back()->KeepRawBody();
+        fetches.back()->SetBudget(budget);
+        fetches.back()->Start();
+    }
+    ASSERT_TRUE(PumpUntil([&] { return results.size() == 2; }));
+    EXPECT_EQ(results[0].body.size() + results[1].body.size(), 100000);
+    EXPECT_TRUE(results[0].cut || results[1].cut);
+    EXPECT_EQ(budget->Remaining(), 0);
+    for (const auto& r : results) {
+        EXPECT_TRUE(r.ok);
+        EXPECT_TRUE(r.text.isEmpty());  // raw: decoding is left to the caller
+        EXPECT_EQ(r.contentType, "text/plain");
+    }
 }
 
 }  // namespace
