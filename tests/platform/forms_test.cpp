@@ -75,6 +75,20 @@ protected:
     void TearDown() override { SetMessageRecorder(nullptr); }
 };
 
+TEST(MessagesWithoutDisplay, GoToStandardErrorInsteadOfWaitingForAClick)
+{
+    // The tests run on the offscreen platform: an invisible modal box would
+    // never be dismissed, so the call must return at once.
+    ASSERT_EQ(QGuiApplication::platformName(), "offscreen");
+    SetMessageRecorder(nullptr);
+    ::testing::internal::CaptureStderr();
+    ShowMessage("Table Open Exception");
+    Application->ShowException("disk full");
+    const std::string err = ::testing::internal::GetCapturedStderr();
+    EXPECT_NE(err.find("Table Open Exception"), std::string::npos) << err;
+    EXPECT_NE(err.find("disk full"), std::string::npos) << err;
+}
+
 TEST_F(Messages, ShowMessageHandsTheTextToTheRecorder)
 {
     ShowMessage("Table Open Exception");

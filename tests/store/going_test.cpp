@@ -2,6 +2,8 @@
 
 #include "store/Going.h"
 
+#include "platform/DbTestHooks.h"
+
 #include "tests/store/DriverFixture.h"
 
 #include <QObject>
@@ -194,6 +196,29 @@ TEST_P(GoingSaveAtClose, SavingTwiceKeepsOnlyTheSecondList)
     Save(kThree);
     Save({kThree[1]});
     EXPECT_EQ(GoingRows(), Links{kThree[1]});
+}
+
+TEST_P(GoingSaveAtClose, TransactionThatCannotStartClosesTheTableAndChangesNothing)
+{
+    if (IsPostgres())
+        GTEST_SKIP() << "PostgreSQL only warns about BEGIN inside a transaction; no way to make it fail here";
+    SeedGoing({kThree[0]});
+    // Every connection arrives inside a transaction already, so BEGIN fails.
+    platform::testing::SetDatabaseOpenedHook([](QSqlDatabase& db) { QSqlQuery(db).exec("BEGIN"); });
+    EXPECT_THROW(Save({kThree[1]}), EDatabaseError);
+    platform::testing::SetDatabaseOpenedHook({});
+    EXPECT_FALSE(table.Active()) << "a table left open would fail every later use";
+    EXPECT_EQ(GoingRows(), Links{kThree[0]});
+    Save({kThree[1]});
+    EXPECT_EQ(GoingRows(), Links{kThree[1]});
+}
+
+TEST_P(GoingSaveAtClose, MergeReplacesOnlyTheRowsOfListedLinks)
+{
+    SeedGoing({kThree[0], kThree[1]});
+    const Hotel_Url fresh{"http://hotels.example/hotsdetail.ctl?hotel=9", "adl"};
+    Save({kThree[1], fresh}, store::GoingSave::Merge);
+    EXPECT_EQ(GoingRows(), (Links{kThree[0], kThree[1], fresh}));
 }
 
 HC_INSTANTIATE_FOR_ENGINES(GoingSaveAtClose);
