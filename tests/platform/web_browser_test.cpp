@@ -5,6 +5,7 @@
 #include "platform/WebBrowser.h"
 
 #include "support/LoopbackSite.h"
+#include "support/ParseGate.h"
 #include "support/Pump.h"
 
 #include <QTcpServer>
@@ -272,6 +273,120 @@ TEST_F(BrowserRefusesLocalAddresses, TheViewLoadsNoResource)
     EXPECT_FALSE(shown->resource(QTextDocument::StyleSheetResource, sheet).isValid());
     EXPECT_FALSE(shown->resource(QTextDocument::ImageResource, QUrl("data:image/png;base64,iVBORw0KGgo=")).isValid());
     EXPECT_FALSE(shown->resource(QTextDocument::HtmlResource, image).isValid());
+}
+
+TEST_F(BrowserReplacedNavigation, ReplacedWhileItsPageIsParsedRaisesNothing)
+{
+    site_.Serve("/parsed", "<p>parsed late</p>");
+    site_.Serve("/quick", "<p>quick</p>");
+    ParseGate gate;
+    browser_.Navigate(Url("/parsed"));
+    ASSERT_TRUE(gate.WaitHeld());
+    browser_.Navigate(Url("/quick"));
+    ASSERT_TRUE(WaitFor(Url("/quick")));
+    gate.Open();
+    ASSERT_TRUE(gate.Drain());
+    Settle();
+    EXPECT_EQ(completed_, (QStringList{Url("/quick"), Url("/settle")}));
+    EXPECT_FALSE(browser_.View()->toPlainText().contains(QStringLiteral("parsed late")));
+}
+
+TEST_F(BrowserReplacedNavigation, ControlDestroyedWhileItsPageIsParsedIsLeftAlone)
+{
+    site_.Serve("/parsed", "<p>parsed late</p>");
+    ParseGate gate;
+    {
+        TCppWebBrowser doomed;
+        doomed.OnDocumentComplete = [](TObject*, LPDISPATCH, VARIANT*) { ADD_FAILURE() << "raised after destruction"; };
+        doomed.Navigate(Url("/parsed"));
+        ASSERT_TRUE(gate.WaitHeld());
+    }
+    gate.Open();
+    ASSERT_TRUE(gate.Drain());
+    Settle();
+    EXPECT_EQ(completed_, QStringList{Url("/settle")});
+}
+
+class BrowserBodyBudget : public BrowserNavigation {};
+
+TEST_F(BrowserBodyBudget, FrameFoundOnceTheBudgetIsSpentIsNotFetchedButCompletesEmpty)
+{
+    browser_.SetNavigationBodyBudget(64 * 1024);
+    // /big alone takes the whole budget; its cut body still names /after.
+    site_.Serve("/page", "<iframe src='/big'></iframe>");
+    site_.Serve("/big", "<iframe src='/after'></iframe><p>" + std::string(80 * 1024, 'x') + "</p>");
+    site_.Serve("/after", "<p>after</p>");
+    browser_.Navigate(Url("/page"));
+    ASSERT_TRUE(WaitFor(Url("/page")));
+    EXPECT_EQ(completed_, (QStringList{Url("/after"), Url("/big"), Url("/page")}));
+    EXPECT_EQ(site_.Requests("/after"), 0);
+
+    // The next navigation has a budget of its own.
+    completed_.clear();
+    browser_.Navigate(Url("/page"));
+    ASSERT_TRUE(WaitFor(Url("/page")));
+    EXPECT_EQ(site_.Requests("/big"), 2);
+    EXPECT_EQ(site_.Requests("/after"), 0);
+}
+
+TEST_F(BrowserBodyBudget, FramesWithinTheBudgetAreAllFetched)
+{
+    browser_.SetNavigationBodyBudget(64 * 1024);
+    site_.Serve("/page", "<iframe src='/one'></iframe><iframe src='/two'></iframe>");
+    site_.Serve("/one", "<p>" + std::string(20 * 1024, 'o') + "</p>");
+    site_.Serve("/two", "<p>" + std::string(20 * 1024, 't') + "</p>");
+    browser_.Navigate(Url("/page"));
+    ASSERT_TRUE(WaitFor(Url("/page")));
+    EXPECT_EQ(completed_, (QStringList{Url("/one"), Url("/two"), Url("/page")}));
+    EXPECT_EQ(site_.Requests("/one") + site_.Requests("/two"), 2);
+}
+
+class BrowserView : public BrowserNavigation {};
+
+TEST_F(BrowserView, HugePageIsShownShortenedWhileItsDocumentStaysWhole)
+{
+    std::string page = "<p>first line</p>";
+    while (page.size() < TCppWebBrowser::kViewFullBytes + 4096)
+        page += "<p><a href='/h'>hotel</a> filler filler filler</p>";
+    page += "<p>last line</p>";
+    site_.Serve("/huge", page);
+    browser_.Navigate(Url("/huge"));
+    ASSERT_TRUE(WaitFor(Url("/huge")));
+    const QString shown = browser_.View()->toPlainText();
+    EXPECT_TRUE(shown.contains(QStringLiteral("Page shortened for display")));
+    EXPECT_TRUE(shown.contains(QStringLiteral("first line")));
+    EXPECT_FALSE(shown.contains(QStringLiteral("last line")));
+    EXPECT_LT(shown.size(), qsizetype(TCppWebBrowser::kViewShortenedBytes));  // text is less than its markup
+
+    ComPtr<IHTMLDocumentSerialization> serialization;
+    const std::string* whole = nullptr;
+    ASSERT_EQ(QueryInterface(browser_.Document(), serialization), S_OK);
+    ASSERT_EQ(serialization->get_serializedUtf8(whole), S_OK);
+    EXPECT_NE(whole->find("last line"), std::string::npos);
+}
+
+TEST_F(BrowserView, PageBelowTheLimitIsShownWhole)
+{
+    std::string page = "<p>first line</p>";
+    while (page.size() < TCppWebBrowser::kViewShortenedBytes * 2)
+        page += "<p>filler filler filler</p>";
+    page += "<p>last line</p>";
+    site_.Serve("/ordinary", page);
+    browser_.Navigate(Url("/ordinary"));
+    ASSERT_TRUE(WaitFor(Url("/ordinary")));
+    const QString shown = browser_.View()->toPlainText();
+    EXPECT_TRUE(shown.contains(QStringLiteral("last line")));
+    EXPECT_FALSE(shown.contains(QStringLiteral("Page shortened")));
+}
+
+TEST_F(BrowserLinks, LinkIsMatchedByItsWrittenHrefAndTheBaseDecidesWhereItGoes)
+{
+    cancelNewWindows_ = false;
+    OpenPage("<base href='/sub/'><a href=' other ' target=win>spaced</a>");
+    site_.Serve("/sub/other", "<p>sub other</p>");
+    Click(QStringLiteral("other"));
+    EXPECT_EQ(newWindowRequests_, 1);
+    ASSERT_TRUE(WaitFor(Url("/sub/other")));
 }
 
 }  // namespace
