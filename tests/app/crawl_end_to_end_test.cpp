@@ -127,6 +127,33 @@ TEST_F(EndToEnd, NavigationCrawlsBothDestinationsAndKeepsEveryHotelOnce)
     EXPECT_TRUE(messages.isEmpty()) << messages.join('\n').toStdString();
 }
 
+TEST_F(EndToEnd, ResultPagesNumberedUpwardsAreAllReached)
+{
+    // upn's pages are hotsavail.ctl?airport=upn&page=N and carry no frame:
+    // page 2 queues page 1 again and page 3 for the first time, and only the
+    // navigation issued last takes effect, so it must be the one to page 3.
+    pace(60000);
+    TForm1 form;
+    form.Memo2->setPlainText("upn");
+    QTimer ticker;
+    QObject::connect(&ticker, &QTimer::timeout, [&] {
+        if (!form.CppWebBrowser1->Busy())
+            form.Timer2Timer(form.Timer2);
+    });
+    ticker.start(5);
+    form.show();
+    form.Button2->click();
+
+    ASSERT_TRUE(PumpUntil([&] { return keptHotels().size() >= 13; }, 120000))
+        << "kept " << keptHotels().size() << " hotels; requests:\n" << site.requestLines().join('\n').toStdString();
+    const auto kept = keptHotels();
+    for (int i = 1; i <= 13; ++i)
+        EXPECT_EQ(kept.count(detailUrl(QString("upn-%1").arg(i))), 1u) << i;
+    for (const char* page : {"page=2 ", "page=3 ", "page=4 "})
+        EXPECT_GE(site.countRequestsContaining(QString("hotsavail.ctl?airport=upn&") + page), 1) << page;
+    EXPECT_TRUE(messages.isEmpty()) << messages.join('\n').toStdString();
+}
+
 TEST_F(EndToEnd, CloseKeepsUnprocessedLinksAndTheNextRunResumesFromThem)
 {
     // Slow timers: only the crawler's own detail turns run during this test.
