@@ -321,6 +321,8 @@ private:
     void Reconstruct();
     void Push(std::uint32_t key, std::uint16_t flags, Tag tag, Namespace ns, bool integration);
 
+    int SelectBelow() const;
+    bool TableBelow(std::size_t idx) const;
     bool OnStartTag(Token& t);
     bool OnEndTag(const Token& t);
     bool DropStart(const Token& t);
@@ -347,7 +349,6 @@ private:
     std::size_t closedPending_ = 0;  // pending entries not open
     std::uint64_t closedWeight_ = 0; // their re-opening cost
     long long charged_ = 0;
-    int selects_ = 0;
     int htmlAttrs_ = 0;
     int bodyAttrs_ = 0;
     std::unordered_map<std::uint32_t, std::size_t> droppedOpen_;  // dropped start tags awaiting their end tag
@@ -515,10 +516,20 @@ bool Pass::Run()
         if (c1 == '!') {
             if (in_.compare(lt, 4, "<!--") == 0) {
                 pos_ = CommentEnd(lt);
-            } else if (in_.compare(lt, 9, "<![CDATA[") == 0 && InForeign()) {
+            } else if (in_.compare(lt, 9, "<![CDATA[") == 0 && !stack_.empty() && stack_.back().ns != kHtml) {
+                // A CDATA section: its content is text.
                 const std::size_t e = in_.find("]]>", lt + 9);
-                NoteText(lt + 9, e == std::string_view::npos ? n : e);
                 pos_ = e == std::string_view::npos ? n : e + 3;
+                if (stack_.back().integration) {
+                    // Right inside an svg or math element that holds HTML
+                    // (foreignObject, desc, mi, ...) the parser aborts on a
+                    // CDATA section when a table is open; real pages never
+                    // put one there, so it goes.
+                    ++report_.droppedSections;
+                    Drop(lt, pos_);
+                } else {
+                    NoteText(lt + 9, e == std::string_view::npos ? n : e);
+                }
             } else {
                 pos_ = SkipTo(lt + 2, '>');  // doctype or bogus comment
             }
@@ -665,8 +676,6 @@ void Pass::PopTop()
 {
     const Open e = stack_.back();
     stack_.pop_back();
-    if (e.tag == Tag::Select && e.ns == kHtml)
-        --selects_;
     if (e.pending >= 0) {
         Pending& p = pending_[static_cast<std::size_t>(e.pending)];
         p.open = -1;
@@ -706,8 +715,6 @@ void Pass::RemoveOpenAt(std::size_t idx)
         if (stack_[k].pending >= 0)
             pending_[static_cast<std::size_t>(stack_[k].pending)].open = static_cast<int>(k - 1);
     stack_.erase(stack_.begin() + static_cast<std::ptrdiff_t>(idx));
-    if (e.tag == Tag::Select && e.ns == kHtml)
-        --selects_;
     if (e.pending >= 0) {
         // It leaves the pending list with it.
         pending_[static_cast<std::size_t>(e.pending)].open = -2;
@@ -752,12 +759,29 @@ void Pass::Reconstruct()
 void Pass::Push(std::uint32_t key, std::uint16_t flags, Tag tag, Namespace ns, bool integration)
 {
     stack_.push_back(Open{key, flags, tag, ns, integration, -1});
-    if (ns == kHtml) {
-        if (tag == Tag::Select)
-            ++selects_;
-        if (flags & kMarker)
-            pending_.push_back(Pending{true, 0, Tag::Other, 0, 0, -1});
+    if (ns == kHtml && (flags & kMarker))
+        pending_.push_back(Pending{true, 0, Tag::Other, 0, 0, -1});
+}
+
+// Index of the open select when the parser is in its select mode: only
+// option and optgroup elements stand above it. -1 otherwise.
+int Pass::SelectBelow() const
+{
+    for (std::size_t i = stack_.size(); i-- > 0;) {
+        const Open& e = stack_[i];
+        if (e.ns == kHtml && (e.tag == Tag::Option || e.tag == Tag::Optgroup))
+            continue;
+        return e.ns == kHtml && e.tag == Tag::Select ? static_cast<int>(i) : -1;
     }
+    return -1;
+}
+
+bool Pass::TableBelow(std::size_t idx) const
+{
+    for (std::size_t i = idx; i-- > 0;)
+        if (stack_[i].ns == kHtml && (stack_[i].tag == Tag::Table || stack_[i].tag == Tag::Template))
+            return stack_[i].tag == Tag::Table;
+    return false;
 }
 
 bool Pass::DropStart(const Token& t)
@@ -836,6 +860,25 @@ bool Pass::OnStartTag(Token& t)
 
 bool Pass::OnHtmlStart(Token& t)
 {
+    if (const int select = SelectBelow(); select >= 0) {
+        // In a select the parser takes options, option groups, scripts and
+        // templates; a new select closes it; form controls and (in a table)
+        // table parts close it and are then handled as usual; everything
+        // else is ignored, so it opens nothing here either.
+        const auto idx = static_cast<std::size_t>(select);
+        const bool tablePart = t.tag == Tag::Table || t.tag == Tag::Tbody || t.tag == Tag::Thead ||
+                               t.tag == Tag::Tfoot || t.tag == Tag::Tr || t.tag == Tag::Td || t.tag == Tag::Th ||
+                               t.tag == Tag::Caption;
+        const bool control = t.name == "input" || t.name == "keygen" || t.name == "textarea";
+        if (t.tag == Tag::Select) {
+            PopTo(idx);
+            return true;
+        }
+        if (control || (tablePart && TableBelow(idx)))
+            PopTo(idx);
+        else if (!(t.tag == Tag::Option || t.tag == Tag::Optgroup || t.tag == Tag::Template || (t.flags & kRawText)))
+            return true;
+    }
     switch (t.tag) {
     case Tag::Html:
     case Tag::Head:
@@ -899,14 +942,29 @@ bool Pass::OnHtmlStart(Token& t)
     if (t.tag == Tag::Option || t.tag == Tag::Optgroup) {
         if (popIdx > 0 && stack_[popIdx - 1].tag == Tag::Option)
             --popIdx;
-        if (t.tag == Tag::Optgroup && selects_ > 0 && popIdx > 0 && stack_[popIdx - 1].tag == Tag::Optgroup)
-            --popIdx;
+        // Inside a select an optgroup also closes the open one; elsewhere
+        // (in body, or in a template inside the select) they nest.
+        if (t.tag == Tag::Optgroup && popIdx > 0 && stack_[popIdx - 1].tag == Tag::Optgroup) {
+            std::size_t below = popIdx - 1;
+            while (below > 0 && (stack_[below - 1].tag == Tag::Option || stack_[below - 1].tag == Tag::Optgroup))
+                --below;
+            if (below > 0 && stack_[below - 1].tag == Tag::Select && stack_[below - 1].ns == kHtml)
+                --popIdx;
+        }
     }
     if (t.tag == Tag::Rb || t.tag == Tag::Rtc || t.tag == Tag::Rp || t.tag == Tag::Rt) {
-        if (InScope(kRuby) >= 0)
-            while (popIdx > 0 && (stack_[popIdx - 1].flags & kImpliedEnd) && stack_[popIdx - 1].ns == kHtml &&
-                   !((t.tag == Tag::Rp || t.tag == Tag::Rt) && stack_[popIdx - 1].tag == Tag::Rtc))
-                --popIdx;
+        // In a ruby, these close the open rb, rt, rp (and, for rb and rtc,
+        // rtc), p, li, option, ... Only when the ruby (or, for rp and rt, an
+        // rtc) is right below them: popping because of a ruby the parser has
+        // already closed would undercount the depth.
+        const bool keepRtc = t.tag == Tag::Rp || t.tag == Tag::Rt;
+        std::size_t below = popIdx;
+        while (below > 0 && (stack_[below - 1].flags & kImpliedEnd) && stack_[below - 1].ns == kHtml &&
+               !(keepRtc && stack_[below - 1].tag == Tag::Rtc))
+            --below;
+        if (below > 0 && stack_[below - 1].ns == kHtml &&
+            (stack_[below - 1].key == kRuby || (keepRtc && stack_[below - 1].tag == Tag::Rtc)))
+            popIdx = below;
     }
 
     if ((t.flags & (kVoid | kRawText)) || t.tag == Tag::Plaintext) {
@@ -942,6 +1000,7 @@ bool Pass::OnTableStart(Token& t)
 {
     // The nearest table below the current node, unless a template comes first.
     int table = -1;
+    bool inTemplate = false;
     for (std::size_t i = stack_.size(); i-- > 0;) {
         const Open& e = stack_[i];
         if (e.ns != kHtml)
@@ -950,26 +1009,37 @@ bool Pass::OnTableStart(Token& t)
             table = static_cast<int>(i);
             break;
         }
-        if (e.tag == Tag::Template)
+        if (e.tag == Tag::Template) {
+            inTemplate = true;
             break;
+        }
     }
     const auto at = [&](int i) { return i >= 0 && static_cast<std::size_t>(i) < stack_.size() ? stack_[static_cast<std::size_t>(i)].tag : Tag::Html; };
     const auto isSection = [](Tag g) { return g == Tag::Tbody || g == Tag::Thead || g == Tag::Tfoot; };
 
     if (t.tag == Tag::Table) {
-        // Directly in table structure (not in a cell) a new table closes the
-        // open one; anywhere else it nests.
+        // The tree builder's mode follows the nearest table part below the
+        // current node. In a table, a section, a row or a column group
+        // (even with foster-parented elements above it) a new table closes
+        // the open one; in a cell, a caption or outside any table it nests.
+        // Elsewhere it also closes an open p (except in quirks mode; closing
+        // it there too undercounts by one element per table at most, while
+        // keeping it where the parser closes it would let later tags close
+        // elements the parser keeps open).
         std::size_t popIdx = stack_.size();
+        if (const int p = InScope(kP, Scope::Button); p >= 0)
+            popIdx = static_cast<std::size_t>(p);
         for (std::size_t i = stack_.size(); i-- > 0;) {
             const Open& e = stack_[i];
             if (e.ns != kHtml)
-                break;
-            if (e.tag == Tag::Table || isSection(e.tag) || e.tag == Tag::Tr || e.tag == Tag::Caption) {
+                continue;
+            if (e.tag == Tag::Table || isSection(e.tag) || e.tag == Tag::Tr || e.tag == Tag::Colgroup) {
                 if (table >= 0 && static_cast<std::size_t>(table) <= i)
                     popIdx = static_cast<std::size_t>(table);
                 break;
             }
-            if (e.tag == Tag::Td || e.tag == Tag::Th || e.tag == Tag::Template || (e.flags & kSpecial))
+            if (e.tag == Tag::Td || e.tag == Tag::Th || e.tag == Tag::Caption || e.tag == Tag::Template ||
+                e.tag == Tag::Select)
                 break;
         }
         return PushCounted(t, popIdx, {});
@@ -978,8 +1048,11 @@ bool Pass::OnTableStart(Token& t)
     // belong to that table: they go with it.
     if (const auto it = droppedOpen_.find(kTable); it != droppedOpen_.end() && it->second > 0)
         return DropStart(t);
-    if (table < 0)
-        return true;  // outside a table these tags are ignored
+    if (table < 0) {
+        // A template takes rows and cells as they come; outside a table and
+        // a template these tags are ignored.
+        return inTemplate ? PushCounted(t, stack_.size(), {}) : true;
+    }
     const auto base = static_cast<std::size_t>(table) + 1;
     switch (t.tag) {
     case Tag::Tbody:
@@ -1079,6 +1152,7 @@ bool Pass::OnFormattingStart(Token& t)
     Reconstruct();
     if (identical >= 3) {
         // Find it again: indices may have moved.
+        earliest = -1;
         for (std::size_t i = pending_.size(); i-- > 0;) {
             const Pending& p = pending_[i];
             if (p.marker)
@@ -1086,7 +1160,8 @@ bool Pass::OnFormattingStart(Token& t)
             if (p.key == t.key && p.signature == signature && p.attrs == t.keptAttrs)
                 earliest = static_cast<int>(i);
         }
-        RemovePendingAt(static_cast<std::size_t>(earliest));
+        if (earliest >= 0)
+            RemovePendingAt(static_cast<std::size_t>(earliest));
     }
     stack_.push_back(Open{t.key, t.flags, t.tag, kHtml, false, static_cast<int>(pending_.size())});
     pending_.push_back(Pending{false, t.key, t.tag, signature, static_cast<std::uint32_t>(t.keptAttrs),
@@ -1114,6 +1189,33 @@ bool Pass::OnEndTag(const Token& t)
                 break;
             if (stack_[i].key == t.key)
                 return popTo(static_cast<int>(i));
+        }
+    }
+    if (const int select = SelectBelow(); select >= 0) {
+        // In a select only its own end tags, and in a table the table's,
+        // do anything.
+        const auto idx = static_cast<std::size_t>(select);
+        if (t.tag == Tag::Select)
+            return popTo(select);
+        if (t.tag == Tag::Option || t.tag == Tag::Optgroup) {
+            std::size_t top = stack_.size();
+            if (t.tag == Tag::Optgroup && top >= 2 && stack_[top - 1].tag == Tag::Option &&
+                stack_[top - 2].tag == Tag::Optgroup)
+                --top;
+            if (top > idx + 1 && stack_[top - 1].tag == t.tag)
+                return popTo(static_cast<int>(top - 1));
+            return true;
+        }
+        const bool tablePart = t.tag == Tag::Table || t.tag == Tag::Tbody || t.tag == Tag::Thead ||
+                               t.tag == Tag::Tfoot || t.tag == Tag::Tr || t.tag == Tag::Td || t.tag == Tag::Th ||
+                               t.tag == Tag::Caption;
+        if (!(tablePart && TableBelow(idx)) && t.tag != Tag::Template)
+            return true;
+        if (tablePart) {
+            if (InTableScope(t.key) < 0)
+                return true;
+            if (!popTo(select))
+                return false;
         }
     }
     switch (t.tag) {

@@ -15,7 +15,10 @@
 // - attributes past the per-tag cap are dropped from their start tag;
 // - once the approximate tree under construction is at the depth cap, further
 //   start tags are dropped (their text content stays), and so are the end
-//   tags that would have closed them.
+//   tags that would have closed them;
+// - a CDATA section right inside an svg or math element that holds HTML
+//   (foreignObject, desc, mi, ...) is dropped: inside a table the parser
+//   aborts the whole program on it.
 //
 // The pass follows the tokenizer closely (comments, doctype, CDATA in
 // foreign content, raw-text and RCDATA elements, quoted attribute values
@@ -73,10 +76,13 @@ struct LimitReport {
     std::size_t droppedStartTags = 0;
     std::size_t droppedEndTags = 0;
     std::size_t droppedAttributes = 0;
+    // CDATA sections right inside an svg or math element that holds HTML
+    // (the parser aborts on some of them).
+    std::size_t droppedSections = 0;
     // Deepest the model got (before anything was dropped at the cap).
     int deepest = 0;
 
-    bool changed() const { return droppedStartTags || droppedEndTags || droppedAttributes; }
+    bool changed() const { return droppedStartTags || droppedEndTags || droppedAttributes || droppedSections; }
 };
 
 // Applies `limits` to `utf8`. When something had to be removed, the limited

@@ -223,6 +223,44 @@ TEST_F(HostilePages, OtherShapesStayWithinTheDepthBound)
     }
 }
 
+TEST_F(HostilePages, RandomTagSoupStaysWithinTheDepthBound)
+{
+    // Random mixes of the tokens that move the tree builder around. With a
+    // small cap, the tree the parser builds from the limited markup must stay
+    // within a small multiple of it, and the limited markup must be the
+    // input with pieces cut out.
+    static const char* const kTokens[] = {
+        "<div>", "</div>", "<p>", "</p>", "<b>", "</b>", "<b class=a>", "<i>", "</i>", "<a href=x>", "</a>",
+        "<font size=2>", "</font>", "<nobr>", "</nobr>", "<table>", "</table>", "<tr>", "</tr>", "<td>", "</td>",
+        "<th>", "<tbody>", "<caption>", "</caption>", "<colgroup>", "<col>", "<ul>", "<li>", "</li>", "<dl>",
+        "<dd>", "<dt>", "<select>", "<option>", "<optgroup>", "</select>", "<button>", "</button>", "<form>",
+        "</form>", "<h1>", "<h2>", "</h1>", "<span>", "</span>", "<x-y>", "</x-y>", "<svg>", "</svg>", "<g>",
+        "<foreignObject>", "<desc>", "<math>", "<mi>", "</math>", "<template>", "</template>", "<object>",
+        "</object>", "<marquee>", "<ruby>", "<rt>", "<rb>", "<br>", "<img src=x>", "<hr>", "text", " ", "\n",
+        "<script>if(a<b)x()</script>", "<style>p{}</style>", "<textarea><div></textarea>", "<!-- <div> -->",
+        "<body class=z>", "<html>", "</body>", "</html>", "<path/>", "<![CDATA[<b>]]>", "<title><i></title>",
+    };
+    html::Limits small;
+    small.maxDepth = 16;
+    for (std::uint64_t seed = 1; seed <= 60; ++seed) {
+        SCOPED_TRACE(seed);
+        detailpages::Rng rng(seed);
+        std::string page;
+        for (int i = 0; i < 4000; ++i)
+            page += kTokens[rng.Below(static_cast<int>(std::size(kTokens)))];
+        const std::string limited = html::LimitedMarkup(page, nullptr, small);
+        // A subsequence of the input.
+        std::size_t at = 0;
+        for (const char c : limited) {
+            at = page.find(c, at);
+            ASSERT_NE(at, std::string::npos);
+            ++at;
+        }
+        const auto tree = html::Tree::ParseWithoutLimits(limited, kAddress);
+        EXPECT_LE(MaxDepth(*tree), static_cast<std::size_t>(3 * small.maxDepth + 3));
+    }
+}
+
 // ------------------------------------------------------------ the caps themselves
 
 class MarkupCaps : public ::testing::Test {
@@ -359,6 +397,59 @@ TEST_F(MarkupCaps, PendingFormattingCountsTowardsTheDepth)
     small.maxDepth = 6;
     const std::string cells = Repeat("<table><tr><td><b class=1><b class=2></td></tr></table>x", 20);
     EXPECT_FALSE(html::LimitMarkup(cells, out, &report, small));
+}
+
+// Cases where an earlier model and the parser disagreed: the model kept an
+// element open that the parser had closed, and a later tag then made the
+// model close elements the parser kept open.
+class ModelFollowsTheParser : public ::testing::Test {
+protected:
+    static std::size_t ParsedDepth(const std::string& page, int cap)
+    {
+        html::Limits small;
+        small.maxDepth = cap;
+        const auto tree = html::Tree::ParseWithoutLimits(html::LimitedMarkup(page, nullptr, small), kAddress);
+        return MaxDepth(*tree);
+    }
+};
+
+TEST_F(ModelFollowsTheParser, RubyTextNestsOutsideARuby)
+{
+    EXPECT_LE(ParsedDepth(Page(Repeat("<rt>x", 200)), 8), 8u + 3u);
+    EXPECT_LE(ParsedDepth(Page("<ruby><select><option>" + Repeat("<rt>x", 200)), 8), 8u + 3u);
+    std::string out;
+    EXPECT_FALSE(html::LimitMarkup(Page("<ruby>" + Repeat("<rb>a<rt>b<rp>c", 200) + "</ruby>"), out));
+}
+
+TEST_F(ModelFollowsTheParser, TablesCloseParagraphs)
+{
+    EXPECT_LE(ParsedDepth("<!DOCTYPE html>" + Page(Repeat("<p><table></table><span>", 500)), 8), 8u + 3u);
+    EXPECT_LE(ParsedDepth(Page(Repeat("<table><div><table><tr><td><span>", 500)), 8), 3u * 8u + 3u);
+}
+
+TEST_F(ModelFollowsTheParser, OptionGroupsNestInATemplateInASelect)
+{
+    EXPECT_LE(ParsedDepth(Page("<select><option><template>" + Repeat("<optgroup>", 300)), 8), 8u + 3u);
+    std::string out;
+    EXPECT_FALSE(html::LimitMarkup(Page("<select>" + Repeat("<optgroup><option>a<option>b", 300) + "</select>"), out));
+}
+
+TEST_F(ModelFollowsTheParser, CdataRightInsideHtmlContentOfSvgOrMathGoes)
+{
+    // The parser aborts the program on these inside a table.
+    for (const std::string& piece : {std::string("<table><math><mi><![CDATA[x]]> "),
+                                     std::string("<table><svg><desc><![CDATA[<b>]]>y"),
+                                     std::string("<table><tr><svg><foreignObject><![CDATA[x]]> ")}) {
+        SCOPED_TRACE(piece);
+        html::LimitReport report;
+        const std::string limited = html::LimitedMarkup(piece, &report);
+        EXPECT_EQ(report.droppedSections, 1u);
+        EXPECT_EQ(limited.find("CDATA"), std::string::npos);
+        EXPECT_TRUE(html::Tree::Parse(piece, kAddress)->document());
+    }
+    // In svg itself a CDATA section is text and stays.
+    std::string out;
+    EXPECT_FALSE(html::LimitMarkup("<table><svg><![CDATA[x]]> </svg></table>", out));
 }
 
 // ------------------------------------------------------------ ordinary pages are unchanged
