@@ -550,6 +550,20 @@ TEST_F(OrdinaryPages, PageJustUnderTheCapsParsesAsWithoutThem)
     EXPECT_TRUE(limited->Serialized() == plain->Serialized());
 }
 
+TEST_F(OrdinaryPages, TablesNestedJustUnderTheCapAreKept)
+{
+    // 120 levels of table, tbody, tr and td: 480 open elements.
+    const auto tree = html::Tree::Parse(Repeat("<table><tr><td>", 120) + "core", kAddress);
+    EXPECT_FALSE(tree->limited());
+    ASSERT_GT(tree->all.size(), 480u);
+    const GumboNode* outermost = tree->all[3];
+    const std::string outer = html::OuterHtml(outermost);
+    EXPECT_EQ(outer.rfind("<table><tbody><tr><td><table>", 0), 0u);
+    EXPECT_EQ(outer.substr(outer.size() - 26), "</td></tr></tbody></table>");
+    EXPECT_EQ(html::InnerText(outermost).value_or(""), "core");
+    EXPECT_EQ(tree->Extents()[3].end - tree->Extents()[3].begin, outer.size());
+}
+
 TEST(HtmlTreeMemory, OrdinaryPageMemoryIsCounted)
 {
     const std::string page = detailpages::SizedPage(500 * 1024, 5);
