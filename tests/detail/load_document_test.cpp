@@ -12,9 +12,13 @@
 #include <QTimer>
 
 #include <gtest/gtest.h>
+#include <httplib.h>
+
+#include <thread>
 
 using detailtest::Fields;
 using detailtest::FieldsOf;
+using detailtest::FixtureText;
 
 namespace {
 
@@ -227,6 +231,70 @@ TEST_F(DetailLoad, NestedParseRunsInsideTheWait)
     EXPECT_EQ(inner.PhotoUrl, "http://hotels.example:80/hotsphoto.ctl?hotel=osl-3");
     EXPECT_TRUE(outer.Loaded());
     EXPECT_EQ(outer.PhotoUrl, "http://hotels.example:80/hotsphoto.ctl?hotel=slow-2");
+    EXPECT_TRUE(log.texts.isEmpty());
+}
+
+// ------------------------------------------------- HTTP error pages
+
+// A loopback server whose /status/N answers status N with a page that holds
+// every section marker: only the status tells it from a hotel's page.
+class DetailLoadOfErrorStatus : public ::testing::Test {
+protected:
+    DetailLoadOfErrorStatus() : page_(FixtureText(QStringLiteral("all_markers.html")))
+    {
+        server_.Get(R"(/status/(\d+))", [this](const httplib::Request& req, httplib::Response& res) {
+            res.status = std::stoi(req.matches[1]);
+            res.set_content(page_, "text/html; charset=utf-8");
+        });
+        server_.set_keep_alive_max_count(1);
+        port_ = server_.bind_to_any_port("127.0.0.1");
+        thread_ = std::thread([this] { server_.listen_after_bind(); });
+        // One round trip: once it is answered the accept loop runs, so
+        // stop() in the destructor cannot come before it.
+        httplib::Client("127.0.0.1", port_).Get("/status/204");
+    }
+    ~DetailLoadOfErrorStatus() override
+    {
+        server_.stop();
+        thread_.join();
+    }
+
+    AnsiString Url(int status) const
+    {
+        return "http://127.0.0.1:" + std::to_string(port_) + "/status/" + std::to_string(status);
+    }
+
+    const std::string page_;
+    httplib::Server server_;
+    std::thread thread_;
+    int port_ = 0;
+    MessageLog log;
+};
+
+TEST_F(DetailLoadOfErrorStatus, PageWithMarkersIsExtractedWhenItAnswers200)
+{
+    ASSERT_NE(page_.find("Dining"), std::string::npos);
+    THotelDescParser record;
+    record.SetUrl(Url(200));
+    record.Parse();
+    EXPECT_TRUE(record.Loaded());
+    EXPECT_NE(record.Dining, "");
+}
+
+TEST_F(DetailLoadOfErrorStatus, SamePageAnswering404Or500IsAFailedLoad)
+{
+    for (int status : {404, 500}) {
+        THotelDescParser record;
+        record.SetUrl(Url(status));
+        testing::internal::CaptureStderr();
+        record.Parse();
+        const std::string errors = testing::internal::GetCapturedStderr();
+        EXPECT_FALSE(record.Loaded()) << status;
+        EXPECT_EQ(FieldsOf(record), EmptyExceptUrl(Url(status))) << status;
+        EXPECT_NE(errors.find(Url(status)), std::string::npos) << errors;
+        EXPECT_NE(errors.find(std::to_string(status)), std::string::npos) << errors;
+        EXPECT_EQ(std::count(errors.begin(), errors.end(), '\n'), 1) << errors;
+    }
     EXPECT_TRUE(log.texts.isEmpty());
 }
 
