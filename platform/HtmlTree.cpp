@@ -4,10 +4,63 @@
 #include "platform/HtmlSerialize.h"
 
 #include <algorithm>
+#include <csetjmp>
+#include <csignal>
 #include <cstddef>
+#include <cstdio>
 #include <cstring>
+#include <mutex>
 
 namespace html {
+
+namespace {
+
+// The system's gumbo is built with its internal assertions on, and a few
+// short, malformed inputs trip one: the library then calls abort() and would
+// take the whole crawler, with its pending work, down with one page. While a
+// parse runs, an abort on its own thread jumps back out of the library
+// instead; everything the parse allocated lives in the tree's arena, which is
+// dropped whole, and the library keeps no state between parses. An abort
+// anywhere else goes to the disposition that was in place before.
+thread_local sigjmp_buf* tParseEscape = nullptr;
+struct sigaction gAbortBefore;
+
+extern "C" void OnAbortDuringParse(int)
+{
+    if (sigjmp_buf* escape = tParseEscape) {
+        tParseEscape = nullptr;
+        siglongjmp(*escape, 1);
+    }
+    ::sigaction(SIGABRT, &gAbortBefore, nullptr);
+    ::raise(SIGABRT);
+}
+
+void InstallAbortEscape()
+{
+    static std::once_flag once;
+    std::call_once(once, [] {
+        struct sigaction action {};
+        action.sa_handler = OnAbortDuringParse;
+        sigemptyset(&action.sa_mask);
+        action.sa_flags = SA_NODEFER;
+        ::sigaction(SIGABRT, &action, &gAbortBefore);
+    });
+}
+
+// gumbo_parse_with_options, or null when the library gave up on the input.
+GumboOutput* GuardedParse(const GumboOptions& options, const char* data, std::size_t size)
+{
+    InstallAbortEscape();
+    sigjmp_buf escape;
+    if (sigsetjmp(escape, 1) != 0)
+        return nullptr;
+    tParseEscape = &escape;
+    GumboOutput* output = gumbo_parse_with_options(&options, data, size);
+    tParseEscape = nullptr;
+    return output;
+}
+
+}  // namespace
 
 std::shared_ptr<Tree> Tree::Parse(const QString& html, const QUrl& address)
 {
@@ -101,7 +154,10 @@ std::shared_ptr<Tree> Tree::ParseSource(std::string source, const QUrl& address,
     // on badly nested pages that costs memory quadratic in the depth. The
     // errors are never read, and the tree does not depend on them.
     options.max_errors = 0;
-    tree->output_ = gumbo_parse_with_options(&options, tree->source_.data(), tree->source_.size());
+    tree->output_ = GuardedParse(options, tree->source_.data(), tree->source_.size());
+    if (!tree->output_)
+        std::fprintf(stderr, "hotelcrawler: the HTML parser gave up on a page; it is read as empty: %s\n",
+                     qPrintable(address.toString()));
     tree->address = address;
     tree->base = address;
     tree->Index();

@@ -20,6 +20,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -129,6 +130,29 @@ TEST_F(HostilePages, UncappedDeepTreeWalksAndFreesWithoutRecursion)
     EXPECT_EQ(Count(outer, "<td>"), 100000u);
     EXPECT_EQ(tree->Extents().size(), tree->all.size());
     tree.reset();
+}
+
+TEST_F(HostilePages, InputThatTripsTheParsersOwnAssertionReadsAsEmptyAndTheNextParseWorks)
+{
+    // The library aborts on this one; the page must not take the program down.
+    const std::string page = "<svg><tbody><desc><select></select><tr><colgroup><optgroup><select><tr></body>";
+    ::testing::internal::CaptureStderr();
+    const auto tree = html::Tree::Parse(page, kAddress);
+    const std::string said = ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(tree->document(), nullptr);
+    EXPECT_TRUE(tree->all.empty());
+    EXPECT_NE(said.find("gave up on a page"), std::string::npos) << said;
+    const auto next = html::Tree::Parse(std::string("<a name=x href=y>ok</a>"), kAddress);
+    ASSERT_NE(next->document(), nullptr);
+    EXPECT_EQ(next->anchors.size(), 1u);
+
+    // Pages are parsed on a worker thread too.
+    std::shared_ptr<html::Tree> onWorker;
+    ::testing::internal::CaptureStderr();
+    std::thread worker([&] { onWorker = html::Tree::Parse(page, kAddress); });
+    worker.join();
+    ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(onWorker->document(), nullptr);
 }
 
 TEST_F(HostilePages, FortyThousandNestedDivsKeepTheirText)
