@@ -1,0 +1,279 @@
+// The pending-work table "Going" at the sizes a long crawl reaches, on SQLite
+// (a file in a temporary folder) and on PostgreSQL at $HC_TEST_POSTGRES_URL
+// (those cases end with an error line when it is unset; the tables there are
+// dropped and made anew).
+//
+//   BM_WriteThroughAdded    N links written as the crawler queues them: one
+//                           GoingWriter::Added of 100 links per result page.
+//                           batch_time is the time of one Added.
+//   BM_WriteThroughHandled  GoingWriter::Handled of one link (its rows leave
+//                           "Going" and its hotel row is stored) while the
+//                           table holds N rows; one iteration is one call.
+//   BM_SaveAtClose          store::SaveGoing(Replace) of N links over a table
+//                           holding the same N rows, as the close does it.
+//   BM_LoadAtResume         store::LoadGoing of a table of N rows.
+//   BM_OpenConnection       opening and closing one connection, the part of
+//                           every write that does not depend on the table.
+//
+// Every write goes through the program's own connection handling (one
+// connection per write), so the figures include opening it.
+
+#include "platform/DbTables.h"
+#include "platform/Forms.h"
+#include "platform/Settings.h"
+#include "store/Going.h"
+#include "store/GoingWriter.h"
+#include "store/Schema.h"
+
+#include <benchmark/benchmark.h>
+
+#include <QFile>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QTemporaryDir>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace {
+
+enum Engine { kSQLite = 0, kPostgreSQL = 1 };
+
+QTemporaryDir* Scratch = nullptr;
+
+// Runs one statement on a connection of its own.
+bool Exec(const QString& sql)
+{
+    const QString name = QStringLiteral("going_bench_exec");
+    bool ok = false;
+    {
+        QSqlDatabase db = OpenAliasDatabase("Hotels_Db", name);
+        QSqlQuery q(db);
+        ok = q.exec(sql);
+        if (!ok)
+            std::fprintf(stderr, "%s: %s\n", qPrintable(sql), qPrintable(q.lastError().text()));
+    }
+    QSqlDatabase::removeDatabase(name);
+    return ok;
+}
+
+// Makes "Hotels_Db" the engine's database with both tables empty; false (and
+// the benchmark skipped) when the engine is not available.
+bool UseEngine(benchmark::State& state, Engine engine)
+{
+    platform::Settings settings;
+    if (engine == kSQLite) {
+        const QString file = Scratch->filePath(QStringLiteral("Hotels_Db.sqlite"));
+        QFile::remove(file);
+        settings.hotelsDb = QStringLiteral("sqlite:") + file;
+    } else {
+        settings.hotelsDb = qEnvironmentVariable("HC_TEST_POSTGRES_URL");
+        if (settings.hotelsDb.isEmpty()) {
+            state.SkipWithError("HC_TEST_POSTGRES_URL is not set");
+            return false;
+        }
+    }
+    platform::SetSettings(settings);
+    try {
+        if (engine == kPostgreSQL
+            && !(Exec(QStringLiteral("DROP TABLE IF EXISTS \"Going\""))
+                 && Exec(QStringLiteral("DROP TABLE IF EXISTS \"Staymarker\"")))) {
+            state.SkipWithError("the old tables could not be dropped");
+            return false;
+        }
+        store::EnsureHotelsDbTables("Hotels_Db");
+    } catch (const EDatabaseError& e) {
+        state.SkipWithError(e.what());
+        return false;
+    }
+    return true;
+}
+
+std::vector<Hotel_Url> Links(long from, long count)
+{
+    std::vector<Hotel_Url> links;
+    links.reserve(static_cast<std::size_t>(count));
+    for (long i = from; i < from + count; ++i)
+        links.push_back({"http://hotels.example/hotsdetail.ctl?hotel=osl-" + std::to_string(i), "osl"});
+    return links;
+}
+
+// A hotel row of typical size (about 2 KB of section text).
+store::StaymarkerRow Hotel(const AnsiString& url)
+{
+    store::StaymarkerRow row;
+    row.Url = url;
+    row.AirPort = "osl";
+    row.HeaderBar = "Hotel Bristol Avg Price 1,290 NOK";
+    row.HotelInfo = std::string(400, 'i');
+    row.Direction = std::string(300, 'd');
+    row.Dining = std::string(200, 'f');
+    row.Transportation = std::string(200, 't');
+    row.PropertyInformation = std::string(300, 'p');
+    row.Services = std::string(300, 's');
+    row.RatingsAwards = std::string(100, 'r');
+    row.Attractions = std::string(200, 'a');
+    row.PhotoUrl = "http://hotels.example:80/hotsphoto.ctl?hotel=b";
+    row.ExtractedAt = "2024-05-01T12:00:00Z";
+    return row;
+}
+
+// Fills the empty "Going" with `count` rows in one transaction.
+bool Fill(benchmark::State& state, long count)
+{
+    store::GoingWriter writer;
+    writer.Added(Links(0, count));
+    if (writer.Owes()) {
+        state.SkipWithError("\"Going\" could not be filled");
+        return false;
+    }
+    return true;
+}
+
+void BM_WriteThroughAdded(benchmark::State& state)
+{
+    const auto engine = static_cast<Engine>(state.range(0));
+    const long total = state.range(1);
+    constexpr long kBatch = 100;
+    if (!UseEngine(state, engine))
+        return;
+    for (auto _ : state) {
+        state.PauseTiming();
+        const bool emptied = Exec(QStringLiteral("DELETE FROM \"Going\""));
+        std::vector<std::vector<Hotel_Url>> pages;
+        for (long from = 0; from < total; from += kBatch)
+            pages.push_back(Links(from, kBatch));
+        state.ResumeTiming();
+        if (!emptied) {
+            state.SkipWithError("\"Going\" could not be emptied");
+            break;
+        }
+        store::GoingWriter writer;
+        for (const auto& page : pages)
+            writer.Added(page);
+        if (writer.Owes()) {
+            state.SkipWithError("a write failed");
+            break;
+        }
+    }
+    state.SetItemsProcessed(state.iterations() * total);
+    state.counters["batch_time"] = benchmark::Counter(static_cast<double>(total / kBatch),
+                                                      benchmark::Counter::kIsIterationInvariantRate
+                                                          | benchmark::Counter::kInvert);
+}
+
+void BM_WriteThroughHandled(benchmark::State& state)
+{
+    const auto engine = static_cast<Engine>(state.range(0));
+    const long rows = state.range(1);
+    if (!UseEngine(state, engine) || !Fill(state, rows))
+        return;
+    // The detail queue takes links from the back; each iteration handles the
+    // last link still in the table. The table shrinks by one row per
+    // iteration, a negligible change for the iteration counts used here.
+    const std::vector<Hotel_Url> links = Links(0, rows);
+    long next = rows;
+    store::GoingWriter writer;
+    for (auto _ : state) {
+        if (next == 0) {
+            state.SkipWithError("more iterations than rows");
+            break;
+        }
+        const AnsiString& url = links[static_cast<std::size_t>(--next)].Url;
+        writer.Handled(url, Hotel(url));
+        if (writer.Owes()) {
+            state.SkipWithError("a write failed");
+            break;
+        }
+    }
+    state.counters["rows"] = static_cast<double>(rows);
+}
+
+void BM_SaveAtClose(benchmark::State& state)
+{
+    const auto engine = static_cast<Engine>(state.range(0));
+    const long rows = state.range(1);
+    if (!UseEngine(state, engine) || !Fill(state, rows))
+        return;
+    const std::vector<Hotel_Url> links = Links(0, rows);
+    QObject owner;
+    for (auto _ : state) {
+        TTable table(&owner);
+        if (!store::SaveGoing(table, links, store::GoingSave::Replace)) {
+            state.SkipWithError("\"Going\" could not be opened");
+            break;
+        }
+    }
+    state.SetItemsProcessed(state.iterations() * rows);
+}
+
+void BM_LoadAtResume(benchmark::State& state)
+{
+    const auto engine = static_cast<Engine>(state.range(0));
+    const long rows = state.range(1);
+    if (!UseEngine(state, engine) || !Fill(state, rows))
+        return;
+    QObject owner;
+    for (auto _ : state) {
+        TTable table(&owner);
+        std::vector<Hotel_Url> loaded;
+        if (!store::LoadGoing(table, loaded) || static_cast<long>(loaded.size()) != rows) {
+            state.SkipWithError("\"Going\" did not load whole");
+            break;
+        }
+        benchmark::DoNotOptimize(loaded.data());
+    }
+    state.SetItemsProcessed(state.iterations() * rows);
+}
+
+void BM_OpenConnection(benchmark::State& state)
+{
+    if (!UseEngine(state, static_cast<Engine>(state.range(0))))
+        return;
+    const QString name = QStringLiteral("going_bench_open");
+    for (auto _ : state) {
+        {
+            QSqlDatabase db = OpenAliasDatabase("Hotels_Db", name);
+            benchmark::DoNotOptimize(db.isOpen());
+            db.close();
+        }
+        QSqlDatabase::removeDatabase(name);
+    }
+}
+
+void Sizes(benchmark::internal::Benchmark* b)
+{
+    b->ArgNames({"engine", "rows"});
+    for (long engine : {kSQLite, kPostgreSQL})
+        for (long rows : {1'000L, 10'000L, 100'000L})
+            b->Args({engine, rows});
+}
+
+BENCHMARK(BM_WriteThroughAdded)->Apply(Sizes)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_WriteThroughHandled)->Apply(Sizes)->Iterations(100)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_SaveAtClose)->Apply(Sizes)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_LoadAtResume)->Apply(Sizes)->Iterations(3)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_OpenConnection)->ArgName("engine")->Arg(kSQLite)->Arg(kPostgreSQL)->Iterations(50)
+    ->Unit(benchmark::kMillisecond)->UseRealTime();
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QTemporaryDir home;
+    if (!home.isValid())
+        return 2;
+    // Private folders: the operator's own settings and database stay untouched.
+    qputenv("XDG_CONFIG_HOME", (home.path() + "/config").toUtf8());
+    qputenv("XDG_DATA_HOME", (home.path() + "/data").toUtf8());
+    Scratch = &home;
+
+    benchmark::Initialize(&argc, argv);
+    TApplication app(argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
