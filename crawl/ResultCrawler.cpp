@@ -20,8 +20,10 @@ AnsiString PageLogLine(int pageNumber)
 
 void TForm1::CppWebBrowser1DocumentComplete(TObject* Sender, LPDISPATCH pDisp, VARIANT* URL)
 {
-    // Once the close has begun the link lists are being taken down.
-    if (SearchStarted == 1 && !Closing)
+    // Before FormCreate made DetailLinks (a message box of the start-up
+    // probe pumps events, and Timer1 may have searched by then) and once the
+    // close has begun, there are no link lists to crawl into.
+    if (SearchStarted == 1 && DetailLinks && !Closing)
         CrawlResultPage(pDisp);
 }
 

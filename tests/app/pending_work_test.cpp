@@ -221,6 +221,27 @@ TEST_F(PendingWork, NoResultPagePassRunsOnceTheCloseHasBegun)
     EXPECT_EQ(form.Memo1->Lines->Count(), logLines);
 }
 
+TEST_F(PendingWork, PageCompletingDuringTheStartUpMessageBoxIsNotCrawled)
+{
+    // The timers tick from construction on, so while the start-up probe's
+    // "Table Open Exception" box waits, Timer1 can search and the page can
+    // complete before FormCreate has made the link lists.
+    BreakDatabase();
+    ComPtr<IHTMLDocument2> page;
+    ASSERT_EQ(CreateDocumentFromHtml(ResultPage({"5"}), QUrl("http://hotels.example/"), page), S_OK);
+    OnMessage([&](const QString&) {
+        ASSERT_NE(Form1, nullptr);
+        for (int tick = 0; tick <= 60; ++tick)
+            Form1->Timer1Timer(Form1->Timer1);
+        Form1->CppWebBrowser1DocumentComplete(Form1, page.get(), nullptr);
+    });
+    TForm1 form;
+    MendDatabase();
+    TForm1TestAccess f(form);
+    EXPECT_TRUE(f.PendingLinks().empty());
+    EXPECT_EQ(form.Memo1->Lines->Count(), 1) << "no pass logged anything";
+}
+
 TEST_F(PendingWork, SecondProgramOnTheSameDatabaseIsRefused)
 {
     store::InstanceLock first;
