@@ -9,6 +9,8 @@
 //   BM_WriteThroughHandled  GoingWriter::Handled of one link (its rows leave
 //                           "Going" and its hotel row is stored) while the
 //                           table holds N rows; one iteration is one call.
+//                           heap_per_call: heap still in use afterwards
+//                           (mallinfo2) per call, with the writer gone.
 //   BM_SaveAtClose          store::SaveGoing(Replace) of N links over a table
 //                           holding the same N rows, as the close does it.
 //   BM_LoadAtResume         store::LoadGoing of a table of N rows.
@@ -32,7 +34,10 @@
 #include <QSqlQuery>
 #include <QTemporaryDir>
 
+#include <malloc.h>
+
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -174,20 +179,24 @@ void BM_WriteThroughHandled(benchmark::State& state)
     // iteration, a negligible change for the iteration counts used here.
     const std::vector<Hotel_Url> links = Links(0, rows);
     long next = rows;
-    store::GoingWriter writer;
+    const auto heapBefore = static_cast<double>(mallinfo2().uordblks);
+    auto writer = std::make_unique<store::GoingWriter>();
     for (auto _ : state) {
         if (next == 0) {
             state.SkipWithError("more iterations than rows");
             break;
         }
         const AnsiString& url = links[static_cast<std::size_t>(--next)].Url;
-        writer.Handled(url, Hotel(url));
-        if (writer.Owes()) {
+        writer->Handled(url, Hotel(url));
+        if (writer->Owes()) {
             state.SkipWithError("a write failed");
             break;
         }
     }
+    writer.reset();
     state.counters["rows"] = static_cast<double>(rows);
+    state.counters["heap_per_call"] =
+        (static_cast<double>(mallinfo2().uordblks) - heapBefore) / static_cast<double>(state.iterations());
 }
 
 void BM_SaveAtClose(benchmark::State& state)

@@ -8,7 +8,10 @@
 // passes (the first pass has 100 new ones whatever NEW is). With NEW = 0 the
 // same page comes back every minute, "Next" link included; otherwise its
 // "Next" link is new as well. The site's host is routed to a closed loopback
-// port, so every detail step is a real load that fails at once.
+// port, so every detail step is a real load that fails at once. With
+// load = 0 the hotel links are "ftp:" addresses instead, which no step even
+// tries to load: the difference between the two shows what the loads leave
+// behind.
 //
 // After every 144 passes a line is printed: the heap in use (mallinfo2), the
 // resident size and its peak (/proc/self/status VmRSS, VmHWM), the window's
@@ -62,11 +65,11 @@ QTemporaryDir* Scratch = nullptr;
 
 // A fresh database for each case, so that one case's "Going" does not slow
 // the next one's writes.
-void FreshDatabase(int newPerPass)
+void FreshDatabase(int newPerPass, bool load)
 {
     platform::Settings settings = platform::CurrentSettings();
     settings.hotelsDb = QStringLiteral("sqlite:")
-                        + Scratch->filePath(QStringLiteral("Hotels_Db_%1.sqlite").arg(newPerPass));
+                        + Scratch->filePath(QStringLiteral("Hotels_Db_%1_%2.sqlite").arg(newPerPass).arg(load));
     platform::SetSettings(settings);
     store::EnsureHotelsDbTables("Hotels_Db");
 }
@@ -100,14 +103,15 @@ Memory Measure()
 
 // The page of pass `pass`: its first hotels are new (numbered on from
 // `nextNew`), the others repeat the hotels seen so far in turn.
-QString ResultPage(int pass, int newPerPass, long& nextNew)
+QString ResultPage(int pass, int newPerPass, bool load, long& nextNew)
 {
+    const std::string base = load ? "http://hotels.example" : "ftp://hotels.example";
     const int fresh = pass == 0 ? kHotelsPerPage : newPerPass;
     const long seen = nextNew;
     std::string html = "<html><head><title>Results</title></head><body><table>";
     for (int i = 0; i < kHotelsPerPage; ++i) {
         const long id = i < fresh ? nextNew++ : (static_cast<long>(pass) * kHotelsPerPage + i) % seen;
-        const std::string link = "http://hotels.example/hotsdetail.ctl?hotel=osl-" + std::to_string(id);
+        const std::string link = base + "/hotsdetail.ctl?hotel=osl-" + std::to_string(id);
         html += "<tr><td><a name=\"h" + std::to_string(i + 1) + "\" href=\"" + link + "\">Hotel "
                 + std::to_string(id) + "</a></td><td>from 99 EUR</td></tr>";
     }
@@ -120,11 +124,12 @@ QString ResultPage(int pass, int newPerPass, long& nextNew)
 void BM_SimulatedDay(benchmark::State& state)
 {
     const int newPerPass = static_cast<int>(state.range(0));
+    const bool load = state.range(1) != 0;
     for (auto _ : state) {
-        FreshDatabase(newPerPass);
+        FreshDatabase(newPerPass, load);
         const Memory start = Measure();
-        std::printf("\n%d new hotels per pass; before the window: heap %.1f MB, RSS %.1f MB, peak %.1f MB\n",
-                    newPerPass, start.heapMb, start.rssMb, start.hwmMb);
+        std::printf("\n%d new hotels per pass, detail pages %s; before the window: heap %.1f MB, RSS %.1f MB, peak %.1f MB\n",
+                    newPerPass, load ? "loaded" : "not loaded", start.heapMb, start.rssMb, start.hwmMb);
         std::printf("%6s %8s %7s %8s %10s %8s %8s %9s %11s\n", "passes", "heap MB", "RSS MB", "peak MB",
                     "LinkCounts", "pending", "queued", "log lines", "ms per pass");
         long nextNew = 0;
@@ -138,7 +143,7 @@ void BM_SimulatedDay(benchmark::State& state)
             clock.start();
             for (int pass = 0; pass < kPasses; ++pass) {
                 ComPtr<IHTMLDocument2> doc;
-                if (CreateDocumentFromHtml(ResultPage(pass, newPerPass, nextNew),
+                if (CreateDocumentFromHtml(ResultPage(pass, newPerPass, load, nextNew),
                                            QUrl(QStringLiteral("http://hotels.example/hotsavail.ctl?airport=osl")),
                                            doc)
                     != S_OK) {
@@ -177,7 +182,7 @@ void BM_SimulatedDay(benchmark::State& state)
     }
 }
 
-BENCHMARK(BM_SimulatedDay)->ArgName("new")->Arg(0)->Arg(10)->Arg(100)->Iterations(1)->Unit(benchmark::kSecond)
+BENCHMARK(BM_SimulatedDay)->ArgNames({"new", "load"})->ArgsProduct({{0, 10, 100}, {1, 0}})->Iterations(1)->Unit(benchmark::kSecond)
     ->UseRealTime();
 
 }  // namespace
