@@ -227,6 +227,7 @@ TEST_F(PendingWork, PageCompletingDuringTheStartUpMessageBoxIsNotCrawled)
     // "Table Open Exception" box waits, Timer1 can search and the page can
     // complete before FormCreate has made the link lists.
     BreakDatabase();
+    ASSERT_TRUE(SUCCEEDED(CoInitialize(nullptr)));  // the window's own comes after the probe
     ComPtr<IHTMLDocument2> page;
     ASSERT_EQ(CreateDocumentFromHtml(ResultPage({"5"}), QUrl("http://hotels.example/"), page), S_OK);
     OnMessage([&](const QString&) {
@@ -240,6 +241,8 @@ TEST_F(PendingWork, PageCompletingDuringTheStartUpMessageBoxIsNotCrawled)
     TForm1TestAccess f(form);
     EXPECT_TRUE(f.PendingLinks().empty());
     EXPECT_EQ(form.Memo1->Lines->Count(), 1) << "no pass logged anything";
+    page.reset();
+    CoUninitialize();
 }
 
 TEST_F(PendingWork, SecondProgramOnTheSameDatabaseIsRefused)

@@ -146,6 +146,9 @@ private:
     {
         lockDb_ = OpenAliasDatabase("Hotels_Db", kLockConnection);
         QSqlQuery q(lockDb_);
+        // Connections give up on locks quickly; this one waits its turn.
+        ASSERT_TRUE(q.exec("SET lock_timeout = 0")) << q.lastError().text().toStdString();
+        ASSERT_TRUE(q.exec("SET statement_timeout = 0")) << q.lastError().text().toStdString();
         ASSERT_TRUE(q.exec("SELECT pg_advisory_lock(727274)")) << q.lastError().text().toStdString();
     }
 
