@@ -18,6 +18,7 @@
 #include <QString>
 #include <QVariant>
 
+#include <deque>
 #include <memory>
 #include <optional>
 #include <stdexcept>
@@ -160,7 +161,9 @@ private:
 
     // The rows read at Open, kept in step with Delete; after Post the rows
     // are read again on next use (the new row's key is assigned by the database).
-    mutable std::vector<std::vector<QVariant>> rows_;   // columns_ then key values
+    // A deque: deleting every row from the first on (the save at close) stays
+    // linear, where a vector would move the rest of the rows at each delete.
+    mutable std::deque<std::vector<QVariant>> rows_;    // columns_ then key values
     mutable std::size_t current_ = 0;
     mutable bool stale_ = false;
     mutable std::vector<QVariant> postedRow_;           // to find the new row after reading again

@@ -86,6 +86,13 @@ QStringList EnsureHotelsDbTables(const AnsiString& alias)
                     failure = QStringLiteral("cannot create table \"%1\": %2").arg(table, q.lastError().text());
                     break;
                 }
+                // A handled link's rows are deleted by address: without an
+                // index each delete reads the whole table.
+                if (table == QLatin1String("Going")
+                    && !q.exec(QStringLiteral("CREATE INDEX \"Going_Url\" ON \"Going\" (\"Url\")"))) {
+                    failure = QStringLiteral("cannot index table \"Going\": %1").arg(q.lastError().text());
+                    break;
+                }
                 created << table;
             }
             if (failure.isEmpty() && !db.commit())

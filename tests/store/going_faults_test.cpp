@@ -175,13 +175,13 @@ protected:
         return fault == Fault::MissingDatabase || fault == Fault::MissingTable || fault == Fault::Locked;
     }
 
-    static store::StaymarkerRow Hotel(const AnsiString& url, const char* header)
+    static store::StaymarkerRow Hotel(const AnsiString& url, const char* header, std::size_t infoBytes = 6000)
     {
         store::StaymarkerRow row;
         row.Url = url;
         row.AirPort = "osl";
         row.HeaderBar = header;
-        row.HotelInfo = AnsiString(6000, 'i');
+        row.HotelInfo = AnsiString(infoBytes, 'i');
         row.ExtractedAt = "2026-12-07T10:00:00Z";
         return row;
     }
@@ -263,7 +263,8 @@ TEST_P(GoingFaults, ResultRowFailureKeepsTheGoodRowAndTheLink)
 
     Break();
     ::testing::internal::CaptureStderr();
-    writer.Handled(LongUrl("1"), Hotel(LongUrl("1"), "newer"));
+    // Larger than what the handled link's rows free, so a full disk shows.
+    writer.Handled(LongUrl("1"), Hotel(LongUrl("1"), "newer", 60000));
     ::testing::internal::GetCapturedStderr();
     Mend();
     // Before the retry: the old row and the link are both still there.
