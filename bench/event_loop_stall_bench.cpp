@@ -320,7 +320,7 @@ void BM_ViewSetHtml(benchmark::State& state)
     }
 }
 
-BENCHMARK(BM_ViewSetHtml)->Arg(16 << 10)->Arg(32 << 10)->Arg(64 << 10)->Arg(128 << 10)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ViewSetHtml)->Arg(8 << 10)->Arg(16 << 10)->Arg(32 << 10)->Arg(64 << 10)->Arg(128 << 10)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_DetailLoadUntilComplete)->Iterations(3)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_ResultNavigationUntilComplete)->Iterations(3)->Unit(benchmark::kMillisecond)->UseRealTime();
 

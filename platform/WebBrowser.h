@@ -67,12 +67,12 @@ public:
     // page of up to kViewFullBytes of markup is shown whole; a longer one by
     // about its first kViewShortenedBytes, under a note saying so, because
     // the view's rich-text layout grows faster than the markup (16 KiB of
-    // result-page tables take about 25 ms, 128 KiB about 200 ms) and a
+    // result-page tables take 25-35 ms, 128 KiB 200-300 ms) and a
     // multi-megabyte page would hold the window for seconds. The document
     // itself (Document()) stays whole.
     QTextBrowser* View() const { return view_; }
     static constexpr std::size_t kViewFullBytes = 64 * 1024;
-    static constexpr std::size_t kViewShortenedBytes = 16 * 1024;
+    static constexpr std::size_t kViewShortenedBytes = 8 * 1024;
 
     // Body bytes each navigation started from now on may fetch, its page and
     // frames together (platform::kNavigationBodyBudget unless changed; tests
