@@ -33,8 +33,9 @@ public:
     // fields. A creation failure shows its message box and ends Parse. A
     // page that does not complete within the configured page timeout, or
     // completes empty (the engine's outcome of a fetch that failed or timed
-    // out), is a failed load: one line on standard error naming the address,
-    // no extraction, no message box.
+    // out), or answers an HTTP error status (400 or more), is a failed load:
+    // one line on standard error naming the address, no extraction, no
+    // message box.
     // Events are processed during the call, so handlers (and nested Parses
     // of other records) may run inside it.
     void Parse();
