@@ -167,9 +167,11 @@ void PageFetch::DropReply()
         return;
     QNetworkReply* reply = reply_;
     reply_ = nullptr;
-    // Disconnect first: abort() emits finished synchronously.
+    // Disconnect first: abort() emits finished synchronously. A reply that
+    // has finished already is not aborted: Qt would report its error twice.
     disconnect(reply, nullptr, this, nullptr);
-    reply->abort();
+    if (reply->isRunning())
+        reply->abort();
     reply->deleteLater();
 }
 
