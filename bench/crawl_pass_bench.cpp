@@ -19,6 +19,7 @@
 //
 // Each failed load writes one line on standard error; run it with 2>/dev/null.
 
+#include "bench/PrivateHome.h"
 #include "app/Unit1.h"
 #include "platform/Com.h"
 #include "platform/Forms.h"
@@ -181,14 +182,9 @@ BENCHMARK(BM_CrawlPass)->Apply(Shapes)->Unit(benchmark::kMicrosecond);
 
 int main(int argc, char** argv)
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QTemporaryDir home;
+    PrivateHome home;
     if (!home.isValid())
         return 2;
-    // Private folders: the operator's own settings and database stay untouched.
-    qputenv("XDG_CONFIG_HOME", (home.path() + "/config").toUtf8());
-    qputenv("XDG_DATA_HOME", (home.path() + "/data").toUtf8());
 
     benchmark::Initialize(&argc, argv);
     TApplication app(argc, argv);

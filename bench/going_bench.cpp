@@ -20,6 +20,7 @@
 // Every write goes through the program's own connection handling (one
 // connection per write), so the figures include opening it.
 
+#include "bench/PrivateHome.h"
 #include "platform/DbTables.h"
 #include "platform/Forms.h"
 #include "platform/Settings.h"
@@ -270,15 +271,10 @@ BENCHMARK(BM_OpenConnection)->ArgName("engine")->Arg(kSQLite)->Arg(kPostgreSQL)-
 
 int main(int argc, char** argv)
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QTemporaryDir home;
+    PrivateHome home;
     if (!home.isValid())
         return 2;
-    // Private folders: the operator's own settings and database stay untouched.
-    qputenv("XDG_CONFIG_HOME", (home.path() + "/config").toUtf8());
-    qputenv("XDG_DATA_HOME", (home.path() + "/data").toUtf8());
-    Scratch = &home;
+    Scratch = &home.dir;
 
     benchmark::Initialize(&argc, argv);
     TApplication app(argc, argv);
