@@ -1,20 +1,19 @@
 #include "store/GoingWriter.h"
 
 #include "platform/DbTables.h"
+#include "store/Connection.h"
 
 #include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
 
 #include <algorithm>
-#include <atomic>
 #include <cstdio>
 
 namespace store {
 
 namespace {
 
-const AnsiString kAlias = "Hotels_Db";
 
 // Rows per INSERT statement: one round trip per batch instead of per row
 // (a server on the network answers each statement separately), well below
@@ -78,12 +77,6 @@ std::optional<GoingWriter::Problem> DeleteRows(QSqlDatabase& db, const AnsiStrin
     return std::nullopt;
 }
 
-QString NextConnectionName()
-{
-    static std::atomic<unsigned> serial{0};
-    return QStringLiteral("hc_going_writer_%1").arg(++serial);
-}
-
 }  // namespace
 
 void GoingWriter::Added(const std::vector<Hotel_Url>& links)
@@ -118,18 +111,11 @@ bool GoingWriter::Flush()
 
 std::optional<GoingWriter::Problem> GoingWriter::WriteOwed()
 {
-    const QString name = NextConnectionName();
-    std::optional<Problem> problem;
-    {
-        QSqlDatabase db;
-        try {
-            db = OpenAliasDatabase(kAlias, name);
-        } catch (const EDatabaseError& e) {
-            return Problem{QStringLiteral("open"), QString::fromUtf8(e.what())};
-        }
-        if (!db.transaction()) {
-            problem = Failure(QStringLiteral("cannot start a transaction: "), db.lastError());
-        } else {
+    try {
+        return WithConnection("going_writer", [this](QSqlDatabase& db) -> std::optional<Problem> {
+            if (!db.transaction())
+                return Failure(QStringLiteral("cannot start a transaction: "), db.lastError());
+            std::optional<Problem> problem;
             for (const Write& w : owed_) {
                 if (!w.added.empty())
                     problem = InsertRows(db, w.added);
@@ -145,11 +131,11 @@ std::optional<GoingWriter::Problem> GoingWriter::WriteOwed()
                 problem = Failure(QStringLiteral("cannot commit: "), db.lastError());
             if (problem)
                 db.rollback();
-        }
-        db.close();
+            return problem;
+        });
+    } catch (const EDatabaseError& e) {
+        return Problem{QStringLiteral("open"), QString::fromUtf8(e.what())};
     }
-    QSqlDatabase::removeDatabase(name);
-    return problem;
 }
 
 void GoingWriter::Report(const Problem& problem)

@@ -1,43 +1,18 @@
 #include "store/Staymarker.h"
 
 #include "platform/DbTables.h"
+#include "store/Connection.h"
 
 #include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
 
-#include <atomic>
 #include <stdexcept>
 
 namespace store {
 
 namespace {
 
-const AnsiString kAlias = "Hotels_Db";
-
-QString NextConnectionName()
-{
-    static std::atomic<unsigned> serial{0};
-    return QStringLiteral("hc_staymarker_%1").arg(++serial);
-}
-
-// Runs `work` on a fresh connection and removes the connection afterwards,
-// whatever `work` did.
-template <class Work>
-auto WithConnection(Work&& work)
-{
-    const QString name = NextConnectionName();
-    struct Remover {
-        QString name;
-        ~Remover() { QSqlDatabase::removeDatabase(name); }
-    } remover{name};
-    QSqlDatabase db = OpenAliasDatabase(kAlias, name);
-    struct Closer {
-        QSqlDatabase& db;
-        ~Closer() { db.close(); db = QSqlDatabase(); }
-    } closer{db};
-    return work(db);
-}
 
 QString Quoted(const QSqlDatabase& db, const QString& column)
 {
@@ -108,7 +83,7 @@ bool UpsertHotel(QSqlDatabase& db, const StaymarkerRow& row, QString* error)
 bool StoreHotel(const StaymarkerRow& row, QString* error)
 {
     try {
-        return WithConnection([&](QSqlDatabase& db) { return UpsertHotel(db, row, error); });
+        return WithConnection("staymarker", [&](QSqlDatabase& db) { return UpsertHotel(db, row, error); });
     } catch (const EDatabaseError& e) {
         if (error)
             *error = QString::fromStdString(e.what());
@@ -118,7 +93,7 @@ bool StoreHotel(const StaymarkerRow& row, QString* error)
 
 std::vector<StaymarkerRow> ReadAllHotels()
 {
-    return WithConnection([](QSqlDatabase& db) {
+    return WithConnection("staymarker", [](QSqlDatabase& db) {
         const QStringList& columns = StaymarkerColumns();
         QStringList names;
         for (const QString& c : columns)

@@ -1,19 +1,18 @@
 #include "store/Summary.h"
 
 #include "platform/DbTables.h"
+#include "store/Connection.h"
 
 #include <QSqlError>
 #include <QSqlQuery>
 
 #include <algorithm>
-#include <atomic>
 #include <map>
 
 namespace store {
 
 namespace {
 
-const AnsiString kAlias = "Hotels_Db";
 
 // Runs one grouped count, calling `take(code, count, last)` per group. The
 // statement is constant text: it carries no value from outside.
@@ -47,19 +46,8 @@ void Pad(std::string& line, const std::string& cell, std::size_t width, bool rig
 
 std::vector<DestinationSummary> ReadDestinationSummary()
 {
-    static std::atomic<unsigned> serial{0};
-    const QString name = QStringLiteral("hc_summary_%1").arg(++serial);
     std::map<AnsiString, DestinationSummary> byCode;  // byte order of the code
-    {
-        struct Remover {
-            QString name;
-            ~Remover() { QSqlDatabase::removeDatabase(name); }
-        } remover{name};
-        QSqlDatabase db = OpenAliasDatabase(kAlias, name);
-        struct Closer {
-            QSqlDatabase& db;
-            ~Closer() { db.close(); db = QSqlDatabase(); }
-        } closer{db};
+    WithConnection("summary", [&](QSqlDatabase& db) {
 
         // NULL and empty codes come back as separate groups; both count as
         // "no code", so they are added up here rather than in SQL.
@@ -79,7 +67,7 @@ std::vector<DestinationSummary> ReadDestinationSummary()
                        e.airPort = code;
                        e.waiting += count;
                    });
-    }
+    });
     std::vector<DestinationSummary> entries;
     entries.reserve(byCode.size());
     for (auto& [code, entry] : byCode)
