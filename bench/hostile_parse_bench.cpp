@@ -8,6 +8,7 @@
 // Counters: bytes_per_input_byte is the parser's memory (Tree::parseMemory)
 // divided by the page size; bytes_per_second is input parsed per second.
 
+#include "tests/platform/HostileMarkup.h"
 #include "platform/HtmlLimits.h"
 #include "platform/HtmlTree.h"
 #include "tests/detail/DetailPages.h"
@@ -22,16 +23,9 @@ namespace {
 
 const QUrl kAddress(QStringLiteral("http://hotels.example/hotsdetail.ctl?hotel=x"));
 
-std::string Repeat(std::string_view piece, std::size_t times)
-{
-    std::string out;
-    out.reserve(piece.size() * times);
-    for (std::size_t i = 0; i < times; ++i)
-        out += piece;
-    return out;
-}
 
-std::string Wrap(const std::string& body) { return "<!DOCTYPE html><html><head><title>t</title></head><body>" + body + "</body></html>"; }
+using hostile::Repeat;
+const auto Wrap = hostile::Page;
 
 std::string NestedDivs() { return Wrap(Repeat("<div>", 40000) + "core" + Repeat("</div>", 40000)); }
 

@@ -3,6 +3,7 @@
 // bounded depth and memory, while ordinary pages pass the markup caps
 // untouched.
 
+#include "tests/platform/HostileMarkup.h"
 #include "platform/HtmlLimits.h"
 #include "platform/HtmlSerialize.h"
 #include "platform/HtmlTree.h"
@@ -27,16 +28,9 @@ namespace {
 
 const QUrl kAddress(QStringLiteral("http://hotels.example/hotsdetail.ctl?hotel=x"));
 
-std::string Repeat(std::string_view piece, std::size_t times)
-{
-    std::string out;
-    out.reserve(piece.size() * times);
-    for (std::size_t i = 0; i < times; ++i)
-        out += piece;
-    return out;
-}
 
-std::string Page(const std::string& body) { return "<!DOCTYPE html><html><head><title>t</title></head><body>" + body + "</body></html>"; }
+using hostile::Page;
+using hostile::Repeat;
 
 // Element depth below the document node, without recursion.
 std::size_t MaxDepth(const html::Tree& tree)
