@@ -20,6 +20,7 @@
 // Each failed load writes one line on standard error; run it with 2>/dev/null.
 
 #include "bench/PrivateHome.h"
+#include "platform/Alias.h"
 #include "app/Unit1.h"
 #include "platform/Com.h"
 #include "platform/Forms.h"

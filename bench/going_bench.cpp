@@ -21,6 +21,7 @@
 // connection per write), so the figures include opening it.
 
 #include "bench/PrivateHome.h"
+#include "platform/Alias.h"
 #include "platform/DbTables.h"
 #include "platform/Forms.h"
 #include "platform/Settings.h"

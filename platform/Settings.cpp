@@ -1,6 +1,6 @@
 #include "platform/Settings.h"
 
-#include "platform/DbTables.h"
+#include "platform/DatabaseUrl.h"
 
 #include <QDir>
 #include <QFile>

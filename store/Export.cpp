@@ -1,6 +1,6 @@
 #include "store/Export.h"
 
-#include "platform/DbTables.h"
+#include "platform/Alias.h"
 #include "platform/Settings.h"
 #include "store/Summary.h"
 #include "store/ToolSettings.h"

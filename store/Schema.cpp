@@ -1,6 +1,6 @@
 #include "store/Schema.h"
 
-#include "platform/DbTables.h"
+#include "platform/Alias.h"
 #include "platform/Settings.h"
 #include "store/ToolSettings.h"
 

@@ -5,6 +5,7 @@
 // rows of an earlier run it never read.
 
 #include "platform/Com.h"
+#include "platform/Alias.h"
 #include "platform/Mshtml.h"
 #include "store/Going.h"
 #include "store/InstanceLock.h"

@@ -1,5 +1,6 @@
 // The table component over both database engines.
 
+#include "platform/Alias.h"
 #include "platform/DbTables.h"
 
 #include "tests/store/DriverFixture.h"

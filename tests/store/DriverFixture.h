@@ -4,7 +4,7 @@
 // is unset), whose tables are dropped and created anew for every test.
 // Message boxes are recorded instead of shown.
 
-#include "platform/DbTables.h"
+#include "platform/Alias.h"
 #include "platform/Forms.h"
 #include "platform/Settings.h"
 #include "store/HotelUrl.h"

@@ -6,6 +6,7 @@
 // is lost, and a write kept during the fault lands once it is mended.
 
 #include "platform/DbTestHooks.h"
+#include "platform/Alias.h"
 #include "store/Going.h"
 #include "store/GoingWriter.h"
 #include "store/Staymarker.h"
