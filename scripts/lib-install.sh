@@ -1,7 +1,15 @@
-# Shared by scripts/test and scripts/demo: installs the Debian packages the
-# project builds and runs with, asking apt only when something is missing.
-# Source it; it defines hc_install_packages and hc_as_root.
+# shellcheck shell=bash
+# Shared by scripts/test, scripts/demo, scripts/sanitize, scripts/fuzz and
+# scripts/crash-test: the Debian packages the project builds, tests and runs
+# with, their installation (apt is asked only when something is missing) and
+# the build in the default folder.
+# Source it; it defines HC_PACKAGES, hc_as_root, hc_install_packages,
+# hc_build_dir and hc_build.
 
+# What the default build, its tests, scripts/demo and scripts/crash-test use.
+# Not listed: clang (the "asan" preset of scripts/sanitize and scripts/fuzz),
+# ccache (used when present), and python3 or sqlite3 (scripts/crash-test
+# reads its databases with whichever it finds).
 HC_PACKAGES=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev libqt6sql6-sqlite libqt6sql6-psql
@@ -24,6 +32,8 @@ hc_as_root() {
   fi
 }
 
+# Installs the packages of HC_PACKAGES that are not installed yet, as root
+# (see hc_as_root); does nothing, and needs no root, when all are there.
 hc_install_packages() {
   local missing=() pkg
   for pkg in "${HC_PACKAGES[@]}"; do
@@ -44,7 +54,11 @@ hc_build_dir() {
   echo "${HC_BUILD_DIR:-$1/build}"
 }
 
-# Configures and builds everything in the build folder.
+# Configures the build folder (Ninja, RelWithDebInfo; any other setting as the
+# folder's cache has it) and builds its default targets with one job per
+# core: the program, the tools, the tests and, unless HC_BENCH=OFF, the
+# benchmarks. The fuzz targets come from the "asan" preset instead (see
+# scripts/lib-sanitizers.sh).
 hc_build() {
   local root=$1 dir
   dir="$(hc_build_dir "$root")"
