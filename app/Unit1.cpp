@@ -1,7 +1,7 @@
 #include "app/Unit1.h"
 
-#include "platform/Com.h"
-#include "platform/Settings.h"
+#include "platform/html/Com.h"
+#include "platform/settings/Settings.h"
 #include "store/Going.h"
 
 #include <cstdio>

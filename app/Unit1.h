@@ -6,9 +6,9 @@
 // search, result pages) and detail/ (the detail queue).
 
 #include "crawl/LinkLists.h"
-#include "platform/DbTables.h"
-#include "platform/Forms.h"
-#include "platform/WebBrowser.h"
+#include "platform/db/DbTables.h"
+#include "platform/toolkit/Forms.h"
+#include "platform/browser/WebBrowser.h"
 #include "store/GoingWriter.h"
 #include "ui_Unit1.h"
 

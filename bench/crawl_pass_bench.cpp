@@ -20,12 +20,12 @@
 // Each failed load writes one line on standard error; run it with 2>/dev/null.
 
 #include "bench/PrivateHome.h"
-#include "platform/Alias.h"
+#include "platform/db/Alias.h"
 #include "app/Unit1.h"
-#include "platform/Com.h"
-#include "platform/Forms.h"
-#include "platform/Mshtml.h"
-#include "platform/Settings.h"
+#include "platform/html/Com.h"
+#include "platform/toolkit/Forms.h"
+#include "platform/html/Mshtml.h"
+#include "platform/settings/Settings.h"
 #include "store/Schema.h"
 
 #include <benchmark/benchmark.h>

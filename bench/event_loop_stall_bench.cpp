@@ -11,10 +11,10 @@
 
 #include "tests/detail/DetailPages.h"
 
-#include "platform/Forms.h"
-#include "platform/Mshtml.h"
-#include "platform/Settings.h"
-#include "platform/WebBrowser.h"
+#include "platform/toolkit/Forms.h"
+#include "platform/html/Mshtml.h"
+#include "platform/settings/Settings.h"
+#include "platform/browser/WebBrowser.h"
 
 #include <benchmark/benchmark.h>
 

@@ -6,9 +6,9 @@
 #include "tests/detail/DetailPages.h"
 
 #include "detail/HotelDescParser.h"
-#include "platform/Forms.h"
-#include "platform/Mshtml.h"
-#include "platform/Settings.h"
+#include "platform/toolkit/Forms.h"
+#include "platform/html/Mshtml.h"
+#include "platform/settings/Settings.h"
 
 #include <benchmark/benchmark.h>
 

@@ -21,10 +21,10 @@
 // connection per write), so the figures include opening it.
 
 #include "bench/PrivateHome.h"
-#include "platform/Alias.h"
-#include "platform/DbTables.h"
-#include "platform/Forms.h"
-#include "platform/Settings.h"
+#include "platform/db/Alias.h"
+#include "platform/db/DbTables.h"
+#include "platform/toolkit/Forms.h"
+#include "platform/settings/Settings.h"
 #include "store/Going.h"
 #include "store/GoingWriter.h"
 #include "store/Schema.h"

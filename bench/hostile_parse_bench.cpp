@@ -8,9 +8,9 @@
 // Counters: bytes_per_input_byte is the parser's memory (Tree::parseMemory)
 // divided by the page size; bytes_per_second is input parsed per second.
 
-#include "tests/platform/HostileMarkup.h"
-#include "platform/HtmlLimits.h"
-#include "platform/HtmlTree.h"
+#include "tests/platform/html/HostileMarkup.h"
+#include "platform/html/HtmlLimits.h"
+#include "platform/html/HtmlTree.h"
 #include "tests/detail/DetailPages.h"
 
 #include <benchmark/benchmark.h>

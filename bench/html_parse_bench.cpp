@@ -3,7 +3,7 @@
 // element, the anchor/table queries, href of every anchor, and outerHTML and
 // innerText of every table.
 
-#include "platform/Mshtml.h"
+#include "platform/html/Mshtml.h"
 
 #include <benchmark/benchmark.h>
 

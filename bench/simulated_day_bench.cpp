@@ -23,10 +23,10 @@
 
 #include "bench/PrivateHome.h"
 #include "app/Unit1.h"
-#include "platform/Com.h"
-#include "platform/Forms.h"
-#include "platform/Mshtml.h"
-#include "platform/Settings.h"
+#include "platform/html/Com.h"
+#include "platform/toolkit/Forms.h"
+#include "platform/html/Mshtml.h"
+#include "platform/settings/Settings.h"
 #include "store/Schema.h"
 
 #include <benchmark/benchmark.h>

@@ -3,7 +3,7 @@
 // by byte as unsigned values (std::string's ordering), so walking a map
 // visits its keys in ordinal order.
 
-#include "platform/AnsiString.h"
+#include "platform/base/AnsiString.h"
 #include "store/HotelUrl.h"
 
 #include <map>

@@ -1,7 +1,7 @@
 #include "crawl/ResultCrawler.h"
 
 #include "app/Unit1.h"
-#include "platform/Mshtml.h"
+#include "platform/html/Mshtml.h"
 
 bool IsNextPageLink(const AnsiString& link, const AnsiString& text)
 {

@@ -1,7 +1,7 @@
 #pragma once
 // The tests the result-page crawler applies to one anchor, and its log lines.
 
-#include "platform/AnsiString.h"
+#include "platform/base/AnsiString.h"
 
 // A link to a further result page: its address contains "hotsavail.ctl?" and
 // its text is exactly "Next".

@@ -1,7 +1,7 @@
 #include "crawl/SearchRequest.h"
 
 #include "app/Unit1.h"
-#include "platform/Settings.h"
+#include "platform/settings/Settings.h"
 
 int SearchTicks = 0;
 

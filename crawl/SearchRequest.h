@@ -1,7 +1,7 @@
 #pragma once
 // The hotel search request and the pace at which destinations follow each other.
 
-#include "platform/AnsiString.h"
+#include "platform/base/AnsiString.h"
 
 // Ticks of Timer1 since the last search step, 0 .. 60.
 extern int SearchTicks;

@@ -13,9 +13,9 @@
 #include "detail/HotelDescParser.h"
 #include "detail/Sections.h"
 
-#include "platform/Forms.h"
-#include "platform/Mshtml.h"
-#include "platform/Settings.h"
+#include "platform/toolkit/Forms.h"
+#include "platform/html/Mshtml.h"
+#include "platform/settings/Settings.h"
 
 #include <QElapsedTimer>
 

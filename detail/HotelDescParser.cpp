@@ -1,7 +1,7 @@
 #include "detail/HotelDescParser.h"
 
-#include "platform/Forms.h"
-#include "platform/Mshtml.h"
+#include "platform/toolkit/Forms.h"
+#include "platform/html/Mshtml.h"
 
 THotelDescParser::THotelDescParser()
 {

@@ -9,8 +9,8 @@
 // while the page loads and between elements of the walk) and runs on the
 // thread that created the record.
 
-#include "platform/AnsiString.h"
-#include "platform/Com.h"
+#include "platform/base/AnsiString.h"
+#include "platform/html/Com.h"
 
 class IHTMLDocument2;
 

@@ -3,9 +3,9 @@
 
 #include "detail/HotelDescParser.h"
 
-#include "platform/Forms.h"
-#include "platform/Mshtml.h"
-#include "platform/Settings.h"
+#include "platform/toolkit/Forms.h"
+#include "platform/html/Mshtml.h"
+#include "platform/settings/Settings.h"
 
 #include <QDeadlineTimer>
 #include <QTimer>

@@ -3,7 +3,7 @@
 // field each fills and its clean-up, the marker test, the header cut and the
 // photo-link prefix. No document access here, so tests call them directly.
 
-#include "platform/AnsiString.h"
+#include "platform/base/AnsiString.h"
 
 #include <QString>
 

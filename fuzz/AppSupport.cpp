@@ -3,9 +3,9 @@
 
 #include "fuzz/FuzzSupport.h"
 
-#include "platform/Com.h"
-#include "platform/Forms.h"
-#include "platform/Settings.h"
+#include "platform/html/Com.h"
+#include "platform/toolkit/Forms.h"
+#include "platform/settings/Settings.h"
 #include "store/Schema.h"
 
 #include <QTemporaryDir>

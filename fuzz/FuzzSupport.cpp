@@ -1,6 +1,6 @@
 #include "fuzz/FuzzSupport.h"
 
-#include "platform/Com.h"
+#include "platform/html/Com.h"
 
 #include <QCoreApplication>
 #include <QEvent>

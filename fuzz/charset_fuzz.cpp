@@ -6,7 +6,7 @@
 // decoding agrees with the choice for UTF-8 and windows-1252.
 
 #include "fuzz/FuzzSupport.h"
-#include "platform/Charset.h"
+#include "platform/net/Charset.h"
 
 #include <QByteArray>
 #include <QString>

@@ -7,7 +7,7 @@
 // exactly its extent of the document's serialization.
 
 #include "fuzz/FuzzSupport.h"
-#include "platform/Mshtml.h"
+#include "platform/html/Mshtml.h"
 
 #include <QUrl>
 

@@ -11,8 +11,8 @@
 #include "app/Unit1.h"
 #include "crawl/ResultCrawler.h"
 #include "fuzz/FuzzSupport.h"
-#include "platform/Com.h"
-#include "platform/Mshtml.h"
+#include "platform/html/Com.h"
+#include "platform/html/Mshtml.h"
 #include "tests/support/FormAccess.h"
 
 #include <QUrl>

@@ -5,7 +5,7 @@
 
 #include "detail/HotelDescParser.h"
 #include "fuzz/FuzzSupport.h"
-#include "platform/Mshtml.h"
+#include "platform/html/Mshtml.h"
 
 #include <QUrl>
 

@@ -4,7 +4,7 @@
 // parse without a problem into the same settings.
 
 #include "fuzz/FuzzSupport.h"
-#include "platform/Settings.h"
+#include "platform/settings/Settings.h"
 
 #include <QStringList>
 

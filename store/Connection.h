@@ -2,7 +2,7 @@
 // A short-lived connection to "Hotels_Db" for one piece of work: opened with
 // a name of its own, closed and removed afterwards, whatever the work did.
 
-#include "platform/Alias.h"
+#include "platform/db/Alias.h"
 
 #include <QSqlDatabase>
 #include <QString>

@@ -1,7 +1,7 @@
 #include "store/Export.h"
 
-#include "platform/Alias.h"
-#include "platform/Settings.h"
+#include "platform/db/Alias.h"
+#include "platform/settings/Settings.h"
 #include "store/Summary.h"
 #include "store/ToolSettings.h"
 

@@ -1,6 +1,6 @@
 #include "store/Going.h"
 
-#include "platform/Forms.h"
+#include "platform/toolkit/Forms.h"
 
 #include <memory>
 #include <set>

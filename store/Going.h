@@ -7,7 +7,7 @@
 // "Table Open Exception" and counts as holding no rows. Other database
 // failures are EDatabaseError exceptions for the caller's default error box.
 
-#include "platform/DbTables.h"
+#include "platform/db/DbTables.h"
 #include "store/HotelUrl.h"
 
 #include <QObject>

@@ -1,6 +1,6 @@
 #include "store/GoingWriter.h"
 
-#include "platform/Alias.h"
+#include "platform/db/Alias.h"
 #include "store/Connection.h"
 
 #include <QSqlDriver>

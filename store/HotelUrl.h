@@ -3,7 +3,7 @@
 // was collected under. The same two values are the "Url" and "AirPort" fields
 // of the "Going" table.
 
-#include "platform/AnsiString.h"
+#include "platform/base/AnsiString.h"
 
 struct Hotel_Url {
     AnsiString Url;

@@ -1,6 +1,6 @@
 #include "store/InstanceLock.h"
 
-#include "platform/Alias.h"
+#include "platform/db/Alias.h"
 
 #include <QSqlError>
 #include <QSqlQuery>

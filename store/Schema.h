@@ -12,7 +12,7 @@
 // The window never creates tables; these functions are for the first-run
 // step of the program entry and for the set-up tool.
 
-#include "platform/AnsiString.h"
+#include "platform/base/AnsiString.h"
 
 #include <QString>
 #include <QStringList>

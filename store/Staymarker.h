@@ -2,7 +2,7 @@
 // The "Staymarker" table of "Hotels_Db": one extracted hotel per row, keyed by
 // its detail-page address.
 
-#include "platform/AnsiString.h"
+#include "platform/base/AnsiString.h"
 
 #include <QSqlDatabase>
 #include <QString>

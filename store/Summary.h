@@ -4,7 +4,7 @@
 // kept hotel was extracted. Read for the export tool's --summary; the crawl
 // itself never reads it.
 
-#include "platform/AnsiString.h"
+#include "platform/base/AnsiString.h"
 
 #include <string>
 #include <vector>

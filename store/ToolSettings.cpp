@@ -1,7 +1,7 @@
 #include "store/ToolSettings.h"
 
-#include "platform/AnsiString.h"
-#include "platform/Settings.h"
+#include "platform/base/AnsiString.h"
+#include "platform/settings/Settings.h"
 
 #include <QFileInfo>
 

@@ -6,9 +6,9 @@
 
 #include "crawl/ResultCrawler.h"
 #include "detail/HotelDescParser.h"
-#include "platform/Com.h"
-#include "platform/Forms.h"
-#include "platform/Mshtml.h"
+#include "platform/html/Com.h"
+#include "platform/toolkit/Forms.h"
+#include "platform/html/Mshtml.h"
 
 #include <QDir>
 #include <QFile>

@@ -2,7 +2,7 @@
 // COM, the close handler and closing on termination signals.
 
 #include "app/CloseOnSignals.h"
-#include "platform/Com.h"
+#include "platform/html/Com.h"
 #include "store/Going.h"
 #include "support/FormAccess.h"
 #include "support/Pump.h"

@@ -2,7 +2,7 @@
 // refuses to start and says why, a copy killed outright leaves no lock that
 // keeps the next one out, and SIGTERM ends a running copy normally.
 
-#include "platform/Settings.h"
+#include "platform/settings/Settings.h"
 #include "store/Schema.h"
 #include "support/Pump.h"
 

@@ -2,7 +2,7 @@
 // the counting maps, the paging rule, the log lines and the transfer.
 
 #include "crawl/ResultCrawler.h"
-#include "platform/Mshtml.h"
+#include "platform/html/Mshtml.h"
 #include "support/FormAccess.h"
 #include "support/RecordedMessages.h"
 #include "support/TestDatabase.h"

@@ -3,7 +3,7 @@
 // value, and documents parsed from text or from the fixture folder.
 
 #include "detail/HotelDescParser.h"
-#include "platform/Mshtml.h"
+#include "platform/html/Mshtml.h"
 
 #include <QFile>
 #include <QString>

@@ -6,8 +6,8 @@
 #include "support/SampleSite.h"
 
 #include "detail/HotelDescParser.h"
-#include "platform/Forms.h"
-#include "platform/Settings.h"
+#include "platform/toolkit/Forms.h"
+#include "platform/settings/Settings.h"
 
 #include <QTimer>
 

@@ -4,9 +4,9 @@
 // is unset), whose tables are dropped and created anew for every test.
 // Message boxes are recorded instead of shown.
 
-#include "platform/Alias.h"
-#include "platform/Forms.h"
-#include "platform/Settings.h"
+#include "platform/db/Alias.h"
+#include "platform/toolkit/Forms.h"
+#include "platform/settings/Settings.h"
 #include "store/HotelUrl.h"
 #include "store/Schema.h"
 

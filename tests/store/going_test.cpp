@@ -2,7 +2,7 @@
 
 #include "store/Going.h"
 
-#include "platform/DbTestHooks.h"
+#include "platform/testing/DbTestHooks.h"
 
 #include "tests/store/DriverFixture.h"
 

@@ -4,7 +4,7 @@
 // navigation) and then let it finish. No timing is involved: the worker
 // blocks until Open().
 
-#include "platform/BackgroundParse.h"
+#include "platform/html/BackgroundParse.h"
 #include "support/Pump.h"
 
 #include <QThreadPool>

@@ -1,7 +1,7 @@
 #pragma once
 // Bounded waits for tests: pump the event loop until a condition holds.
 
-#include "platform/Forms.h"
+#include "platform/toolkit/Forms.h"
 
 #include <QDeadlineTimer>
 #include <QTimer>

@@ -2,7 +2,7 @@
 // Records the texts of message boxes instead of showing them, for as long as
 // it lives: ShowMessage texts as they are, error-box texts behind "error: ".
 
-#include "platform/Forms.h"
+#include "platform/toolkit/Forms.h"
 
 #include <QStringList>
 

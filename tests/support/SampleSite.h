@@ -10,7 +10,7 @@
 //
 // Use from the thread that owns the TApplication. Not copyable.
 
-#include "platform/Settings.h"
+#include "platform/settings/Settings.h"
 
 #include <QProcess>
 #include <QString>

@@ -4,8 +4,8 @@
 // Requests for the site's host go to a closed loopback port unless a test
 // routes them elsewhere, so nothing ever leaves the machine.
 
-#include "platform/DbTables.h"
-#include "platform/Settings.h"
+#include "platform/db/DbTables.h"
+#include "platform/settings/Settings.h"
 #include "store/Going.h"
 #include "store/Schema.h"
 

@@ -2,7 +2,7 @@
 // private XDG folders so that no test reads or writes the operator's own
 // settings or database.
 
-#include "platform/Forms.h"
+#include "platform/toolkit/Forms.h"
 
 #include <QTemporaryDir>
 

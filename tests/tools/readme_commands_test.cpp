@@ -4,7 +4,7 @@
 // file written the way the demo writes it), with XDG folders that lead
 // nowhere, so only --settings can find the database.
 
-#include "platform/Settings.h"
+#include "platform/settings/Settings.h"
 #include "store/Going.h"
 #include "store/Schema.h"
 #include "store/Staymarker.h"

@@ -14,9 +14,9 @@
 // a usage error or a settings file that cannot be read.
 
 #include "detail/HotelDescParser.h"
-#include "platform/Charset.h"
-#include "platform/Forms.h"
-#include "platform/Mshtml.h"
+#include "platform/net/Charset.h"
+#include "platform/toolkit/Forms.h"
+#include "platform/html/Mshtml.h"
 #include "store/Export.h"
 #include "store/ToolSettings.h"
 

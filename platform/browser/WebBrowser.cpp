@@ -1,0 +1,272 @@
+#include "platform/browser/WebBrowser.h"
+
+#include "platform/html/BackgroundParse.h"
+#include "platform/html/HtmlDocument.h"
+#include "platform/html/HtmlTree.h"
+#include "platform/net/Network.h"
+#include "platform/net/PageFetch.h"
+
+#include <QPointer>
+#include <QTextBrowser>
+#include <QTextDocument>
+#include <QVBoxLayout>
+
+#include <optional>
+#include <vector>
+
+namespace {
+
+// Frames inside frames are followed this many levels below the page.
+constexpr int kMaxFrameDepth = 3;
+// Frame documents one navigation loads at most, so that a page of a
+// thousand iframes cannot start a thousand fetches.
+constexpr std::size_t kMaxFrames = 64;
+
+// A document for the view that never loads anything: Qt's default would
+// read file: resources from disk and decode data: ones for <img>, <link>
+// and the like, and the view must load no local or remote resource.
+class InertTextDocument final : public QTextDocument {
+public:
+    using QTextDocument::QTextDocument;
+
+protected:
+    QVariant loadResource(int, const QUrl&) override { return {}; }
+};
+
+class InertTextBrowser final : public QTextBrowser {
+public:
+    using QTextBrowser::QTextBrowser;
+    QVariant loadResource(int, const QUrl&) override { return {}; }
+};
+
+bool IsNewWindowTarget(const QString& target)
+{
+    const QString t = target.trimmed().toLower();
+    return !t.isEmpty() && t != QLatin1String("_self") && t != QLatin1String("_parent") &&
+           t != QLatin1String("_top");
+}
+
+}  // namespace
+
+// One navigation: the page and its frame documents, fetched concurrently
+// and parsed on workers, all drawing on one body budget. Owned by the
+// control; destroying it aborts whatever is still fetching and drops every
+// parse still running, whose results then never arrive.
+class TCppWebBrowser::Navigation final : public QObject {
+public:
+    struct Frame {
+        QUrl address;
+        ComPtr<HtmlDocument> doc;
+        int depth = 0;
+        std::vector<std::size_t> children;  // indexes into frames, document order
+    };
+
+    Navigation(TCppWebBrowser* owner, std::uint64_t generation, qint64 budget)
+        : owner_(owner), generation_(generation), budget_(std::make_shared<platform::BodyBudget>(budget))
+    {
+    }
+
+    void Start(const QUrl& address) { Add(address, 0); }
+
+    // Index 0 is the page.
+    std::vector<Frame> frames;
+
+private:
+    std::size_t Add(const QUrl& address, int depth)
+    {
+        const std::size_t index = frames.size();
+        frames.push_back(Frame{address, nullptr, depth, {}});
+        if (depth > 0 && budget_->Remaining() <= 0) {
+            // Past the budget: not fetched at all, and completed as an empty
+            // document in its place, as a frame that failed to load is.
+            frames[index].doc = EmptyDocument(address);
+            return index;
+        }
+        ++pending_;
+        auto* fetch = new platform::PageFetch(
+            address, [this, index](const platform::PageResult& result) { Fetched(index, result); }, this);
+        fetch->KeepRawBody();
+        fetch->SetBudget(budget_);
+        fetch->Start();
+        return index;
+    }
+
+    static ComPtr<HtmlDocument> EmptyDocument(const QUrl& address)
+    {
+        ComPtr<HtmlDocument> doc = HtmlDocument::Create();
+        doc->SetContent(QString(), address);
+        doc->SetReadyState(QStringLiteral("complete"));
+        return doc;
+    }
+
+    void Fetched(std::size_t index, const platform::PageResult& result)
+    {
+        // A failed fetch still completes, as an empty document at the address
+        // asked for, the way a browser shows an error page in its place.
+        if (!result.ok) {
+            Settled(index, EmptyDocument(frames[index].address));
+            return;
+        }
+        // Only the page is shown, so only its serialization is built ahead.
+        const int status = result.httpStatus;
+        new platform::BackgroundParse(
+            {result.body, result.contentType, result.finalAddress, index == 0},
+            [this, index, status](std::shared_ptr<html::Tree> tree) {
+                ComPtr<HtmlDocument> doc = HtmlDocument::Create();
+                doc->SetTree(std::move(tree));
+                doc->SetHttpStatus(status);
+                doc->SetReadyState(QStringLiteral("complete"));
+                Settled(index, doc);
+            },
+            this);
+    }
+
+    void Settled(std::size_t index, ComPtr<HtmlDocument> doc)
+    {
+        frames[index].doc = doc;
+        if (frames[index].depth < kMaxFrameDepth) {
+            const int childDepth = frames[index].depth + 1;
+            for (const QUrl& source : doc->FrameSources()) {
+                // Frames load from the network only: a file:, data: or
+                // javascript: source is skipped, never read or run.
+                if (!platform::IsFetchable(source) || frames.size() >= kMaxFrames)
+                    continue;
+                const std::size_t child = Add(source, childDepth);
+                frames[index].children.push_back(child);
+            }
+        }
+
+        if (--pending_ == 0) {
+            // The control raises its events from a later turn of the event
+            // loop, never from inside a network callback.
+            QPointer<TCppWebBrowser> owner = owner_;
+            const std::uint64_t generation = generation_;
+            QMetaObject::invokeMethod(
+                owner_, [owner, generation] {
+                    if (owner)
+                        owner->OnNavigationLoaded(generation);
+                },
+                Qt::QueuedConnection);
+        }
+    }
+
+    TCppWebBrowser* owner_;
+    std::uint64_t generation_;
+    std::shared_ptr<platform::BodyBudget> budget_;
+    int pending_ = 0;
+};
+
+TCppWebBrowser::TCppWebBrowser(QWidget* parent) : QWidget(parent), bodyBudget_(platform::kNavigationBodyBudget)
+{
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    view_ = new InertTextBrowser(this);
+    view_->setDocument(new InertTextDocument(view_));
+    view_->setOpenLinks(false);
+    view_->setOpenExternalLinks(false);
+    layout->addWidget(view_);
+    connect(view_, &QTextBrowser::anchorClicked, this, &TCppWebBrowser::FollowLink);
+}
+
+TCppWebBrowser::~TCppWebBrowser() = default;
+
+void TCppWebBrowser::Navigate(const QString& URL, VARIANT*, VARIANT*, VARIANT*, VARIANT*)
+{
+    const QUrl address(URL.trimmed());
+    if (!platform::IsFetchable(address))
+        return;
+    // Replacing the navigation destroys the old one, which aborts its
+    // fetches; the new generation number silences anything it had queued.
+    navigation_.reset();
+    ++generation_;
+    navigation_ = std::make_unique<Navigation>(this, generation_, bodyBudget_);
+    navigation_->Start(address);
+}
+
+void TCppWebBrowser::OnNavigationLoaded(std::uint64_t generation)
+{
+    if (generation != generation_ || !navigation_)
+        return;
+    // The navigation is over before any handler runs, so that a handler's
+    // own Navigate starts afresh.
+    const std::vector<Navigation::Frame> frames = std::move(navigation_->frames);
+    navigation_.reset();
+
+    // Inner documents first, in document order, the page last.
+    std::vector<std::size_t> order;
+    std::function<void(std::size_t)> visit = [&](std::size_t index) {
+        for (std::size_t child : frames[index].children)
+            visit(child);
+        order.push_back(index);
+    };
+    visit(0);
+
+    QPointer<TCppWebBrowser> self(this);
+    for (std::size_t index : order) {
+        const ComPtr<HtmlDocument>& doc = frames[index].doc;
+        if (index == 0)
+            ShowPage(doc);
+        // A copy: the handler may replace OnDocumentComplete while it runs.
+        const auto handler = OnDocumentComplete;
+        if (handler) {
+            VARIANT url = VariantBstr(doc->Address().toString());
+            handler(this, static_cast<IHTMLDocument2*>(doc.get()), &url);
+        }
+        // A handler that navigated (or closed the window) ends this one.
+        if (!self || generation_ != generation)
+            return;
+    }
+}
+
+void TCppWebBrowser::ShowPage(const ComPtr<HtmlDocument>& page)
+{
+    page_ = page;
+    const std::size_t size = page->DocumentHtmlSize();
+    if (size <= kViewFullBytes) {
+        view_->setHtml(page->DocumentHtml());
+        return;
+    }
+    // Rich-text layout costs grow with the markup: a 5 MB page would hold
+    // the window for seconds. Its start, with its links, is still useful.
+    const QString note = QStringLiteral("<p><i>Page shortened for display: the first %1 KB of %2 KB are shown.</i></p>")
+                             .arg(kViewShortenedBytes / 1024)
+                             .arg(size / 1024);
+    view_->setHtml(note + page->DocumentHtmlPrefix(kViewShortenedBytes));
+}
+
+void TCppWebBrowser::FollowLink(const QUrl& href)
+{
+    QUrl address = page_ ? page_->Address().resolved(href) : href;
+    std::optional<HtmlDocument::AnchorTarget> anchor;
+    if (page_)
+        anchor = page_->FindAnchor(href);
+    if (anchor && platform::IsFetchable(anchor->address))
+        address = anchor->address;  // resolved with the page's <base>, if it has one
+    // Links to anything but http and https are dead: no local file is read
+    // and no script runs.
+    if (!platform::IsFetchable(address))
+        return;
+    if (anchor && IsNewWindowTarget(anchor->target)) {
+        LPDISPATCH newWindow = nullptr;
+        VARIANT_BOOL cancel = VARIANT_FALSE;
+        const auto handler = OnNewWindow2;
+        QPointer<TCppWebBrowser> self(this);
+        if (handler)
+            handler(this, &newWindow, &cancel);
+        if (!self || cancel != VARIANT_FALSE)
+            return;
+        // There is no second window to open: the link opens here.
+    }
+    Navigate(address.toString(QUrl::FullyEncoded));
+}
+
+QString TCppWebBrowser::LocationURL() const { return page_ ? page_->Address().toString() : QString(); }
+
+ComPtr<IHTMLDocument2> TCppWebBrowser::Document() const { return page_; }
+
+bool TCppWebBrowser::Busy() const { return navigation_ != nullptr; }
+
+QString TCppWebBrowser::PendingURL() const
+{
+    return navigation_ && !navigation_->frames.empty() ? navigation_->frames.front().address.toString() : QString();
+}

@@ -1,0 +1,97 @@
+#pragma once
+// The browser control of the main window: navigates to http and https
+// pages, shows the page, and reports each completed document.
+
+#include "platform/html/Com.h"
+#include "platform/toolkit/Forms.h"
+#include "platform/html/Mshtml.h"
+
+#include <QString>
+#include <QUrl>
+#include <QWidget>
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+class QTextBrowser;
+class HtmlDocument;
+
+class TCppWebBrowser : public QWidget {
+    Q_OBJECT
+public:
+    explicit TCppWebBrowser(QWidget* parent = nullptr);
+    ~TCppWebBrowser() override;
+
+    // Starts loading `URL` and returns at once. Only absolute http and https
+    // addresses are loaded; anything else is refused (nothing is fetched, no
+    // event follows, a navigation under way goes on). A navigation started
+    // while another is loading replaces it: the replaced one raises no event,
+    // not even for its frames. The optional arguments are accepted and not
+    // used (there is no post data or extra header support).
+    void Navigate(const QString& URL, VARIANT* Flags = nullptr, VARIANT* TargetFrameName = nullptr,
+                  VARIANT* PostData = nullptr, VARIANT* Headers = nullptr);
+
+    // Raised from the event loop when a navigation has loaded: first once for
+    // every frame and iframe document of the page (http and https sources,
+    // nested at most 3 deep; inner frames before the frame holding them, in
+    // document order), then once for the page itself. `pDisp` is that
+    // document (QueryInterface yields IHTMLDocument2), lent for the call;
+    // `URL` is a VT_BSTR of its address after redirects. A document whose
+    // fetch failed is reported too, empty. If a handler starts another
+    // navigation, the rest of the events of this one are not raised.
+    std::function<void(TObject* Sender, LPDISPATCH pDisp, VARIANT* URL)> OnDocumentComplete;
+
+    // Raised when the operator follows a link that would open a new window
+    // (target "_blank" or a named target other than _self, _parent, _top).
+    // *ppDisp starts null and is ignored afterwards; *Cancel starts
+    // VARIANT_FALSE. A handler that sets *Cancel to VARIANT_TRUE keeps
+    // anything from opening; otherwise this control navigates to the link.
+    std::function<void(TObject* Sender, LPDISPATCH* ppDisp, VARIANT_BOOL* Cancel)> OnNewWindow2;
+
+    // Follows `href` as a click on a link of the shown page does: resolved
+    // against the page's address, refused unless http or https, and checked
+    // for a new-window target among the page's anchors.
+    void FollowLink(const QUrl& href);
+
+    // The address of the last completed page (empty before the first).
+    QString LocationURL() const;
+    // The last completed page's document (null before the first).
+    ComPtr<IHTMLDocument2> Document() const;
+    // True while a navigation is loading.
+    bool Busy() const;
+    // The address of the navigation being loaded; empty when none is.
+    QString PendingURL() const;
+    // The view showing the last completed page; owned by this control. A
+    // page of up to kViewFullBytes of markup is shown whole; a longer one by
+    // about its first kViewShortenedBytes, under a note saying so, because
+    // the view's rich-text layout grows faster than the markup (16 KiB of
+    // result-page tables take 25-35 ms, 128 KiB 200-300 ms) and a
+    // multi-megabyte page would hold the window for seconds. The document
+    // itself (Document()) stays whole.
+    QTextBrowser* View() const { return view_; }
+    static constexpr std::size_t kViewFullBytes = 64 * 1024;
+    static constexpr std::size_t kViewShortenedBytes = 8 * 1024;
+
+    // Body bytes each navigation started from now on may fetch, its page and
+    // frames together (platform::kNavigationBodyBudget unless changed; tests
+    // lower it). Frames that find it spent are cut or, when they have not
+    // started, not fetched and completed empty.
+    void SetNavigationBodyBudget(qint64 bytes) { bodyBudget_ = bytes; }
+
+private:
+    class Navigation;
+
+    void OnNavigationLoaded(std::uint64_t generation);
+    void ShowPage(const ComPtr<HtmlDocument>& page);
+
+    QTextBrowser* view_ = nullptr;
+    // The navigation being loaded, if any; destroying it aborts its fetches.
+    std::unique_ptr<Navigation> navigation_;
+    // Counts navigations; an event loop turn that belongs to an older one
+    // finds a different number here and does nothing.
+    std::uint64_t generation_ = 0;
+    ComPtr<HtmlDocument> page_;
+    qint64 bodyBudget_;
+};

@@ -1,0 +1,91 @@
+#include "platform/db/Alias.h"
+
+#include "platform/testing/DbTestHooks.h"
+#include "platform/settings/Settings.h"
+
+#include <QFileInfo>
+#include <QSqlError>
+
+namespace platform {
+
+namespace {
+const QString kHotelsAlias = QStringLiteral("Hotels_Db");
+}  // namespace
+
+DatabaseTarget ResolveAlias(const AnsiString& alias)
+{
+    const QString name = ToWide(alias);
+    if (name.compare(kHotelsAlias, Qt::CaseInsensitive) != 0)
+        throw EDatabaseError("Unknown database alias '" + alias + "'");
+    const QString setting = CurrentSettings().hotelsDb;
+    if (setting.isEmpty()) {
+        DatabaseTarget t;
+        t.sqlitePath = DefaultDatabasePath();
+        return t;
+    }
+    QString problem;
+    if (auto t = ParseDatabaseUrl(setting, &problem))
+        return *t;
+    throw EDatabaseError("Database alias '" + alias + "' is misconfigured: " + ToAnsi(problem));
+}
+
+}  // namespace platform
+
+namespace {
+std::function<void(QSqlDatabase&)>& OpenedHook()
+{
+    static std::function<void(QSqlDatabase&)> hook;
+    return hook;
+}
+}  // namespace
+
+void platform::testing::SetDatabaseOpenedHook(std::function<void(QSqlDatabase&)> hook)
+{
+    OpenedHook() = std::move(hook);
+}
+
+QSqlDatabase OpenAliasDatabase(const AnsiString& alias, const QString& connectionName)
+{
+    using platform::DatabaseTarget;
+    const DatabaseTarget t = platform::ResolveAlias(alias);
+    // QSQLITE would silently create a missing file; a missing database is an
+    // error here, creating it is the caller's decision.
+    if (t.kind == DatabaseTarget::Kind::SQLite && !QFileInfo(t.sqlitePath).isFile())
+        throw EDatabaseError("Database '" + alias + "' not found: " + ToAnsi(t.sqlitePath)
+                             + " does not exist");
+
+    const QString driver = t.kind == DatabaseTarget::Kind::SQLite ? QStringLiteral("QSQLITE")
+                                                                    : QStringLiteral("QPSQL");
+    QString failure;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(driver, connectionName);
+        if (!db.isValid()) {
+            failure = QStringLiteral("the %1 database driver is not available").arg(driver);
+        } else {
+            if (t.kind == DatabaseTarget::Kind::SQLite) {
+                db.setDatabaseName(t.sqlitePath);
+                db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(platform::kLockWaitMs));
+            } else {
+                db.setHostName(t.host);
+                db.setPort(t.port);
+                db.setDatabaseName(t.dbName);
+                db.setUserName(t.user);
+                db.setPassword(t.password);
+                // An unreachable server must fail the open, and a lock held
+                // elsewhere the statement, instead of hanging the window.
+                db.setConnectOptions(QStringLiteral("connect_timeout=5;options='-c lock_timeout=%1 -c statement_timeout=%2'")
+                                         .arg(platform::kLockWaitMs)
+                                         .arg(platform::kStatementLimitMs));
+            }
+            if (db.open()) {
+                if (OpenedHook())
+                    OpenedHook()(db);
+                return db;
+            }
+            failure = db.lastError().text();
+        }
+    }
+    // Every handle of the connection is gone here, so it can be removed cleanly.
+    QSqlDatabase::removeDatabase(connectionName);
+    throw EDatabaseError("Cannot open database '" + alias + "': " + ToAnsi(failure));
+}

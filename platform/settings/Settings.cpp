@@ -1,0 +1,352 @@
+#include "platform/settings/Settings.h"
+
+#include "platform/settings/DatabaseUrl.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSet>
+#include <QUrl>
+
+#include <cstdio>
+#include <limits>
+#include <mutex>
+#include <optional>
+
+namespace platform {
+
+namespace {
+
+// A problem with one key's value, in the form every message of this file uses.
+QString KeyProblem(const QString& section, const QString& key, const QString& what)
+{
+    return QStringLiteral("[%1] %2: %3").arg(section, key, what);
+}
+
+// A decimal whole number in min..max; no sign, no blanks. Digits that do
+// not even fit 64 bits are out of range as well.
+std::optional<int> ParseInRange(const QString& text, int min, int max)
+{
+    if (text.isEmpty())
+        return std::nullopt;
+    for (const QChar c : text)
+        if (c < QLatin1Char('0') || c > QLatin1Char('9'))
+            return std::nullopt;
+    bool ok = false;
+    const qlonglong value = text.toLongLong(&ok);
+    if (!ok || value < min || value > max)
+        return std::nullopt;
+    return static_cast<int>(value);
+}
+
+std::optional<int> ParsePositive(const QString& text)
+{
+    return ParseInRange(text, 1, std::numeric_limits<int>::max());
+}
+
+QString RangeProblem(int min, int max, const QString& value)
+{
+    return QStringLiteral("expected a whole number from %1 to %2, got \"%3\"").arg(min).arg(max).arg(value);
+}
+
+// A host name or an IPv4 address: letters, digits, '-' and '.', no empty label.
+bool IsPlainHost(const QString& host)
+{
+    if (host.isEmpty() || host.startsWith(QLatin1Char('.')) || host.endsWith(QLatin1Char('.'))
+        || host.contains(QStringLiteral("..")))
+        return false;
+    for (const QChar c : host) {
+        const bool ok = (c >= QLatin1Char('a') && c <= QLatin1Char('z'))
+            || (c >= QLatin1Char('A') && c <= QLatin1Char('Z'))
+            || (c >= QLatin1Char('0') && c <= QLatin1Char('9')) || c == QLatin1Char('-')
+            || c == QLatin1Char('.');
+        if (!ok)
+            return false;
+    }
+    return true;
+}
+
+// "host:port" with a port in 1..65535.
+bool ParseHostPort(const QString& text, QString& host, int& port)
+{
+    const int colon = text.lastIndexOf(QLatin1Char(':'));
+    if (colon <= 0)
+        return false;
+    host = text.left(colon).trimmed();
+    const auto p = ParsePositive(text.mid(colon + 1).trimmed());
+    if (!IsPlainHost(host) || !p || *p > 65535)
+        return false;
+    port = *p;
+    return true;
+}
+
+// The site's base address: "http://host" or "https://host". One trailing
+// slash is tolerated and dropped so that callers can append "/path" as is.
+// Anything more (port, path, query, user) is refused: the routes decide where
+// a host really connects, and the crawler builds every path itself.
+std::optional<QString> ParseSiteBase(QString text, QString& why)
+{
+    if (text.endsWith(QLatin1Char('/')))
+        text.chop(1);
+    const QUrl url(text, QUrl::StrictMode);
+    const QString scheme = url.scheme();
+    if (!url.isValid() || (scheme != QLatin1String("http") && scheme != QLatin1String("https"))) {
+        why = QStringLiteral("expected http://host or https://host, got \"%1\"").arg(text);
+        return std::nullopt;
+    }
+    if (url.port() != -1 || !url.path().isEmpty() || url.hasQuery() || url.hasFragment()
+        || !url.userInfo().isEmpty()) {
+        why = QStringLiteral("only scheme and host are allowed (no port, path, query or user), got \"%1\"")
+                  .arg(text);
+        return std::nullopt;
+    }
+    if (!IsPlainHost(url.host())) {
+        why = QStringLiteral("\"%1\" is not a valid host name").arg(url.host());
+        return std::nullopt;
+    }
+    return scheme + QStringLiteral("://") + url.host();
+}
+
+std::optional<std::vector<Route>> ParseRoutes(const QString& text, QString& why)
+{
+    std::vector<Route> routes;
+    if (text.trimmed().isEmpty())
+        return routes;
+    for (const QString& raw : text.split(QLatin1Char(','))) {
+        const QString item = raw.trimmed();
+        const int eq = item.indexOf(QLatin1Char('='));
+        Route r;
+        if (eq < 0 || !ParseHostPort(item.left(eq), r.fromHost, r.fromPort)
+            || !ParseHostPort(item.mid(eq + 1), r.toHost, r.toPort)) {
+            why = QStringLiteral("expected host:port=host:port, got \"%1\"").arg(item);
+            return std::nullopt;
+        }
+        routes.push_back(r);
+    }
+    return routes;
+}
+
+struct SettingsState {
+    std::mutex mutex;
+    bool loaded = false;
+    Settings value;
+};
+
+SettingsState& State()
+{
+    static SettingsState state;
+    return state;
+}
+
+QString XdgHome(const char* variable, const QString& fallbackUnderHome)
+{
+    const QString given = qEnvironmentVariable(variable);
+    // Relative values are invalid by the XDG rules and are ignored.
+    if (!given.isEmpty() && QDir::isAbsolutePath(given))
+        return given;
+    return QDir::homePath() + QLatin1Char('/') + fallbackUnderHome;
+}
+
+Settings LoadFromFile()
+{
+    const QString path = SettingsFilePath();
+    if (!QFileInfo::exists(path))
+        return Settings{};
+    QStringList errors;
+    const std::optional<Settings> s = LoadSettingsFile(path, errors);
+    if (!s) {
+        for (const QString& e : errors)
+            std::fprintf(stderr, "hotelcrawler: %s; using defaults\n", qPrintable(e));
+        return Settings{};
+    }
+    for (const QString& e : errors)
+        std::fprintf(stderr, "hotelcrawler: %s: %s\n", qPrintable(path), qPrintable(e));
+    return *s;
+}
+
+}  // namespace
+
+Settings ParseSettings(const QString& iniText, QStringList& errors)
+{
+    // Messages echo values and whole lines; a Hotels_Db address may carry a
+    // password, so every message is masked on its way out.
+    struct MaskOnReturn {
+        QStringList& errors;
+        const qsizetype before;
+        ~MaskOnReturn()
+        {
+            for (qsizetype i = before; i < errors.size(); ++i)
+                errors[i] = MaskPasswords(errors[i]);
+        }
+    } mask{errors, errors.size()};
+
+    Settings s;
+    QString section;
+    bool badHeader = false;  // keys under a malformed header are already reported
+    QSet<QString> seen;
+    const QStringList lines = iniText.split(QLatin1Char('\n'));
+    for (int i = 0; i < lines.size(); ++i) {
+        const int lineNo = i + 1;
+        const QString line = lines[i].trimmed();  // also drops a CR of CRLF files
+        // Only whole-line comments: ';' and '#' may appear inside values
+        // (a database password, for one).
+        if (line.isEmpty() || line.startsWith(QLatin1Char(';')) || line.startsWith(QLatin1Char('#')))
+            continue;
+        if (line.startsWith(QLatin1Char('['))) {
+            if (!line.endsWith(QLatin1Char(']')) || line.size() < 3) {
+                errors << QStringLiteral("line %1: malformed section header \"%2\"").arg(lineNo).arg(line);
+                section = QString();  // keys up to the next good header are ignored
+                badHeader = true;
+                continue;
+            }
+            badHeader = false;
+            section = line.mid(1, line.size() - 2).trimmed();
+            if (section != QLatin1String("site") && section != QLatin1String("network")
+                && section != QLatin1String("databases") && section != QLatin1String("timers"))
+                errors << QStringLiteral("line %1: unknown section [%2]").arg(lineNo).arg(section);
+            continue;
+        }
+        const int eq = line.indexOf(QLatin1Char('='));
+        if (eq <= 0) {
+            errors << QStringLiteral("line %1: expected \"key = value\", got \"%2\"").arg(lineNo).arg(line);
+            continue;
+        }
+        if (badHeader)
+            continue;
+        if (section.isEmpty()) {
+            errors << QStringLiteral("line %1: \"%2\" is outside any section").arg(lineNo).arg(line);
+            continue;
+        }
+        const QString key = line.left(eq).trimmed();
+        const QString value = line.mid(eq + 1).trimmed();
+        const QString full = QStringLiteral("[%1] %2").arg(section, key);
+        if (seen.contains(full))
+            errors << QStringLiteral("line %1: %2 given again; the last value wins").arg(lineNo).arg(full);
+        seen.insert(full);
+
+        QString why;
+        if (section == QLatin1String("site") && key == QLatin1String("base")) {
+            if (auto base = ParseSiteBase(value, why))
+                s.siteBase = *base;
+            else
+                errors << KeyProblem(section, key, why);
+        } else if (section == QLatin1String("network") && key == QLatin1String("routes")) {
+            if (auto routes = ParseRoutes(value, why))
+                s.routes = std::move(*routes);
+            else
+                errors << KeyProblem(section, key, why);
+        } else if (section == QLatin1String("network") && key == QLatin1String("page_timeout_s")) {
+            if (auto n = ParseInRange(value, 1, kMaxPageTimeoutS))
+                s.pageTimeoutS = *n;
+            else
+                errors << KeyProblem(section, key, RangeProblem(1, kMaxPageTimeoutS, value));
+        } else if (section == QLatin1String("timers") && key == QLatin1String("interval_ms")) {
+            if (auto n = ParseInRange(value, 1, kMaxTimerIntervalMs))
+                s.timerIntervalMs = *n;
+            else
+                errors << KeyProblem(section, key, RangeProblem(1, kMaxTimerIntervalMs, value));
+        } else if (section == QLatin1String("databases") && key == QLatin1String("Hotels_Db")) {
+            QString problem;
+            if (value.isEmpty() || ParseDatabaseUrl(value, &problem))
+                s.hotelsDb = value;
+            else
+                errors << KeyProblem(section, key, problem);
+        } else {
+            errors << QStringLiteral("line %1: unknown key %2").arg(lineNo).arg(full);
+        }
+    }
+    return s;
+}
+
+std::optional<Settings> LoadSettingsFile(const QString& path, QStringList& errors)
+{
+    const QFileInfo info(path);
+    const QString shown = info.absoluteFilePath();
+    QFile file(shown);
+    QString why;
+    if (path.isEmpty())
+        why = QStringLiteral("no file named");
+    else if (!info.exists())
+        why = QStringLiteral("no such file");
+    else if (info.isDir())
+        why = QStringLiteral("is a folder");
+    else if (!file.open(QIODevice::ReadOnly))
+        why = file.errorString();
+    if (why.isEmpty()) {
+        const QByteArray bytes = file.readAll();
+        if (file.error() == QFileDevice::NoError)
+            return ParseSettings(QString::fromUtf8(bytes), errors);
+        why = file.errorString();
+    }
+    errors << QStringLiteral("cannot read settings file \"%1\": %2").arg(shown, why);
+    return std::nullopt;
+}
+
+QString MaskPasswords(const QString& text)
+{
+    QString out;
+    qsizetype copied = 0;  // text before this index is already in `out`
+    qsizetype search = 0;
+    for (qsizetype sep; (sep = text.indexOf(QStringLiteral("://"), search)) >= 0;) {
+        const qsizetype start = sep + 3;
+        // The authority ends at the path, a blank or a closing quote; its
+        // last '@' ends the user part, so an '@' in the password is covered.
+        qsizetype end = start;
+        while (end < text.size() && text[end] != QLatin1Char('/') && !text[end].isSpace()
+               && text[end] != QLatin1Char('"'))
+            ++end;
+        search = end;
+        const qsizetype atSign = end > start ? text.lastIndexOf(QLatin1Char('@'), end - 1) : -1;
+        if (atSign < start)
+            continue;
+        const qsizetype colon = text.indexOf(QLatin1Char(':'), start);
+        if (colon < 0 || colon > atSign)
+            continue;
+        out += QStringView(text).mid(copied, colon + 1 - copied);
+        out += QStringLiteral("***");
+        copied = atSign;
+    }
+    out += QStringView(text).mid(copied);
+    return out;
+}
+
+const Settings& CurrentSettings()
+{
+    SettingsState& st = State();
+    std::lock_guard<std::mutex> lock(st.mutex);
+    if (!st.loaded) {
+        st.value = LoadFromFile();
+        st.loaded = true;
+    }
+    return st.value;
+}
+
+void SetSettings(const Settings& settings)
+{
+    SettingsState& st = State();
+    std::lock_guard<std::mutex> lock(st.mutex);
+    st.value = settings;
+    st.loaded = true;
+}
+
+QString SettingsFilePath()
+{
+    return XdgHome("XDG_CONFIG_HOME", QStringLiteral(".config"))
+        + QStringLiteral("/hotelcrawler/hotelcrawler.ini");
+}
+
+QString DefaultDatabasePath()
+{
+    return XdgHome("XDG_DATA_HOME", QStringLiteral(".local/share"))
+        + QStringLiteral("/hotelcrawler/Hotels_Db.sqlite");
+}
+
+const Route* FindRoute(const Settings& settings, const QString& host, int port)
+{
+    for (const Route& r : settings.routes)
+        if (r.fromPort == port && r.fromHost.compare(host, Qt::CaseInsensitive) == 0)
+            return &r;
+    return nullptr;
+}
+
+}  // namespace platform

@@ -1,0 +1,229 @@
+#include "platform/toolkit/Forms.h"
+
+#include <QCloseEvent>
+#include <QMessageBox>
+#include <QPainter>
+#include <QTextBlock>
+
+#include <cstdio>
+#include <exception>
+
+TApplication* Application = nullptr;
+
+namespace {
+
+MessageRecorder* recorder = nullptr;
+
+// Without a display (the offscreen and minimal platforms) a modal box is
+// invisible but still waits for a click that never comes: a close started
+// by a signal would hang forever. There the text goes to standard error.
+bool HasDisplay()
+{
+    const QString platform = QGuiApplication::platformName();
+    return platform != QLatin1String("offscreen") && platform != QLatin1String("minimal");
+}
+
+void ShowBox(QMessageBox::Icon icon, const QString& text)
+{
+    if (!HasDisplay()) {
+        std::fprintf(stderr, "%s: %s\n", qPrintable(QCoreApplication::applicationName()), qPrintable(text));
+        return;
+    }
+    QMessageBox box(icon, QCoreApplication::applicationName(), text, QMessageBox::Ok);
+    box.exec();
+}
+
+}  // namespace
+
+void SetMessageRecorder(MessageRecorder* r) { recorder = r; }
+
+TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv)
+{
+    Application = this;
+}
+
+TApplication::~TApplication()
+{
+    if (Application == this)
+        Application = nullptr;
+}
+
+void TApplication::ProcessMessages()
+{
+    processEvents(QEventLoop::AllEvents);
+}
+
+void TApplication::HandleMessage()
+{
+    processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+}
+
+void TApplication::ShowException(const QString& message)
+{
+    if (recorder && recorder->onException) {
+        recorder->onException(message);
+        return;
+    }
+    ShowBox(QMessageBox::Critical, message);
+}
+
+bool TApplication::notify(QObject* receiver, QEvent* event)
+{
+    // Qt must never see an exception unwind through its event loop: a handler's
+    // error ends that handler only, is shown, and the loop carries on.
+    try {
+        return QApplication::notify(receiver, event);
+    } catch (const std::exception& e) {
+        ShowException(QString::fromUtf8(e.what()));
+    } catch (...) {
+        ShowException(QString());
+    }
+    return true;
+}
+
+void ShowMessage(const AnsiString& text)
+{
+    const QString wide = ToWide(text);
+    if (recorder && recorder->onMessage) {
+        recorder->onMessage(wide);
+        return;
+    }
+    ShowBox(QMessageBox::NoIcon, wide);
+}
+
+TForm::TForm(QWidget* parent) : QWidget(parent) {}
+
+void TForm::closeEvent(QCloseEvent* event)
+{
+    if (closing_) {
+        event->ignore();
+        return;
+    }
+    closing_ = true;
+    int action = 0;
+    try {
+        if (OnClose)
+            OnClose(this, action);
+    } catch (const std::exception& e) {
+        // The error box reports it and the close goes ahead all the same: a
+        // window that refused to close would fail again at every attempt.
+        if (Application)
+            Application->ShowException(QString::fromUtf8(e.what()));
+    } catch (...) {
+        if (Application)
+            Application->ShowException(QString());
+    }
+    event->accept();
+}
+
+TPanel::TPanel(QWidget* parent) : QFrame(parent)
+{
+    setFrameShape(QFrame::StyledPanel);
+    setFrameShadow(QFrame::Raised);
+}
+
+void TPanel::SetCaption(const QString& caption)
+{
+    caption_ = caption;
+    update();
+}
+
+void TPanel::paintEvent(QPaintEvent* event)
+{
+    QFrame::paintEvent(event);
+    if (caption_.isEmpty())
+        return;
+    QPainter painter(this);
+    painter.drawText(rect(), Qt::AlignCenter, caption_);
+}
+
+TSplitter::TSplitter(QWidget* parent) : QSplitter(Qt::Horizontal, parent)
+{
+    setHandleWidth(3);
+    setChildrenCollapsible(false);
+}
+
+TButton::TButton(QWidget* parent) : QPushButton(parent)
+{
+    QObject::connect(this, &QPushButton::clicked, this, [this] {
+        if (OnClick)
+            OnClick(this);
+    });
+}
+
+int TMemoLines::Count() const
+{
+    const QString text = edit_.toPlainText();
+    if (text.isEmpty())
+        return 0;
+    int count = static_cast<int>(text.count(QLatin1Char('\n'))) + 1;
+    if (text.endsWith(QLatin1Char('\n')))
+        --count;  // the empty line after the final break is not a line
+    return count;
+}
+
+AnsiString TMemoLines::Strings(int index) const
+{
+    if (index < 0 || index >= Count())
+        return {};
+    return ToAnsi(edit_.document()->findBlockByNumber(index).text());
+}
+
+void TMemoLines::Add(const AnsiString& line)
+{
+    // appendPlainText starts a new paragraph, which is one line of the memo;
+    // after a final line break the empty last block is filled instead.
+    const QString text = edit_.toPlainText();
+    if (!text.isEmpty() && text.endsWith(QLatin1Char('\n'))) {
+        QTextCursor cursor(edit_.document());
+        cursor.movePosition(QTextCursor::End);
+        cursor.insertText(ToWide(line) + QLatin1Char('\n'));
+        return;
+    }
+    edit_.appendPlainText(ToWide(line));
+}
+
+TMemo::TMemo(QWidget* parent) : QPlainTextEdit(parent), Lines(&lines_), lines_(*this)
+{
+    setLineWrapMode(QPlainTextEdit::NoWrap);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+}
+
+TTimer::TTimer(QObject* owner) : QObject(owner), timer_(this)
+{
+    timer_.setInterval(1000);
+    QObject::connect(&timer_, &QTimer::timeout, this, [this] {
+        if (OnTimer)
+            OnTimer(this);
+    });
+    timer_.start();
+}
+
+int TTimer::Interval() const { return timer_.interval(); }
+
+void TTimer::SetInterval(int ms)
+{
+    timer_.setInterval(ms);
+    if (enabled_)
+        timer_.start();
+}
+
+bool TTimer::Enabled() const { return enabled_; }
+
+void TTimer::SetEnabled(bool enabled)
+{
+    if (enabled == enabled_)
+        return;  // re-enabling a running timer must not restart its interval
+    enabled_ = enabled;
+    if (enabled)
+        timer_.start();
+    else
+        timer_.stop();
+}
+
+int TStringList::Add(const AnsiString& s)
+{
+    items_.push_back(s);
+    return Count() - 1;
+}
