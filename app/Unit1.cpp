@@ -1,10 +1,10 @@
 #include "app/Unit1.h"
 
+#include "platform/base/Report.h"
 #include "platform/html/Com.h"
 #include "platform/settings/Settings.h"
 #include "store/Going.h"
 
-#include <cstdio>
 #include <exception>
 
 TForm1* Form1 = nullptr;
@@ -106,8 +106,9 @@ void TForm1::FormClose(TObject* Sender, int& Action)
     CoUninitialize();
 
     if (!GoingWrites.Flush())
-        std::fprintf(stderr, "hotelcrawler: closing with %zu links and %zu hotels not written to \"Hotels_Db\"\n",
-                     GoingWrites.OwedLinks(), GoingWrites.OwedHotels());
+        platform::Report(QStringLiteral("closing with %1 links and %2 hotels not written to \"Hotels_Db\"")
+                             .arg(GoingWrites.OwedLinks())
+                             .arg(GoingWrites.OwedHotels()));
     Closed = true;
 }
 

@@ -2,10 +2,10 @@
 
 #include "app/CloseOnSignals.h"
 #include "app/Unit1.h"
+#include "platform/base/Report.h"
 #include "store/InstanceLock.h"
 #include "store/Schema.h"
 
-#include <cstdio>
 
 #include <exception>
 
@@ -22,7 +22,7 @@ int main(int argc, char** argv)
             store::PrepareFirstRun();
         } catch (const std::exception& e) {
             // The window still opens; opening "Going" reports the problem then.
-            qWarning("hotelcrawler: could not prepare the database: %s", e.what());
+            platform::Report(QStringLiteral("could not prepare the database: ") + QString::fromUtf8(e.what()));
         }
 
         // Two programs on one database would delete each other's rows.
@@ -37,8 +37,7 @@ int main(int argc, char** argv)
                                    .arg(holder)));
             return 1;
         case store::InstanceLock::Outcome::Unchecked:
-            std::fprintf(stderr, "hotelcrawler: could not check that no other copy uses \"Hotels_Db\": %s\n",
-                         qPrintable(holder));
+            platform::Report(QStringLiteral("could not check that no other copy uses \"Hotels_Db\": ") + holder);
             break;
         }
 

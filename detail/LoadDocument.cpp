@@ -3,6 +3,7 @@
 
 #include "detail/HotelDescParser.h"
 
+#include "platform/base/Report.h"
 #include "platform/toolkit/Forms.h"
 #include "platform/html/Mshtml.h"
 #include "platform/settings/Settings.h"
@@ -12,7 +13,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstdio>
 
 // The interfaces one load holds. Dropping the struct releases them all, on
 // every way out of Parse, including the early ones after a failed creation.
@@ -114,18 +114,16 @@ bool THotelDescParser::LoadDocument(LoadedPage& page)
             // An error page (404, 500...) arrives with a body like any page;
             // its sections, if it had any, are not the hotel's.
             if (const int status = HttpStatusOf(*page.doc); status >= 400) {
-                std::fprintf(stderr, "hotelcrawler: page answered HTTP %d, not extracted: %s\n", status,
-                             PageUrl.c_str());
+                platform::Report(QStringLiteral("page answered HTTP %1, not extracted: %2").arg(status).arg(ToWide(PageUrl)));
                 return false;
             }
             if (!IsEmptyDocument(*page.doc))
                 return true;
-            std::fprintf(stderr, "hotelcrawler: page empty or not fetched, not extracted: %s\n", PageUrl.c_str());
+            platform::Report(QStringLiteral("page empty or not fetched, not extracted: %1").arg(ToWide(PageUrl)));
             return false;
         }
         if (deadline.hasExpired()) {
-            std::fprintf(stderr, "hotelcrawler: page not complete after %d s, not extracted: %s\n",
-                         timeoutS, PageUrl.c_str());
+            platform::Report(QStringLiteral("page not complete after %1 s, not extracted: %2").arg(timeoutS).arg(ToWide(PageUrl)));
             return false;
         }
         if (!wake.isActive())

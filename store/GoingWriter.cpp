@@ -1,5 +1,6 @@
 #include "store/GoingWriter.h"
 
+#include "platform/base/Report.h"
 #include "platform/db/Alias.h"
 #include "store/Connection.h"
 
@@ -8,7 +9,6 @@
 #include <QSqlQuery>
 
 #include <algorithm>
-#include <cstdio>
 
 namespace store {
 
@@ -102,7 +102,7 @@ bool GoingWriter::Flush()
         return false;
     }
     if (!reported_.empty()) {
-        std::fprintf(stderr, "hotelcrawler: \"Going\" is written again; every write kept meanwhile is in\n");
+        platform::Report(QStringLiteral("\"Going\" is written again; every write kept meanwhile is in"));
         reported_.clear();
     }
     owed_.clear();
@@ -142,10 +142,11 @@ void GoingWriter::Report(const Problem& problem)
 {
     if (!reported_.insert(problem.kind).second)
         return;
-    std::fprintf(stderr,
-                 "hotelcrawler: could not write to \"Hotels_Db\" (%zu links and %zu hotels kept, "
-                 "tried again at the next write): %s\n",
-                 OwedLinks(), OwedHotels(), qPrintable(problem.text));
+    platform::Report(QStringLiteral("could not write to \"Hotels_Db\" (%1 links and %2 hotels kept, "
+                                    "tried again at the next write): %3")
+                         .arg(OwedLinks())
+                         .arg(OwedHotels())
+                         .arg(problem.text));
 }
 
 void GoingWriter::SupersededBySave(bool goingExact)

@@ -1,5 +1,6 @@
 #include "platform/html/HtmlTree.h"
 
+#include "platform/base/Report.h"
 #include "platform/html/HtmlLimits.h"
 #include "platform/html/HtmlSerialize.h"
 
@@ -7,7 +8,6 @@
 #include <csetjmp>
 #include <csignal>
 #include <cstddef>
-#include <cstdio>
 #include <cstring>
 #include <mutex>
 
@@ -156,8 +156,7 @@ std::shared_ptr<Tree> Tree::ParseSource(std::string source, const QUrl& address,
     options.max_errors = 0;
     tree->output_ = GuardedParse(options, tree->source_.data(), tree->source_.size());
     if (!tree->output_)
-        std::fprintf(stderr, "hotelcrawler: the HTML parser gave up on a page; it is read as empty: %s\n",
-                     qPrintable(address.toString()));
+        platform::Report(QStringLiteral("the HTML parser gave up on a page; it is read as empty: %1").arg(address.toString()));
     tree->address = address;
     tree->base = address;
     tree->Index();

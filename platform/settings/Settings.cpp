@@ -1,5 +1,6 @@
 #include "platform/settings/Settings.h"
 
+#include "platform/base/Report.h"
 #include "platform/settings/DatabaseUrl.h"
 
 #include <QDir>
@@ -8,7 +9,6 @@
 #include <QSet>
 #include <QUrl>
 
-#include <cstdio>
 #include <limits>
 #include <mutex>
 #include <optional>
@@ -156,11 +156,11 @@ Settings LoadFromFile()
     const std::optional<Settings> s = LoadSettingsFile(path, errors);
     if (!s) {
         for (const QString& e : errors)
-            std::fprintf(stderr, "hotelcrawler: %s; using defaults\n", qPrintable(e));
+            Report(e + QStringLiteral("; using defaults"));
         return Settings{};
     }
     for (const QString& e : errors)
-        std::fprintf(stderr, "hotelcrawler: %s: %s\n", qPrintable(path), qPrintable(e));
+        Report(path + QStringLiteral(": ") + e);
     return *s;
 }
 

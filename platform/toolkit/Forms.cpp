@@ -1,11 +1,12 @@
 #include "platform/toolkit/Forms.h"
 
+#include "platform/base/Report.h"
+
 #include <QCloseEvent>
 #include <QMessageBox>
 #include <QPainter>
 #include <QTextBlock>
 
-#include <cstdio>
 #include <exception>
 
 TApplication* Application = nullptr;
@@ -26,7 +27,7 @@ bool HasDisplay()
 void ShowBox(QMessageBox::Icon icon, const QString& text)
 {
     if (!HasDisplay()) {
-        std::fprintf(stderr, "%s: %s\n", qPrintable(QCoreApplication::applicationName()), qPrintable(text));
+        platform::ReportLine(QCoreApplication::applicationName() + QStringLiteral(": ") + text);
         return;
     }
     QMessageBox box(icon, QCoreApplication::applicationName(), text, QMessageBox::Ok);
