@@ -11,9 +11,8 @@
 // inner text is read once, after the walk.
 
 #include "detail/HotelDescParser.h"
+#include "detail/Pump.h"
 #include "detail/Sections.h"
-
-#include "platform/toolkit/Forms.h"
 #include "platform/html/Mshtml.h"
 #include "platform/settings/Settings.h"
 
@@ -29,12 +28,6 @@ namespace {
 
 constexpr std::size_t kMarkerCount = std::tuple_size_v<decltype(detail::kSectionMarkers)>;
 
-void PumpOnce()
-{
-    if (Application)
-        Application->ProcessMessages();
-}
-
 // Pumps after the first element and then whenever a millisecond has passed
 // since the last pump. One pump per element costs about as much as the rest
 // of the fast walk together (5 MB page, 155k elements: ~120 ms of pumping
@@ -46,7 +39,7 @@ public:
     {
         if (clock_.isValid() && clock_.elapsed() < 1)
             return;
-        PumpOnce();
+        detail::PumpOnce();
         clock_.start();
     }
 
@@ -105,19 +98,27 @@ ComPtr<IHTMLElement> TableElement(IDispatch* element)
     return tableElement;
 }
 
-// Start offsets of every occurrence of each section marker in `text`, in
-// ascending order. All markers begin with name=", so one scan for that
-// opening finds them all.
-std::array<std::vector<std::size_t>, kMarkerCount> FindMarkers(std::string_view text)
+// The marker text of every section (name="..."), in table order.
+std::array<AnsiString, kMarkerCount> MarkerTexts()
+{
+    std::array<AnsiString, kMarkerCount> texts;
+    for (std::size_t k = 0; k < kMarkerCount; ++k)
+        texts[k] = detail::MarkerText(detail::kSectionMarkers[k].name);
+    return texts;
+}
+
+// Start offsets of every occurrence of each marker in `text`, in ascending
+// order. All markers begin with name=", so one scan for that opening finds
+// them all.
+std::array<std::vector<std::size_t>, kMarkerCount> FindMarkers(std::string_view text,
+                                                               const std::array<AnsiString, kMarkerCount>& markers)
 {
     std::array<std::vector<std::size_t>, kMarkerCount> found;
     constexpr std::string_view opening = "name=\"";
     for (std::size_t at = text.find(opening); at != std::string_view::npos;
          at = text.find(opening, at + 1)) {
-        const std::string_view rest = text.substr(at + opening.size());
         for (std::size_t k = 0; k < kMarkerCount; ++k) {
-            const std::string_view name = detail::kSectionMarkers[k].name;
-            if (rest.size() > name.size() && rest.substr(0, name.size()) == name && rest[name.size()] == '"')
+            if (text.compare(at, markers[k].size(), markers[k]) == 0)
                 found[k].push_back(at);
         }
     }
@@ -143,7 +144,7 @@ void THotelDescParser::ExtractSectionsPlain(IHTMLDocument2* document)
     const AnsiString prefix = detail::PhotoPrefix(platform::CurrentSettings().siteBase);
 
     for (LONG i = 0; i < n; ++i) {
-        const ComPtr<IDispatch> element = FetchElement(*all, i, PumpOnce);
+        const ComPtr<IDispatch> element = FetchElement(*all, i, detail::PumpOnce);
         if (!element)
             continue;
         PhotoHref(element.get(), prefix, PhotoUrl);
@@ -181,13 +182,10 @@ void THotelDescParser::ExtractSections(IHTMLDocument2* document)
     const AnsiString prefix = detail::PhotoPrefix(platform::CurrentSettings().siteBase);
 
     const std::string_view text = *serialized;
-    const auto occurrences = FindMarkers(text);
-    std::array<std::size_t, kMarkerCount> lengths{};
-    bool anyMarker = false;
-    for (std::size_t k = 0; k < kMarkerCount; ++k) {
-        lengths[k] = detail::kSectionMarkers[k].name.size() + 7;
-        anyMarker = anyMarker || !occurrences[k].empty();
-    }
+    const std::array<AnsiString, kMarkerCount> markers = MarkerTexts();
+    const auto occurrences = FindMarkers(text, markers);
+    const bool anyMarker = std::any_of(occurrences.begin(), occurrences.end(),
+                                       [](const std::vector<std::size_t>& starts) { return !starts.empty(); });
 
     // The last table, in document order, that matches each marker.
     std::array<LONG, kMarkerCount> winner;
@@ -207,7 +205,7 @@ void THotelDescParser::ExtractSections(IHTMLDocument2* document)
             if (!anyMarker)
                 continue;
             for (std::size_t k = 0; k < kMarkerCount; ++k) {
-                if (OccursWithin(occurrences[k], lengths[k], extent.begin, extent.end))
+                if (OccursWithin(occurrences[k], markers[k].size(), extent.begin, extent.end))
                     winner[k] = i;
             }
         } else {
@@ -216,7 +214,7 @@ void THotelDescParser::ExtractSections(IHTMLDocument2* document)
             table->get_outerHTML(outer);
             const AnsiString outerHtml = ToAnsi(outer);
             for (std::size_t k = 0; k < kMarkerCount; ++k) {
-                if (detail::HasMarker(outerHtml, AnsiString(detail::kSectionMarkers[k].name)))
+                if (Pos(markers[k], outerHtml) > 0)
                     winner[k] = i;
             }
         }

@@ -2,7 +2,7 @@
 // the section walk.
 
 #include "detail/HotelDescParser.h"
-
+#include "detail/Pump.h"
 #include "platform/base/Report.h"
 #include "platform/toolkit/Forms.h"
 #include "platform/html/Mshtml.h"
@@ -24,12 +24,6 @@ struct THotelDescParser::LoadedPage {
 };
 
 namespace {
-
-void PumpOnce()
-{
-    if (Application)
-        Application->ProcessMessages();
-}
 
 // True for a document with nothing in it: no elements beyond the implied
 // html, head and body, and no text. The engine ends a fetch that failed or
@@ -107,7 +101,7 @@ bool THotelDescParser::LoadDocument(LoadedPage& page)
     // 6. The pumped wait.
     QString state;
     for (;;) {
-        PumpOnce();
+        detail::PumpOnce();
         state.clear();
         page.doc->get_readyState(state);
         if (state == QStringLiteral("complete")) {
