@@ -135,8 +135,7 @@ HRESULT HtmlDocument::get_extentOfAll(LONG index, Extent& p)
         p = Extent{};
         return E_INVALIDARG;
     }
-    p.begin = extents[static_cast<std::size_t>(index)].begin;
-    p.end = extents[static_cast<std::size_t>(index)].end;
+    p = extents[static_cast<std::size_t>(index)];
     return S_OK;
 }
 

@@ -102,7 +102,7 @@ void AppendLeaf(const GumboNode* n, std::string& out)
     }
 }
 
-using Ranges = std::vector<std::pair<std::size_t, std::size_t>>;
+using Ranges = std::vector<ByteRange>;
 constexpr std::size_t kNoRange = static_cast<std::size_t>(-1);
 
 struct Frame {
@@ -131,12 +131,12 @@ void Serialize(const GumboNode* root, bool childrenOnly, std::string& out, Range
         const bool recorded = record && ranges;
         const std::size_t rangeIndex = recorded ? ranges->size() : kNoRange;
         if (recorded)
-            ranges->emplace_back(out.size(), out.size());
+            ranges->push_back(ByteRange{out.size(), out.size()});
         std::string name = LocalName(n);
         AppendStartTag(n, name, out);
         if (SerializesAsVoid(n)) {
             if (recorded)
-                (*ranges)[rangeIndex].second = out.size();
+                (*ranges)[rangeIndex].end = out.size();
             return;
         }
         // Template contents are written but are not elements of the tree.
@@ -162,7 +162,7 @@ void Serialize(const GumboNode* root, bool childrenOnly, std::string& out, Range
             out += f.name;
             out += '>';
             if (f.rangeIndex != kNoRange)
-                (*ranges)[f.rangeIndex].second = out.size();
+                (*ranges)[f.rangeIndex].end = out.size();
         }
         stack.pop_back();
     }

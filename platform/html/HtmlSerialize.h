@@ -9,6 +9,8 @@
 // and its text is escaped like any other. Work is iterative: nesting depth is
 // bounded by memory, not by the call stack. Output is UTF-8.
 
+#include "platform/html/ByteRange.h"
+
 #include <gumbo.h>
 
 #include <cstddef>
@@ -30,12 +32,12 @@ std::string OuterHtml(const GumboNode* node);
 std::string InnerHtml(const GumboNode* node);
 
 // Appends the whole document: "<!DOCTYPE name>" when the document has one,
-// then its children. When `elementRanges` is given, one [begin, end) byte
-// range per element is appended to it, in document order, for every element
+// then its children. When `elementRanges` is given, one byte range per
+// element is appended to it, in document order, for every element
 // outside template contents (the same elements, in the same order, as
 // Tree::all); each range holds exactly that element's outerHTML.
 void SerializeDocument(const GumboNode* document, std::string& out,
-                       std::vector<std::pair<std::size_t, std::size_t>>* elementRanges);
+                       std::vector<ByteRange>* elementRanges);
 
 // Appends `text` escaped for a text node (attribute == false) or for a
 // double-quoted attribute value (attribute == true).

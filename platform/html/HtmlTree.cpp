@@ -210,7 +210,7 @@ const std::string& Tree::Serialized() const
     return serialized_;
 }
 
-const std::vector<Tree::Extent>& Tree::Extents() const
+const std::vector<ByteRange>& Tree::Extents() const
 {
     BuildSerialization();
     return extents_;
@@ -222,12 +222,8 @@ void Tree::BuildSerialization() const
         return;
     serializedBuilt_ = true;
     if (const GumboNode* root = document()) {
-        std::vector<std::pair<std::size_t, std::size_t>> ranges;
-        ranges.reserve(all.size());
-        SerializeDocument(root, serialized_, &ranges);
-        extents_.reserve(ranges.size());
-        for (const auto& [b, e] : ranges)
-            extents_.push_back(Extent{b, e});
+        extents_.reserve(all.size());
+        SerializeDocument(root, serialized_, &extents_);
     }
 }
 

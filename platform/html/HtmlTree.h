@@ -10,6 +10,8 @@
 // nothing is freed node by node.
 // Not thread-safe: the lazily built serialization cache is filled on first use.
 
+#include "platform/html/ByteRange.h"
+
 #include <gumbo.h>
 
 #include <QString>
@@ -62,12 +64,8 @@ struct Tree {
 
     // The whole document serialized as UTF-8, built on first use and kept.
     const std::string& Serialized() const;
-    // Byte range of all[i]'s serialization inside Serialized().
-    struct Extent {
-        std::size_t begin = 0;
-        std::size_t end = 0;
-    };
-    const std::vector<Extent>& Extents() const;
+    // Where all[i]'s serialization lies inside Serialized().
+    const std::vector<ByteRange>& Extents() const;
 
     class Arena;
 
@@ -85,7 +83,7 @@ private:
     bool limited_ = false;
     mutable bool serializedBuilt_ = false;
     mutable std::string serialized_;
-    mutable std::vector<Extent> extents_;
+    mutable std::vector<ByteRange> extents_;
 };
 
 // --- Node helpers shared by the serializer, innerText and the elements. ---

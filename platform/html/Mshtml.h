@@ -6,6 +6,7 @@
 // Every object lives as long as someone holds a ComPtr to it; an element
 // keeps its document's tree alive.
 
+#include "platform/html/ByteRange.h"
 #include "platform/html/Com.h"
 
 #include <QUrl>
@@ -75,10 +76,7 @@ public:
 // converted to UTF-8 equals serialized.substr(begin, end - begin).
 class IHTMLDocumentSerialization : public virtual IDispatch {
 public:
-    struct Extent {
-        std::size_t begin = 0;
-        std::size_t end = 0;
-    };
+    using Extent = html::ByteRange;
     virtual HRESULT get_serializedUtf8(const std::string*& p) = 0;
     virtual HRESULT get_extentOfAll(LONG index, Extent& p) = 0;
 };
