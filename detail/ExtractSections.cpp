@@ -47,9 +47,6 @@ private:
     QElapsedTimer clock_;
 };
 
-// Element `i` of `all`, fetched the way the walk does it (name = i as a
-// 32-bit integer, index = empty), followed by `pump()` whatever the fetch
-// gave. Null when the fetch did not return exactly S_OK or gave nothing.
 // The document's collection of all elements and its length, read once; null
 // when there is no document or no collection.
 ComPtr<IHTMLElementCollection> AllElements(IHTMLDocument2* document, LONG& n)
@@ -62,6 +59,9 @@ ComPtr<IHTMLElementCollection> AllElements(IHTMLDocument2* document, LONG& n)
     return all;
 }
 
+// Element `i` of `all`, fetched the way the walk does it (name = i as a
+// 32-bit integer, index = empty), followed by `pump()` whatever the fetch
+// gave. Null when the fetch did not return exactly S_OK or gave nothing.
 template <class Pump>
 ComPtr<IDispatch> FetchElement(IHTMLElementCollection& all, LONG i, Pump&& pump)
 {
