@@ -170,6 +170,8 @@ void Serialize(const GumboNode* root, bool childrenOnly, std::string& out, Range
 
 }  // namespace
 
+// "Escaping a string" (HTML, "Serializing HTML fragments", #escapingString):
+// & and no-break space always; " in attribute mode, < and > otherwise.
 void AppendEscaped(std::string_view text, bool attribute, std::string& out)
 {
     std::size_t runStart = 0;

@@ -228,7 +228,10 @@ bool IsLastRow(const GumboNode* row)
 
 // Builds the result: strings, with required line breaks held back until text
 // follows (so runs merge to their largest count and vanish at either end),
-// and white space collapsed across element boundaries within a line.
+// and white space collapsed across element boundaries within a line. The
+// held-back counts are the standard's "required line break count" items,
+// resolved as its innerText getter steps 4-6 say (remove empty strings and
+// leading/trailing counts, replace each run by its largest count).
 class Collector {
 public:
     explicit Collector(bool suppressLeadingSpace) : suppress_(suppressLeadingSpace) {}
@@ -450,6 +453,9 @@ std::string TextContent(const GumboNode* node)
     return out;
 }
 
+// The innerText getter steps: step 1 (not being rendered: text content), then
+// the rendered text collection steps over the children (steps 2-3), then
+// the Collector's resolution of required line breaks (steps 4-6).
 std::optional<std::string> InnerText(const GumboNode* element)
 {
     if (!IsElement(element))

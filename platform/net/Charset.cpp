@@ -119,7 +119,8 @@ std::optional<std::pair<QByteArray, int>> SniffBom(const QByteArray& body)
 }
 
 // The charset named inside a meta element's content attribute, e.g.
-// "text/html; charset=euc-kr"; empty when there is none.
+// "text/html; charset=euc-kr"; empty when there is none. The HTML standard's
+// "algorithm for extracting a character encoding from a meta element".
 QByteArray CharsetFromMetaContent(const QByteArray& content)
 {
     const QByteArray lower = content.toLower();
@@ -153,7 +154,9 @@ QByteArray CharsetFromMetaContent(const QByteArray& content)
 }
 
 // A cursor over the prescanned bytes that reads attributes the way the
-// browsers' prescan does (names and unquoted values lowercased).
+// browsers' prescan does (names and unquoted values lowercased): the HTML
+// standard's "prescan a byte stream to determine its encoding" with its
+// "get an attribute" steps.
 class Prescanner {
 public:
     explicit Prescanner(QByteArray bytes) : b_(std::move(bytes)) {}
@@ -326,6 +329,9 @@ QByteArray PrescanMetaCharset(const QByteArray& body)
     return Prescanner(body.left(1024)).Run();
 }
 
+// The HTML standard's "encoding sniffing algorithm", with the steps that apply
+// to a fetched page: the byte order mark, the transport layer's charset, the
+// prescan, and the default of the steps' last resort.
 QByteArray ChooseEncoding(const QByteArray& body, const QByteArray& contentType)
 {
     // A byte order mark outranks every declaration: a page that starts with
