@@ -2,8 +2,16 @@
 // The main window and crawl controller. Every handler of the crawl (button,
 // timers, browser events) is a method of TForm1 and every piece of crawl
 // state lives in its members; everything runs on the window's event loop.
-// The handlers' bodies live with their subsystems: crawl/ (destinations,
-// search, result pages) and detail/ (the detail queue).
+// The handlers' bodies live with their subsystems:
+//
+//   TForm1 (constructor), FormCreate,
+//   FormClose, UnhandledLinks                 app/Unit1.cpp
+//   Button2Click, LoadPendingLinks            crawl/DestinationList.cpp
+//   Timer1Timer, SearchDestination            crawl/SearchRequest.cpp
+//   CppWebBrowser1DocumentComplete,
+//   CppWebBrowser1NewWindow2, CrawlResultPage,
+//   TransferDetailLinks, FollowNextPage       crawl/ResultCrawler.cpp
+//   Timer2Timer, ProcessNextDetail            detail/DetailQueue.cpp
 
 #include "crawl/LinkLists.h"
 #include "platform/db/DbTables.h"
