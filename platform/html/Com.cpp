@@ -1,5 +1,7 @@
 #include "platform/html/Com.h"
 
+#include "platform/html/ComFaultCheck.h"
+
 #include <array>
 #include <optional>
 
@@ -26,6 +28,8 @@ void CoUninitialize()
 }
 
 int CoInitializeCount() { return comInitCount; }
+
+void FailNextComCall(ComCall call) { FailNextComCall(call, E_FAIL); }
 
 void FailNextComCall(ComCall call, HRESULT hr) { injected[static_cast<size_t>(call)] = hr; }
 

@@ -81,9 +81,3 @@ HRESULT QueryInterface(const ComPtr<From>& from, ComPtr<I>& out)
 HRESULT CoInitialize(std::nullptr_t reserved);
 void CoUninitialize();
 int CoInitializeCount();  // the calling thread's count, for checks and tests
-
-// Fault injection for tests: the next call of `call` on this thread fails with `hr`.
-enum class ComCall { CoInitialize, CoCreateInstance, CreateURLMoniker, CreateBindCtx };
-void FailNextComCall(ComCall call, HRESULT hr = E_FAIL);
-// True once (and clears the request) when a failure was injected for `call`.
-bool TakeInjectedComFailure(ComCall call, HRESULT& hr);

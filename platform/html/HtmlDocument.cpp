@@ -1,6 +1,7 @@
 #include "platform/html/HtmlDocument.h"
 
 #include "platform/html/BackgroundParse.h"
+#include "platform/html/ComFaultCheck.h"
 #include "platform/html/HtmlElements.h"
 #include "platform/html/HtmlTree.h"
 

@@ -2,6 +2,7 @@
 // document's IPersistMoniker::Load.
 
 #include "platform/html/BackgroundParse.h"
+#include "platform/html/ComFaultCheck.h"
 #include "platform/html/HtmlDocument.h"
 #include "platform/html/HtmlTree.h"
 #include "platform/net/Network.h"

@@ -8,6 +8,7 @@
 #include "detail/HotelDescParser.h"
 #include "platform/toolkit/Forms.h"
 #include "platform/settings/Settings.h"
+#include "platform/testing/ComFaults.h"
 
 #include <QTimer>
 

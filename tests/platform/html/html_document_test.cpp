@@ -4,6 +4,7 @@
 
 #include "platform/html/HtmlDocument.h"
 #include "platform/html/HtmlTree.h"
+#include "platform/testing/ComFaults.h"
 
 #include <QRegularExpression>
 

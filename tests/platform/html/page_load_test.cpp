@@ -6,6 +6,7 @@
 #include "platform/net/Network.h"
 #include "platform/net/PageFetch.h"
 #include "platform/settings/Settings.h"
+#include "platform/testing/ComFaults.h"
 
 #include "support/LoopbackSite.h"
 #include "support/ParseGate.h"
