@@ -24,6 +24,7 @@
 #include "app/Unit1.h"
 #include "platform/html/Com.h"
 #include "platform/toolkit/Forms.h"
+#include "platform/toolkit/MessageSink.h"
 #include "platform/html/Mshtml.h"
 #include "platform/settings/Settings.h"
 #include "store/Schema.h"
@@ -179,6 +180,13 @@ void Shapes(benchmark::internal::Benchmark* b)
 
 BENCHMARK(BM_CrawlPass)->Apply(Shapes)->Unit(benchmark::kMicrosecond);
 
+// Swallows the message boxes.
+class QuietMessages final : public MessageSink {
+public:
+    void Message(const QString&) override {}
+    void Error(const QString&) override {}
+};
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -201,14 +209,12 @@ int main(int argc, char** argv)
     store::EnsureHotelsDbTables("Hotels_Db");
 
     // The failed loads' message boxes would only fill standard error.
-    MessageRecorder quiet;
-    quiet.onMessage = [](const QString&) {};
-    quiet.onException = [](const QString&) {};
-    SetMessageRecorder(&quiet);
-
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    SetMessageRecorder(nullptr);
+    QuietMessages quiet;
+    {
+        ScopedMessageSink quieted(quiet);
+        benchmark::RunSpecifiedBenchmarks();
+        benchmark::Shutdown();
+    }
     CoUninitialize();
     return 0;
 }

@@ -25,6 +25,7 @@
 #include "app/Unit1.h"
 #include "platform/html/Com.h"
 #include "platform/toolkit/Forms.h"
+#include "platform/toolkit/MessageSink.h"
 #include "platform/html/Mshtml.h"
 #include "platform/settings/Settings.h"
 #include "store/Schema.h"
@@ -186,6 +187,14 @@ void BM_SimulatedDay(benchmark::State& state)
 BENCHMARK(BM_SimulatedDay)->ArgNames({"new", "load"})->ArgsProduct({{0, 10, 100}, {1, 0}})->Iterations(1)->Unit(benchmark::kSecond)
     ->UseRealTime();
 
+// Swallows the message boxes: those of the failed loads would only fill
+// standard error.
+class QuietMessages final : public MessageSink {
+public:
+    void Message(const QString&) override {}
+    void Error(const QString&) override {}
+};
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -207,14 +216,12 @@ int main(int argc, char** argv)
     platform::SetSettings(settings);
     Scratch = &home.dir;
 
-    MessageRecorder quiet;
-    quiet.onMessage = [](const QString&) {};
-    quiet.onException = [](const QString&) {};
-    SetMessageRecorder(&quiet);
-
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    SetMessageRecorder(nullptr);
+    QuietMessages quiet;
+    {
+        ScopedMessageSink quieted(quiet);
+        benchmark::RunSpecifiedBenchmarks();
+        benchmark::Shutdown();
+    }
     CoUninitialize();
     return 0;
 }

@@ -5,6 +5,7 @@
 
 #include "platform/html/Com.h"
 #include "platform/toolkit/Forms.h"
+#include "platform/toolkit/MessageSink.h"
 #include "platform/settings/Settings.h"
 #include "store/Schema.h"
 
@@ -19,7 +20,11 @@ namespace {
 // Swallows ShowMessage texts (a detail load of an address that is no http
 // address shows one; that is the program's ordinary reaction) and turns an
 // error box into a failure: it means an exception escaped an event handler.
-MessageRecorder recorder;
+class FuzzMessages final : public MessageSink {
+public:
+    void Message(const QString&) override {}
+    void Error(const QString& text) override { Fail("exception escaped an event handler", text); }
+};
 
 }  // namespace
 
@@ -44,9 +49,9 @@ void InitApplication(int* argc, char*** argv)
     static int appArgc = *argc;
     new TApplication(appArgc, *argv);  // lives until exit, like a program's
 
-    recorder.onMessage = [](const QString&) {};
-    recorder.onException = [](const QString& text) { Fail("exception escaped an event handler", text); };
-    SetMessageRecorder(&recorder);
+    // Installed for the rest of the process, like the application.
+    static FuzzMessages messages;
+    static ScopedMessageSink messagesInstalled(messages);
 
     platform::Settings settings;
     settings.siteBase = QStringLiteral("http://hotels.example");

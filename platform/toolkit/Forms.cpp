@@ -1,6 +1,7 @@
 #include "platform/toolkit/Forms.h"
 
 #include "platform/base/Report.h"
+#include "platform/toolkit/MessageSink.h"
 
 #include <QCloseEvent>
 #include <QMessageBox>
@@ -8,12 +9,11 @@
 #include <QTextBlock>
 
 #include <exception>
+#include <optional>
 
 TApplication* Application = nullptr;
 
 namespace {
-
-MessageRecorder* recorder = nullptr;
 
 // Without a display (the offscreen and minimal platforms) a modal box is
 // invisible but still waits for a click that never comes: a close started
@@ -34,9 +34,41 @@ void ShowBox(QMessageBox::Icon icon, const QString& text)
     box.exec();
 }
 
+// SetMessageRecorder's sink: the recorder's functions, or the box where one
+// is empty.
+class RecorderSink final : public MessageSink {
+public:
+    MessageRecorder* recorder = nullptr;
+
+    void Message(const QString& text) override
+    {
+        if (recorder->onMessage)
+            recorder->onMessage(text);
+        else
+            ShowBox(QMessageBox::NoIcon, text);
+    }
+    void Error(const QString& text) override
+    {
+        if (recorder->onException)
+            recorder->onException(text);
+        else
+            ShowBox(QMessageBox::Critical, text);
+    }
+};
+
+RecorderSink recorderSink;
+std::optional<ScopedMessageSink> recorderInstalled;
+
 }  // namespace
 
-void SetMessageRecorder(MessageRecorder* r) { recorder = r; }
+void SetMessageRecorder(MessageRecorder* r)
+{
+    recorderInstalled.reset();
+    if (r) {
+        recorderSink.recorder = r;
+        recorderInstalled.emplace(recorderSink);
+    }
+}
 
 TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv)
 {
@@ -61,8 +93,8 @@ void TApplication::HandleMessage()
 
 void TApplication::ShowException(const QString& message)
 {
-    if (recorder && recorder->onException) {
-        recorder->onException(message);
+    if (MessageSink* sink = CurrentMessageSink()) {
+        sink->Error(message);
         return;
     }
     ShowBox(QMessageBox::Critical, message);
@@ -85,8 +117,8 @@ bool TApplication::notify(QObject* receiver, QEvent* event)
 void ShowMessage(const AnsiString& text)
 {
     const QString wide = ToWide(text);
-    if (recorder && recorder->onMessage) {
-        recorder->onMessage(wide);
+    if (MessageSink* sink = CurrentMessageSink()) {
+        sink->Message(wide);
         return;
     }
     ShowBox(QMessageBox::NoIcon, wide);

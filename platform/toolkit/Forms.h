@@ -35,7 +35,8 @@ public:
     // Waits for at least one event (a timer tick, network data, ...) and
     // processes what is pending; returns after that.
     void HandleMessage();
-    // Shows `message` in the default error box (or hands it to the recorder).
+    // Shows `message` in the default error box, or hands it to the installed
+    // message sink (MessageSink.h).
     void ShowException(const QString& message);
 
     // Delivers events; an exception escaping a receiver is shown by
@@ -48,11 +49,15 @@ extern TApplication* Application;
 
 // A modal box with the text and one OK button; returns when it is dismissed.
 // Without a display (offscreen platform) the text goes to standard error and
-// the call returns at once.
+// the call returns at once. While a message sink is installed (MessageSink.h)
+// the text goes to it instead.
 void ShowMessage(const AnsiString& text);
 
-// Tests: while a recorder is installed, ShowMessage and ShowException hand
-// their text to it instead of opening a box. Pass nullptr to remove it.
+// Transitional, for the test fixture that still uses it
+// (tests/store/DriverFixture.h); everything else installs a MessageSink, and
+// this goes once that fixture does too. SetMessageRecorder installs a sink
+// that hands the texts to the recorder's functions (an empty one shows the
+// box); nullptr removes it and puts back the sink installed before it.
 struct MessageRecorder {
     std::function<void(const QString& text)> onMessage;    // ShowMessage
     std::function<void(const QString& text)> onException;  // default error box

@@ -73,10 +73,10 @@ protected:
             if (during_)
                 during_(text);
         };
-        probeRecorder_.onException = [this](const QString& text) { recorded.texts << "error: " + text; };
-        SetMessageRecorder(&probeRecorder_);
+        probeRecorder_.onError = [this](const QString& text) { recorded.texts << "error: " + text; };
+        probeInstalled_.emplace(probeRecorder_);
     }
-    void TearDown() override { SetMessageRecorder(nullptr); }
+    void TearDown() override { probeInstalled_.reset(); }
 
     void Sql(const QString& statement)
     {
@@ -100,7 +100,8 @@ protected:
     void MendDatabase() { platform::SetSettings(saved_); }
 
 private:
-    MessageRecorder probeRecorder_;
+    MessageCallbacks probeRecorder_;
+    std::optional<ScopedMessageSink> probeInstalled_;
     std::function<void(const QString&)> during_;
     platform::Settings saved_;
 };

@@ -16,6 +16,7 @@
 #include "detail/HotelDescParser.h"
 #include "platform/net/Charset.h"
 #include "platform/toolkit/Forms.h"
+#include "platform/toolkit/MessageSink.h"
 #include "platform/html/Mshtml.h"
 #include "store/Export.h"
 #include "store/ToolSettings.h"
@@ -177,10 +178,13 @@ int main(int argc, char** argv)
     // Message boxes would wait for a click nobody gives: their texts go to
     // standard error with the page they belong to.
     QStringList messages;
-    MessageRecorder recorder;
-    recorder.onMessage = [&messages](const QString& text) { messages << text; };
-    recorder.onException = [&messages](const QString& text) { messages << text; };
-    SetMessageRecorder(&recorder);
+    struct Collect final : MessageSink {
+        explicit Collect(QStringList& into) : into(into) {}
+        void Message(const QString& text) override { into << text; }
+        void Error(const QString& text) override { into << text; }
+        QStringList& into;
+    } collect(messages);
+    ScopedMessageSink collecting(collect);
 
     int status = 0;
     for (const auto& page : pages) {
@@ -195,6 +199,5 @@ int main(int argc, char** argv)
             status = 1;
         std::fflush(stdout);
     }
-    SetMessageRecorder(nullptr);
     return status;
 }

@@ -2,6 +2,7 @@
 // handlers, and the close guard.
 
 #include "platform/toolkit/Forms.h"
+#include "platform/toolkit/MessageSink.h"
 #include "support/Pump.h"
 
 #include <QCloseEvent>
@@ -9,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <stdexcept>
+#include <string>
 
 namespace {
 
@@ -66,13 +68,15 @@ TEST_F(MemoLines, AddAppendsOneLine)
     EXPECT_EQ(line(0), "only");
 }
 
-class Messages : public ::testing::Test {
+// Message boxes go to the fixture while it lives.
+class Messages : public ::testing::Test, private MessageSink {
 protected:
     QStringList messages, errors;
-    MessageRecorder recorder{[this](const QString& t) { messages << t; },
-                             [this](const QString& t) { errors << t; }};
-    void SetUp() override { SetMessageRecorder(&recorder); }
-    void TearDown() override { SetMessageRecorder(nullptr); }
+
+private:
+    void Message(const QString& t) override { messages << t; }
+    void Error(const QString& t) override { errors << t; }
+    ScopedMessageSink installed_{*this};
 };
 
 TEST(MessagesWithoutDisplay, GoToStandardErrorInsteadOfWaitingForAClick)
@@ -80,7 +84,7 @@ TEST(MessagesWithoutDisplay, GoToStandardErrorInsteadOfWaitingForAClick)
     // The tests run on the offscreen platform: an invisible modal box would
     // never be dismissed, so the call must return at once.
     ASSERT_EQ(QGuiApplication::platformName(), "offscreen");
-    SetMessageRecorder(nullptr);
+    ASSERT_EQ(CurrentMessageSink(), nullptr);
     ::testing::internal::CaptureStderr();
     ShowMessage("Table Open Exception");
     Application->ShowException("disk full");
@@ -89,7 +93,38 @@ TEST(MessagesWithoutDisplay, GoToStandardErrorInsteadOfWaitingForAClick)
     EXPECT_NE(err.find("disk full"), std::string::npos) << err;
 }
 
-TEST_F(Messages, ShowMessageHandsTheTextToTheRecorder)
+// A tool or fixture installs a sink for a while: when it goes, the boxes
+// must go back to the sink before it, and after the last one to the screen
+// (here standard error) instead of being swallowed by a sink that is gone.
+class CollectedMessages final : public MessageSink {
+public:
+    QStringList texts;
+    void Message(const QString& t) override { texts << t; }
+    void Error(const QString& t) override { texts << "error: " + t; }
+};
+
+TEST(MessageSinkInstallers, EachHandsTheBoxesBackToTheOneBeforeItWhenItGoes)
+{
+    CollectedMessages outer, inner;
+    {
+        ScopedMessageSink outerInstalled(outer);
+        {
+            ScopedMessageSink innerInstalled(inner);
+            ShowMessage("Table Open Exception");
+            Application->ShowException("disk full");
+        }
+        ShowMessage("COM Init 에러");
+    }
+    ::testing::internal::CaptureStderr();
+    ShowMessage("URL Moniker 생성 실패");
+    const std::string err = ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(inner.texts, QStringList({"Table Open Exception", "error: disk full"}));
+    EXPECT_EQ(outer.texts, QStringList({"COM Init 에러"}));
+    EXPECT_NE(err.find("URL Moniker 생성 실패"), std::string::npos) << err;
+    EXPECT_EQ(CurrentMessageSink(), nullptr);
+}
+
+TEST_F(Messages, ShowMessageHandsTheTextToTheSink)
 {
     ShowMessage("Table Open Exception");
     ShowMessage("COM Init 에러");
