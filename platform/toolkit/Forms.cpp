@@ -9,7 +9,6 @@
 #include <QTextBlock>
 
 #include <exception>
-#include <optional>
 
 TApplication* Application = nullptr;
 
@@ -34,41 +33,7 @@ void ShowBox(QMessageBox::Icon icon, const QString& text)
     box.exec();
 }
 
-// SetMessageRecorder's sink: the recorder's functions, or the box where one
-// is empty.
-class RecorderSink final : public MessageSink {
-public:
-    MessageRecorder* recorder = nullptr;
-
-    void Message(const QString& text) override
-    {
-        if (recorder->onMessage)
-            recorder->onMessage(text);
-        else
-            ShowBox(QMessageBox::NoIcon, text);
-    }
-    void Error(const QString& text) override
-    {
-        if (recorder->onException)
-            recorder->onException(text);
-        else
-            ShowBox(QMessageBox::Critical, text);
-    }
-};
-
-RecorderSink recorderSink;
-std::optional<ScopedMessageSink> recorderInstalled;
-
 }  // namespace
-
-void SetMessageRecorder(MessageRecorder* r)
-{
-    recorderInstalled.reset();
-    if (r) {
-        recorderSink.recorder = r;
-        recorderInstalled.emplace(recorderSink);
-    }
-}
 
 TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv)
 {

@@ -53,17 +53,6 @@ extern TApplication* Application;
 // the text goes to it instead.
 void ShowMessage(const AnsiString& text);
 
-// Transitional, for the test fixture that still uses it
-// (tests/store/DriverFixture.h); everything else installs a MessageSink, and
-// this goes once that fixture does too. SetMessageRecorder installs a sink
-// that hands the texts to the recorder's functions (an empty one shows the
-// box); nullptr removes it and puts back the sink installed before it.
-struct MessageRecorder {
-    std::function<void(const QString& text)> onMessage;    // ShowMessage
-    std::function<void(const QString& text)> onException;  // default error box
-};
-void SetMessageRecorder(MessageRecorder* recorder);
-
 class TForm : public QWidget {
 public:
     explicit TForm(QWidget* parent = nullptr);

@@ -9,6 +9,7 @@
 #include "platform/settings/Settings.h"
 #include "store/HotelUrl.h"
 #include "store/Schema.h"
+#include "support/RecordedMessages.h"
 
 #include <QSqlError>
 #include <QSqlQuery>
@@ -16,6 +17,7 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -36,8 +38,8 @@ protected:
     {
         engine = which;
         recorder_.onMessage = [this](const QString& text) { messages.push_back(text); };
-        recorder_.onException = [this](const QString& text) { exceptions.push_back(text); };
-        SetMessageRecorder(&recorder_);
+        recorder_.onError = [this](const QString& text) { exceptions.push_back(text); };
+        recorderInstalled_.emplace(recorder_);
 
         if (engine == Engine::SQLite) {
             ASSERT_TRUE(dir_.isValid());
@@ -57,7 +59,7 @@ protected:
 
     void StopEngine()
     {
-        SetMessageRecorder(nullptr);
+        recorderInstalled_.reset();
         if (lockDb_.isValid()) {
             lockDb_.close();  // ending the session releases the lock
             lockDb_ = QSqlDatabase();
@@ -155,7 +157,8 @@ private:
     inline static const QString kLockConnection = QStringLiteral("engine_test_lock");
     QSqlDatabase lockDb_;
     QTemporaryDir dir_;
-    MessageRecorder recorder_;
+    MessageCallbacks recorder_;
+    std::optional<ScopedMessageSink> recorderInstalled_;
 };
 
 class EngineTest : public EngineFixtureBase, public ::testing::WithParamInterface<Engine> {
