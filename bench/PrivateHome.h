@@ -15,6 +15,8 @@ public:
             return;
         qputenv("XDG_CONFIG_HOME", (dir.path() + "/config").toUtf8());
         qputenv("XDG_DATA_HOME", (dir.path() + "/data").toUtf8());
+        // The temporary folder is private (0700), as a runtime folder must be.
+        qputenv("XDG_RUNTIME_DIR", dir.path().toUtf8());
     }
     bool isValid() const { return dir.isValid(); }
     QString filePath(const QString& name) const { return dir.filePath(name); }

@@ -19,12 +19,11 @@
 //
 // Each failed load writes one line on standard error; run it with 2>/dev/null.
 
-#include "bench/PrivateHome.h"
+#include "bench/BenchApp.h"
 #include "platform/db/Alias.h"
 #include "app/Unit1.h"
 #include "platform/html/Com.h"
 #include "platform/toolkit/Forms.h"
-#include "platform/toolkit/MessageSink.h"
 #include "platform/html/Mshtml.h"
 #include "platform/settings/Settings.h"
 #include "store/Schema.h"
@@ -181,40 +180,18 @@ void Shapes(benchmark::internal::Benchmark* b)
 BENCHMARK(BM_CrawlPass)->Apply(Shapes)->Unit(benchmark::kMicrosecond);
 
 // Swallows the message boxes.
-class QuietMessages final : public MessageSink {
-public:
-    void Message(const QString&) override {}
-    void Error(const QString&) override {}
-};
 
 }  // namespace
 
 int main(int argc, char** argv)
 {
-    PrivateHome home;
-    if (!home.isValid())
+    BenchApp bench(argc, argv);
+    if (!bench.isValid())
         return 2;
-
-    benchmark::Initialize(&argc, argv);
-    TApplication app(argc, argv);
-    CoInitialize(nullptr);
-
-    platform::Settings settings;
-    settings.hotelsDb = QStringLiteral("sqlite:") + home.filePath(QStringLiteral("Hotels_Db.sqlite"));
-    // The site's host goes to a closed loopback port: every load fails at once
-    // and nothing leaves the machine.
-    settings.routes.push_back({QStringLiteral("hotels.example"), 80, QStringLiteral("127.0.0.1"), 1});
+    platform::Settings settings = BenchApp::OfflineSettings();
+    settings.hotelsDb = QStringLiteral("sqlite:") + bench.home.filePath(QStringLiteral("Hotels_Db.sqlite"));
     settings.timerIntervalMs = 60000;  // no timer tick during a pass
     platform::SetSettings(settings);
     store::EnsureHotelsDbTables("Hotels_Db");
-
-    // The failed loads' message boxes would only fill standard error.
-    QuietMessages quiet;
-    {
-        ScopedMessageSink quieted(quiet);
-        benchmark::RunSpecifiedBenchmarks();
-        benchmark::Shutdown();
-    }
-    CoUninitialize();
-    return 0;
+    return bench.Run(/*quiet=*/true);
 }

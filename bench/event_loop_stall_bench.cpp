@@ -9,6 +9,7 @@
 // The figure of interest is the counter max_stall_ms: the window does not
 // answer for that long at worst. The target is below 50 ms.
 
+#include "bench/BenchApp.h"
 #include "tests/detail/DetailPages.h"
 
 #include "platform/toolkit/Forms.h"
@@ -328,14 +329,9 @@ BENCHMARK(BM_ResultNavigationUntilComplete)->Iterations(3)->Unit(benchmark::kMil
 
 int main(int argc, char** argv)
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    benchmark::Initialize(&argc, argv);
-    TApplication app(argc, argv);
-    CoInitialize(nullptr);
+    BenchApp bench(argc, argv);
+    if (!bench.isValid())
+        return 2;
     platform::SetSettings(platform::Settings{});
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    CoUninitialize();
-    return 0;
+    return bench.Run();
 }

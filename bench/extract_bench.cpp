@@ -3,6 +3,7 @@
 // (where it finishes in reasonable time), the page parse on its own, and the
 // cost of one event pump per element.
 
+#include "bench/BenchApp.h"
 #include "tests/detail/DetailPages.h"
 
 #include "detail/HotelDescParser.h"
@@ -135,14 +136,9 @@ BENCHMARK(BM_PumpPerElement)->Args({5'000'000L, 1L})->Unit(benchmark::kMilliseco
 
 int main(int argc, char** argv)
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    benchmark::Initialize(&argc, argv);
-    TApplication app(argc, argv);
-    CoInitialize(nullptr);
+    BenchApp bench(argc, argv);
+    if (!bench.isValid())
+        return 2;
     platform::SetSettings(platform::Settings{});
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    CoUninitialize();
-    return 0;
+    return bench.Run();
 }

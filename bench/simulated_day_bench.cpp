@@ -21,11 +21,10 @@
 //
 // Each failed load writes one line on standard error; run it with 2>/dev/null.
 
-#include "bench/PrivateHome.h"
+#include "bench/BenchApp.h"
 #include "app/Unit1.h"
 #include "platform/html/Com.h"
 #include "platform/toolkit/Forms.h"
-#include "platform/toolkit/MessageSink.h"
 #include "platform/html/Mshtml.h"
 #include "platform/settings/Settings.h"
 #include "store/Schema.h"
@@ -189,39 +188,18 @@ BENCHMARK(BM_SimulatedDay)->ArgNames({"new", "load"})->ArgsProduct({{0, 10, 100}
 
 // Swallows the message boxes: those of the failed loads would only fill
 // standard error.
-class QuietMessages final : public MessageSink {
-public:
-    void Message(const QString&) override {}
-    void Error(const QString&) override {}
-};
 
 }  // namespace
 
 int main(int argc, char** argv)
 {
-    PrivateHome home;
-    if (!home.isValid())
+    BenchApp bench(argc, argv);
+    if (!bench.isValid())
         return 2;
-
-    benchmark::Initialize(&argc, argv);
-    TApplication app(argc, argv);
-    CoInitialize(nullptr);
-
-    platform::Settings settings;
-    // The site's host goes to a closed loopback port: every load fails at once
-    // and nothing leaves the machine.
-    settings.routes.push_back({QStringLiteral("hotels.example"), 80, QStringLiteral("127.0.0.1"), 1});
+    platform::Settings settings = BenchApp::OfflineSettings();
     // The steps are run by the loop above, not by the timers.
     settings.timerIntervalMs = 60 * 60 * 1000;
     platform::SetSettings(settings);
-    Scratch = &home.dir;
-
-    QuietMessages quiet;
-    {
-        ScopedMessageSink quieted(quiet);
-        benchmark::RunSpecifiedBenchmarks();
-        benchmark::Shutdown();
-    }
-    CoUninitialize();
-    return 0;
+    Scratch = &bench.home.dir;
+    return bench.Run(/*quiet=*/true);
 }
