@@ -18,13 +18,8 @@ namespace {
 
 bool AnySectionFound(const THotelDescParser& parser)
 {
-    for (const AnsiString* field :
-         {&parser.Transportation, &parser.Direction, &parser.PropertyInformation, &parser.Services,
-          &parser.Dining, &parser.RatingsAwards, &parser.Attractions, &parser.PhotoUrl,
-          &parser.HeaderBar, &parser.HotelInfo})
-        if (!field->empty())
-            return true;
-    return false;
+    return std::any_of(store::kHotelSectionFields.begin(), store::kHotelSectionFields.end(),
+                       [&](const auto& field) { return !(parser.*field.member).empty(); });
 }
 
 // The Staymarker row of what the page yielded; none for a page that did not
@@ -35,18 +30,9 @@ std::optional<store::StaymarkerRow> HotelRow(const THotelDescParser& parser, con
     if (!parser.Loaded() || !AnySectionFound(parser))
         return std::nullopt;
     store::StaymarkerRow row;
+    static_cast<store::HotelSections&>(row) = parser;
     row.Url = parser.PageUrl;
     row.AirPort = airPort;
-    row.HeaderBar = parser.HeaderBar;
-    row.HotelInfo = parser.HotelInfo;
-    row.Direction = parser.Direction;
-    row.Dining = parser.Dining;
-    row.Transportation = parser.Transportation;
-    row.PropertyInformation = parser.PropertyInformation;
-    row.Services = parser.Services;
-    row.RatingsAwards = parser.RatingsAwards;
-    row.Attractions = parser.Attractions;
-    row.PhotoUrl = parser.PhotoUrl;
     row.ExtractedAt = ToAnsi(QDateTime::currentDateTimeUtc().toString(Qt::ISODate));
     return row;
 }

@@ -3,18 +3,21 @@
 // load-and-extract operation that fills it.
 //
 // Lifetime: created by the detail driver for one link, used for one Parse,
-// destroyed right after. The record owns its twelve strings and nothing
-// else; every COM object of a load lives inside Parse and is released before
-// it returns. Parse needs a TApplication (it pumps the application's events
+// destroyed right after. The record owns its twelve strings (PageUrl, Spare
+// and the ten sections of store::HotelSections) and nothing else; every COM
+// object of a load lives inside Parse and is released before it returns. Parse needs a TApplication (it pumps the application's events
 // while the page loads and between elements of the walk) and runs on the
 // thread that created the record.
 
 #include "platform/base/AnsiString.h"
 #include "platform/html/Com.h"
+#include "store/HotelRecord.h"
+
+#include <array>
 
 class IHTMLDocument2;
 
-class THotelDescParser {
+class THotelDescParser : public store::HotelSections {
 public:
     // All fields empty; initialises COM for the calling thread. A failure
     // code shows "COM Init 에러" and construction finishes all the same.
@@ -64,18 +67,9 @@ public:
     // offers no serialization. Pumps events once after every element.
     void ExtractSectionsPlain(IHTMLDocument2* document);
 
+    // The sections (HeaderBar ... PhotoUrl) come from store::HotelSections.
     AnsiString PageUrl;
     AnsiString Spare;
-    AnsiString Transportation;
-    AnsiString Direction;
-    AnsiString PropertyInformation;
-    AnsiString Services;
-    AnsiString Dining;
-    AnsiString RatingsAwards;
-    AnsiString Attractions;
-    AnsiString PhotoUrl;
-    AnsiString HeaderBar;
-    AnsiString HotelInfo;
 
 private:
     struct LoadedPage;
@@ -87,3 +81,11 @@ private:
     HRESULT comInit_ = E_FAIL;
     bool loaded_ = false;
 };
+
+// The record's twelve fields with their names, in the order the extract
+// tool prints them: PageUrl, Spare, then the sections in column order.
+inline constexpr auto kRecordFields = store::WithSections<THotelDescParser>(
+    std::to_array<store::NamedField<THotelDescParser>>({{"PageUrl", &THotelDescParser::PageUrl},
+                                                        {"Spare", &THotelDescParser::Spare}}),
+    std::array<store::NamedField<THotelDescParser>, 0>{});
+static_assert(store::AllDistinct(kRecordFields));

@@ -1,19 +1,17 @@
 #include "detail/Sections.h"
 
-#include "detail/HotelDescParser.h"
-
 namespace detail {
 
 const std::array<SectionMarker, 9> kSectionMarkers = {{
-    {"gray_header_bar", &THotelDescParser::HeaderBar, PostProcess::HeaderCut},
-    {"hotel_info", &THotelDescParser::HotelInfo, PostProcess::TrimLeft},
-    {"Direction", &THotelDescParser::Direction, PostProcess::None},
-    {"Dining", &THotelDescParser::Dining, PostProcess::None},
-    {"Transportation", &THotelDescParser::Transportation, PostProcess::None},
-    {"Property Information", &THotelDescParser::PropertyInformation, PostProcess::None},
-    {"Services", &THotelDescParser::Services, PostProcess::None},
-    {"Ratings_Awards", &THotelDescParser::RatingsAwards, PostProcess::None},
-    {"Attractions", &THotelDescParser::Attractions, PostProcess::None},
+    {"gray_header_bar", &store::HotelSections::HeaderBar, PostProcess::HeaderCut},
+    {"hotel_info", &store::HotelSections::HotelInfo, PostProcess::TrimLeft},
+    {"Direction", &store::HotelSections::Direction, PostProcess::None},
+    {"Dining", &store::HotelSections::Dining, PostProcess::None},
+    {"Transportation", &store::HotelSections::Transportation, PostProcess::None},
+    {"Property Information", &store::HotelSections::PropertyInformation, PostProcess::None},
+    {"Services", &store::HotelSections::Services, PostProcess::None},
+    {"Ratings_Awards", &store::HotelSections::RatingsAwards, PostProcess::None},
+    {"Attractions", &store::HotelSections::Attractions, PostProcess::None},
 }};
 
 AnsiString MarkerText(std::string_view sectionName)

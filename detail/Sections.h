@@ -4,13 +4,12 @@
 // photo-link prefix. No document access here, so tests call them directly.
 
 #include "platform/base/AnsiString.h"
+#include "store/HotelRecord.h"
 
 #include <QString>
 
 #include <array>
 #include <string_view>
-
-class THotelDescParser;
 
 namespace detail {
 
@@ -23,7 +22,7 @@ enum class PostProcess {
 
 struct SectionMarker {
     std::string_view name;                     // the section's name between the quotes
-    AnsiString THotelDescParser::*field;       // the record field it fills
+    AnsiString store::HotelSections::*field;   // the record field it fills
     PostProcess post;
 };
 

@@ -9,21 +9,9 @@
 
 #include <QUrl>
 
-#include <array>
-
 namespace {
 
 const QUrl kAddress(QStringLiteral("http://hotels.example/hotsdetail.ctl?hotel=fuzz"));
-
-constexpr const char* kFieldNames[12] = {
-    "PageUrl", "Spare", "Transportation", "Direction", "PropertyInformation", "Services",
-    "Dining", "RatingsAwards", "Attractions", "PhotoUrl", "HeaderBar", "HotelInfo"};
-
-std::array<const AnsiString*, 12> Fields(const THotelDescParser& r)
-{
-    return {&r.PageUrl, &r.Spare, &r.Transportation, &r.Direction, &r.PropertyInformation, &r.Services,
-            &r.Dining, &r.RatingsAwards, &r.Attractions, &r.PhotoUrl, &r.HeaderBar, &r.HotelInfo};
-}
 
 }  // namespace
 
@@ -45,15 +33,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     fast.ExtractSections(document.get());
     plain.ExtractSectionsPlain(document.get());
 
-    const auto a = Fields(fast);
-    const auto b = Fields(plain);
-    for (int i = 0; i < 12; ++i) {
-        if (*a[i] != *b[i])
+    for (const auto& field : kRecordFields) {
+        const AnsiString& a = fast.*field.member;
+        const AnsiString& b = plain.*field.member;
+        if (a != b)
             fuzz::Fail("ExtractSections and ExtractSectionsPlain disagree",
                        QStringLiteral("field %1\nfast:  \"%2\"\nplain: \"%3\"")
-                           .arg(QLatin1String(kFieldNames[i]))
-                           .arg(QString::fromStdString(*a[i]).left(400))
-                           .arg(QString::fromStdString(*b[i]).left(400)));
+                           .arg(QString::fromUtf8(field.name.data(), static_cast<qsizetype>(field.name.size())))
+                           .arg(QString::fromStdString(a).left(400))
+                           .arg(QString::fromStdString(b).left(400)));
     }
     return 0;
 }

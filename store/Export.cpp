@@ -53,18 +53,17 @@ void Usage(std::ostream& err)
 std::string HotelsToCsv(const std::vector<StaymarkerRow>& rows)
 {
     std::string out;
-    const QStringList& columns = StaymarkerColumns();
-    for (int i = 0; i < columns.size(); ++i) {
+    for (std::size_t i = 0; i < kStaymarkerColumns.size(); ++i) {
         if (i)
             out += ',';
-        AppendCsvField(out, ToAnsi(columns[i]));
+        AppendCsvField(out, std::string(kStaymarkerColumns[i].name));
     }
     out += "\r\n";
     for (const StaymarkerRow& row : rows) {
-        for (int i = 0; i < columns.size(); ++i) {
+        for (std::size_t i = 0; i < kStaymarkerColumns.size(); ++i) {
             if (i)
                 out += ',';
-            AppendCsvField(out, StaymarkerField(row, i));
+            AppendCsvField(out, row.*kStaymarkerColumns[i].member);
         }
         out += "\r\n";
     }
@@ -74,15 +73,14 @@ std::string HotelsToCsv(const std::vector<StaymarkerRow>& rows)
 std::string HotelsToJsonLines(const std::vector<StaymarkerRow>& rows)
 {
     std::string out;
-    const QStringList& columns = StaymarkerColumns();
     for (const StaymarkerRow& row : rows) {
         out += '{';
-        for (int i = 0; i < columns.size(); ++i) {
+        for (std::size_t i = 0; i < kStaymarkerColumns.size(); ++i) {
             if (i)
                 out += ',';
-            AppendJsonString(out, ToAnsi(columns[i]));
+            AppendJsonString(out, std::string(kStaymarkerColumns[i].name));
             out += ':';
-            AppendJsonString(out, StaymarkerField(row, i));
+            AppendJsonString(out, row.*kStaymarkerColumns[i].member);
         }
         out += "}\n";
     }

@@ -2,6 +2,7 @@
 
 #include "platform/db/Alias.h"
 #include "platform/settings/Settings.h"
+#include "store/Staymarker.h"
 #include "store/ToolSettings.h"
 
 #include <QDir>
@@ -19,11 +20,17 @@ namespace {
 
 const AnsiString kAlias = "Hotels_Db";
 
-const char* const kStaymarkerTextColumns =
-    "\"AirPort\" TEXT, \"HeaderBar\" TEXT, \"HotelInfo\" TEXT, \"Direction\" TEXT, "
-    "\"Dining\" TEXT, \"Transportation\" TEXT, \"PropertyInformation\" TEXT, "
-    "\"Services\" TEXT, \"RatingsAwards\" TEXT, \"Attractions\" TEXT, \"PhotoUrl\" TEXT, "
-    "\"ExtractedAt\" TEXT";
+// The column list of "Staymarker" for CREATE TABLE: every column is text,
+// the address is the key.
+QString StaymarkerColumnsSql()
+{
+    QStringList columns;
+    for (const NamedField<StaymarkerRow>& c : kStaymarkerColumns)
+        columns << QStringLiteral("\"%1\" TEXT%2")
+                       .arg(QLatin1String(c.name.data(), static_cast<qsizetype>(c.name.size())),
+                            c.member == &StaymarkerRow::Url ? QStringLiteral(" NOT NULL PRIMARY KEY") : QString());
+    return columns.join(QStringLiteral(", "));
+}
 
 // Makes an empty SQLite file (a valid empty database) and its folder.
 void CreateSqliteFile(const QString& path)
@@ -56,9 +63,7 @@ QString CreateTableSql(const QString& table, const QString& driverName)
                                        "\"Url\" TEXT, \"AirPort\" TEXT)");
     }
     if (table == QLatin1String("Staymarker"))
-        return QStringLiteral("CREATE TABLE IF NOT EXISTS \"Staymarker\" ("
-                              "\"Url\" TEXT NOT NULL PRIMARY KEY, %1)")
-            .arg(QLatin1String(kStaymarkerTextColumns));
+        return QStringLiteral("CREATE TABLE IF NOT EXISTS \"Staymarker\" (%1)").arg(StaymarkerColumnsSql());
     return QString();
 }
 

@@ -3,39 +3,33 @@
 // its detail-page address.
 
 #include "platform/base/AnsiString.h"
+#include "store/HotelRecord.h"
 
 #include <QSqlDatabase>
 #include <QString>
-#include <QStringList>
 
+#include <array>
 #include <vector>
 
 namespace store {
 
-// One row; the fields are named and ordered like the table's columns.
-struct StaymarkerRow {
+// One row: the page address and destination code, the sections, and when
+// they were extracted.
+struct StaymarkerRow : HotelSections {
     AnsiString Url;
     AnsiString AirPort;
-    AnsiString HeaderBar;
-    AnsiString HotelInfo;
-    AnsiString Direction;
-    AnsiString Dining;
-    AnsiString Transportation;
-    AnsiString PropertyInformation;
-    AnsiString Services;
-    AnsiString RatingsAwards;
-    AnsiString Attractions;
-    AnsiString PhotoUrl;
     AnsiString ExtractedAt;  // UTC, ISO 8601 ("2024-05-01T12:00:00Z")
 
     friend bool operator==(const StaymarkerRow&, const StaymarkerRow&) = default;
 };
 
-// The thirteen column names in table order.
-const QStringList& StaymarkerColumns();
-// Field `index` (0..12, in column order) of a row.
-const AnsiString& StaymarkerField(const StaymarkerRow& row, int index);
-AnsiString& StaymarkerField(StaymarkerRow& row, int index);
+// The thirteen columns in table order, each with the row field it holds:
+// "Url", "AirPort", the sections, "ExtractedAt". Stored tables and the
+// export's CSV header have this order.
+inline constexpr auto kStaymarkerColumns = WithSections<StaymarkerRow>(
+    std::to_array<NamedField<StaymarkerRow>>({{"Url", &StaymarkerRow::Url}, {"AirPort", &StaymarkerRow::AirPort}}),
+    std::to_array<NamedField<StaymarkerRow>>({{"ExtractedAt", &StaymarkerRow::ExtractedAt}}));
+static_assert(CoversRecord(kStaymarkerColumns));
 
 // Stores the row; a row with the same "Url" is replaced, so a hotel extracted
 // again keeps only its newest sections. Uses its own short-lived connection

@@ -61,10 +61,8 @@ TEST_F(SeedCorpus, SampleSiteDetailSeedsFillEverySectionAlike)
         THotelDescParser plain;
         fast.ExtractSections(doc.get());
         plain.ExtractSectionsPlain(doc.get());
-        for (const AnsiString* field : {&fast.HeaderBar, &fast.HotelInfo, &fast.Direction, &fast.Dining,
-                                        &fast.Transportation, &fast.PropertyInformation, &fast.Services,
-                                        &fast.RatingsAwards, &fast.Attractions, &fast.PhotoUrl})
-            EXPECT_FALSE(field->empty());
+        for (const auto& field : store::kHotelSectionFields)
+            EXPECT_FALSE((fast.*field.member).empty()) << field.name;
         EXPECT_EQ(fast.Dining, plain.Dining);
         EXPECT_EQ(fast.HeaderBar, plain.HeaderBar);
         EXPECT_EQ(fast.PhotoUrl, plain.PhotoUrl);

@@ -11,30 +11,47 @@
 
 #include <array>
 #include <ostream>
+#include <stdexcept>
 #include <string>
 
 namespace detailtest {
 
+// The twelve fields of a record, in kRecordFields order (PageUrl first).
 struct Fields {
-    std::array<AnsiString, 12> values;
+    std::array<AnsiString, kRecordFields.size()> values;
     bool operator==(const Fields&) const = default;
+
+    // The value of one field: f[&THotelDescParser::Dining].
+    const AnsiString& operator[](AnsiString THotelDescParser::*member) const
+    {
+        for (std::size_t i = 0; i < kRecordFields.size(); ++i)
+            if (kRecordFields[i].member == member)
+                return values[i];
+        throw std::out_of_range("not a field of the record");
+    }
 };
 
-inline constexpr const char* kFieldNames[12] = {
-    "PageUrl", "Spare", "Transportation", "Direction", "PropertyInformation", "Services",
-    "Dining", "RatingsAwards", "Attractions", "PhotoUrl", "HeaderBar", "HotelInfo"};
+inline std::string NameOf(AnsiString THotelDescParser::*member)
+{
+    for (const auto& field : kRecordFields)
+        if (field.member == member)
+            return std::string(field.name);
+    return "?";
+}
 
 inline Fields FieldsOf(const THotelDescParser& r)
 {
-    return {{r.PageUrl, r.Spare, r.Transportation, r.Direction, r.PropertyInformation, r.Services,
-             r.Dining, r.RatingsAwards, r.Attractions, r.PhotoUrl, r.HeaderBar, r.HotelInfo}};
+    Fields f;
+    for (std::size_t i = 0; i < kRecordFields.size(); ++i)
+        f.values[i] = r.*kRecordFields[i].member;
+    return f;
 }
 
 inline void PrintTo(const Fields& f, std::ostream* os)
 {
-    for (int i = 0; i < 12; ++i) {
+    for (std::size_t i = 0; i < kRecordFields.size(); ++i) {
         if (!f.values[i].empty())
-            *os << "\n  " << kFieldNames[i] << "=\"" << f.values[i] << '"';
+            *os << "\n  " << kRecordFields[i].name << "=\"" << f.values[i] << '"';
     }
 }
 

@@ -82,6 +82,9 @@ TEST_F(DetailQueue, StepsTakeTheLastLinkFirstAndKeepEachHotelOnce)
     EXPECT_EQ(bergstrom.Dining, "Dining: breakfast buffet 06:30-10:00; bistro open until 22:00.");
     EXPECT_EQ(bergstrom.PhotoUrl, "http://hotels.example:80/hotsphoto.ctl?hotel=osl-1");
     EXPECT_EQ(bergstrom.ExtractedAt.size(), 20u) << "UTC, ISO 8601: " << bergstrom.ExtractedAt;
+    // The sample page has every section, and each reaches its column.
+    for (const auto& field : store::kHotelSectionFields)
+        EXPECT_FALSE((bergstrom.*field.member).empty()) << field.name;
     EXPECT_TRUE(messages.isEmpty()) << messages.join('\n').toStdString();
 
     // Extracting a hotel again replaces its row.

@@ -117,8 +117,7 @@ protected:
     }
 };
 
-enum Field { PageUrl, Spare, Transportation, Direction, PropertyInformation, Services,
-             Dining, RatingsAwards, Attractions, PhotoUrl, HeaderBar, HotelInfo };
+using R = THotelDescParser;
 
 class GoldenPage : public WalkTest {};
 
@@ -131,19 +130,20 @@ TEST_F(GoldenPage, OneTableWithEveryMarkerFillsAllNineSections)
 {
     const Fields f = ExtractFixture("all_markers.html");
     const AnsiString whole = "\n  Grand Hotel Avg Price 120 NOK\n\nEverything";
-    for (Field k : {Direction, Dining, Transportation, PropertyInformation, Services, RatingsAwards, Attractions})
-        EXPECT_EQ(f.values[k], whole) << detailtest::kFieldNames[k];
-    EXPECT_EQ(f.values[HeaderBar], "Grand Hotel ");
-    EXPECT_EQ(f.values[HotelInfo], "Grand Hotel Avg Price 120 NOK\n\nEverything");
-    EXPECT_EQ(f.values[PhotoUrl], "");
-    EXPECT_EQ(f.values[PageUrl], "");
-    EXPECT_EQ(f.values[Spare], "");
+    for (auto k : {&R::Direction, &R::Dining, &R::Transportation, &R::PropertyInformation, &R::Services,
+                   &R::RatingsAwards, &R::Attractions})
+        EXPECT_EQ(f[k], whole) << detailtest::NameOf(k);
+    EXPECT_EQ(f[&R::HeaderBar], "Grand Hotel ");
+    EXPECT_EQ(f[&R::HotelInfo], "Grand Hotel Avg Price 120 NOK\n\nEverything");
+    EXPECT_EQ(f[&R::PhotoUrl], "");
+    EXPECT_EQ(f[&R::PageUrl], "");
+    EXPECT_EQ(f[&R::Spare], "");
 }
 
 TEST_F(GoldenPage, InnerTableWinsOverItsEnclosingTable)
 {
     const Fields f = ExtractFixture("nested_dining.html");
-    EXPECT_EQ(f.values[Dining], "Breakfast buffet");
+    EXPECT_EQ(f[&R::Dining], "Breakfast buffet");
 }
 
 // The marker is searched in the serialized HTML, which writes every
@@ -154,36 +154,36 @@ TEST_F(GoldenPage, InnerTableWinsOverItsEnclosingTable)
 TEST_F(GoldenPage, MarkerMustMatchExactlyAsSerialized)
 {
     const Fields f = ExtractFixture("marker_forms.html");
-    EXPECT_EQ(f.values[Dining], "");
-    EXPECT_EQ(f.values[Services], "");
-    EXPECT_EQ(f.values[Attractions], "");
-    EXPECT_EQ(f.values[Direction], "");
-    EXPECT_EQ(f.values[Transportation], "capital attribute name");
-    EXPECT_EQ(f.values[RatingsAwards], "spaced attribute");
-    EXPECT_EQ(f.values[HotelInfo], "bare attribute value");
-    EXPECT_EQ(f.values[PropertyInformation], "in a comment");
+    EXPECT_EQ(f[&R::Dining], "");
+    EXPECT_EQ(f[&R::Services], "");
+    EXPECT_EQ(f[&R::Attractions], "");
+    EXPECT_EQ(f[&R::Direction], "");
+    EXPECT_EQ(f[&R::Transportation], "capital attribute name");
+    EXPECT_EQ(f[&R::RatingsAwards], "spaced attribute");
+    EXPECT_EQ(f[&R::HotelInfo], "bare attribute value");
+    EXPECT_EQ(f[&R::PropertyInformation], "in a comment");
 }
 
 TEST_F(GoldenPage, HeaderCutKeepsNameAndSpace)
 {
-    EXPECT_EQ(ExtractFixture("header_cut.html").values[HeaderBar], "Harbour Inn ");
+    EXPECT_EQ(ExtractFixture("header_cut.html")[&R::HeaderBar], "Harbour Inn ");
 }
 
 TEST_F(GoldenPage, HeaderWithoutLabelIsOnlyLeftTrimmed)
 {
-    EXPECT_EQ(ExtractFixture("header_no_label.html").values[HeaderBar], "Harbour Inn, no price today ");
+    EXPECT_EQ(ExtractFixture("header_no_label.html")[&R::HeaderBar], "Harbour Inn, no price today ");
 }
 
 TEST_F(GoldenPage, HeaderBeginningWithLabelIsStoredEmpty)
 {
-    EXPECT_EQ(ExtractFixture("header_label_first.html").values[HeaderBar], "");
+    EXPECT_EQ(ExtractFixture("header_label_first.html")[&R::HeaderBar], "");
 }
 
 TEST_F(GoldenPage, LaterOfTwoPhotoLinksWinsAndPortlessLinksDoNot)
 {
-    EXPECT_EQ(ExtractFixture("photo_links.html").values[PhotoUrl],
+    EXPECT_EQ(ExtractFixture("photo_links.html")[&R::PhotoUrl],
               "http://hotels.example:80/hotsphoto.ctl?hotel=second&size=large");
-    EXPECT_EQ(ExtractFixture("photo_without_port.html").values[PhotoUrl], "");
+    EXPECT_EQ(ExtractFixture("photo_without_port.html")[&R::PhotoUrl], "");
 }
 
 TEST_F(GoldenPage, UnmatchedFieldsKeepTheirEarlierValues)
@@ -220,7 +220,7 @@ TEST_F(FastWalkIdentity, MarkerNestedOneToTwentyTablesDeep)
         SCOPED_TRACE(depth);
         const Fields f = Extract(detailpages::NestedPage(depth, "Services"));
         // The innermost table holds the marker, so its text wins.
-        EXPECT_EQ(f.values[Services], "level " + std::to_string(depth - 1) + " innermost");
+        EXPECT_EQ(f[&R::Services], "level " + std::to_string(depth - 1) + " innermost");
     }
 }
 
@@ -229,11 +229,11 @@ TEST_F(FastWalkIdentity, MarkersAtTableBoundariesAndInScriptsAndComments)
     Extract("<table><tr><td>a</td></tr></table>name=\"Dining\"<table><tr><td>b</td></tr></table>");
     Extract("<table><tr><td>name=\"Din</td></tr></table>ing\" <table><tr><td>name=\"Dining\"</td></tr></table>");
     Extract("<table><tr><td><script>var m='name=\"Services\"';</script>s</td></tr></table>");
-    EXPECT_EQ(Extract("<table><tr><td>name=\"name=\"Dining\"</td></tr></table>").values[Dining], "name=\"name=\"Dining\"");
+    EXPECT_EQ(Extract("<table><tr><td>name=\"name=\"Dining\"</td></tr></table>")[&R::Dining], "name=\"name=\"Dining\"");
     Extract("<table><tr><td><!--name=\"Attractions\"-->c</td></tr></table><!--name=\"Attractions\"-->");
     const Fields several = Extract("<table><tr><td name=\"Dining\">d</td><td name=\"Services\">s</td></tr></table>");
-    EXPECT_EQ(several.values[Dining], "d\ts");
-    EXPECT_EQ(several.values[Services], "d\ts");
+    EXPECT_EQ(several[&R::Dining], "d\ts");
+    EXPECT_EQ(several[&R::Services], "d\ts");
 }
 
 TEST_F(FastWalkIdentity, RandomPagesWithFixedSeeds)
@@ -256,8 +256,8 @@ TEST_F(FastWalkIdentity, SizedPagesAtSeveralDepths)
     for (int depth : {1, 5, 20}) {
         SCOPED_TRACE(depth);
         const Fields f = Extract(detailpages::SizedPage(20000, depth));
-        EXPECT_NE(f.values[Attractions], "");
-        EXPECT_NE(f.values[PhotoUrl], "");
+        EXPECT_NE(f[&R::Attractions], "");
+        EXPECT_NE(f[&R::PhotoUrl], "");
     }
 }
 
@@ -318,10 +318,10 @@ TEST_F(FastWalkIdentity, SampleSiteDetailPages)
         std::string html;
         ASSERT_EQ(site.get(std::string("/hotsdetail.ctl?hotel=") + id, &html), 200);
         const Fields f = Extract(html);
-        EXPECT_NE(f.values[HeaderBar], "");
-        EXPECT_EQ(Pos("Avg Price", f.values[HeaderBar]), 0);
-        EXPECT_NE(f.values[Dining], "");
-        EXPECT_EQ(f.values[PhotoUrl], std::string("http://hotels.example:80/hotsphoto.ctl?hotel=") + id);
+        EXPECT_NE(f[&R::HeaderBar], "");
+        EXPECT_EQ(Pos("Avg Price", f[&R::HeaderBar]), 0);
+        EXPECT_NE(f[&R::Dining], "");
+        EXPECT_EQ(f[&R::PhotoUrl], std::string("http://hotels.example:80/hotsphoto.ctl?hotel=") + id);
     }
 }
 

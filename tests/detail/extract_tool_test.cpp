@@ -99,6 +99,12 @@ TEST_F(ExtractTool, WebPagesAreLoadedThroughTheRoutes)
     ASSERT_EQ(run.objects.size(), 1);
     EXPECT_EQ(run.objects[0].value("PhotoUrl").toString(), "http://hotels.example:80/hotsphoto.ctl?hotel=osl-3");
     EXPECT_EQ(run.objects[0].value("HeaderBar").toString(), QString::fromUtf8("한강 게스트하우스 "));
+    // The sample page has every section: each one the walk fills is printed under its name.
+    const QStringList keys{"PageUrl", "Spare", "HeaderBar", "HotelInfo", "Direction", "Dining", "Transportation",
+                           "PropertyInformation", "Services", "RatingsAwards", "Attractions", "PhotoUrl"};
+    EXPECT_EQ(run.objects[0].keys().size(), keys.size());
+    for (const QString& key : keys)
+        EXPECT_EQ(run.objects[0].value(key).toString().isEmpty(), key == "Spare") << key.toStdString();
     EXPECT_TRUE(run.errors.contains("ftp://hotels.example/x")) << run.errors.toStdString();
     EXPECT_TRUE(run.errors.contains(QString::fromUtf8("http://: could not load the page: URL Moniker 생성 실패")))
         << run.errors.toStdString();

@@ -1,5 +1,6 @@
 // Extracted hotels in "Staymarker", and creating the database's tables.
 
+#include "store/Schema.h"
 #include "store/Staymarker.h"
 
 #include "tests/store/DriverFixture.h"
@@ -13,8 +14,8 @@ namespace {
 store::StaymarkerRow Hotel(const AnsiString& url, const AnsiString& extractedAt, const AnsiString& tag = "")
 {
     store::StaymarkerRow row;
-    for (int i = 0; i < store::StaymarkerColumns().size(); ++i)
-        store::StaymarkerField(row, i) = store::StaymarkerColumns()[i].toStdString() + tag;
+    for (const auto& column : store::kStaymarkerColumns)
+        row.*column.member = std::string(column.name) + tag;
     row.Url = url;
     row.ExtractedAt = extractedAt;
     return row;
@@ -106,6 +107,42 @@ TEST_P(TableSetup, InitToolReportsWhatItDid)
 }
 
 HC_INSTANTIATE_FOR_ENGINES(TableSetup);
+
+// The statement is made from the column list; stored databases were made
+// with this text, so it must not change when the list is reworked.
+TEST(StaymarkerSchema, CreateTableTextIsTheOneStoredDatabasesWereMadeWith)
+{
+    const QString expected = QStringLiteral(
+        "CREATE TABLE IF NOT EXISTS \"Staymarker\" (\"Url\" TEXT NOT NULL PRIMARY KEY, "
+        "\"AirPort\" TEXT, \"HeaderBar\" TEXT, \"HotelInfo\" TEXT, \"Direction\" TEXT, "
+        "\"Dining\" TEXT, \"Transportation\" TEXT, \"PropertyInformation\" TEXT, "
+        "\"Services\" TEXT, \"RatingsAwards\" TEXT, \"Attractions\" TEXT, \"PhotoUrl\" TEXT, "
+        "\"ExtractedAt\" TEXT)");
+    EXPECT_EQ(store::CreateTableSql(QStringLiteral("Staymarker"), QStringLiteral("QSQLITE")), expected);
+    EXPECT_EQ(store::CreateTableSql(QStringLiteral("Staymarker"), QStringLiteral("QPSQL")), expected);
+}
+
+// Each column name leads to the field of that name (the build already
+// checks that every field has exactly one column, each name once).
+TEST(StaymarkerSchema, EachColumnHoldsTheFieldOfItsName)
+{
+    store::StaymarkerRow row;
+    for (const auto& column : store::kStaymarkerColumns)
+        row.*column.member = std::string(column.name);
+    EXPECT_EQ(row.Url, "Url");
+    EXPECT_EQ(row.AirPort, "AirPort");
+    EXPECT_EQ(row.HeaderBar, "HeaderBar");
+    EXPECT_EQ(row.HotelInfo, "HotelInfo");
+    EXPECT_EQ(row.Direction, "Direction");
+    EXPECT_EQ(row.Dining, "Dining");
+    EXPECT_EQ(row.Transportation, "Transportation");
+    EXPECT_EQ(row.PropertyInformation, "PropertyInformation");
+    EXPECT_EQ(row.Services, "Services");
+    EXPECT_EQ(row.RatingsAwards, "RatingsAwards");
+    EXPECT_EQ(row.Attractions, "Attractions");
+    EXPECT_EQ(row.PhotoUrl, "PhotoUrl");
+    EXPECT_EQ(row.ExtractedAt, "ExtractedAt");
+}
 
 class FirstRun : public ::testing::Test {
 protected:

@@ -42,19 +42,13 @@ constexpr const char* kUsage =
 
 std::string ToJson(const THotelDescParser& r)
 {
-    const std::pair<const char*, const AnsiString*> fields[] = {
-        {"PageUrl", &r.PageUrl}, {"Spare", &r.Spare}, {"Transportation", &r.Transportation},
-        {"Direction", &r.Direction}, {"PropertyInformation", &r.PropertyInformation},
-        {"Services", &r.Services}, {"Dining", &r.Dining}, {"RatingsAwards", &r.RatingsAwards},
-        {"Attractions", &r.Attractions}, {"PhotoUrl", &r.PhotoUrl}, {"HeaderBar", &r.HeaderBar},
-        {"HotelInfo", &r.HotelInfo}};
     std::string out = "{";
-    for (const auto& [name, value] : fields) {
+    for (const auto& field : kRecordFields) {
         if (out.size() > 1)
             out += ',';
-        store::AppendJsonString(out, name);
+        store::AppendJsonString(out, std::string(field.name));
         out += ':';
-        store::AppendJsonString(out, *value);
+        store::AppendJsonString(out, r.*field.member);
     }
     return out + "}";
 }
