@@ -27,17 +27,17 @@ int main(int argc, char** argv)
 
         // Two programs on one database would delete each other's rows.
         store::InstanceLock lock;
-        QString holder;
-        switch (lock.Acquire(&holder)) {
+        const store::InstanceLock::Claim claim = lock.Acquire();
+        switch (claim.outcome) {
         case store::InstanceLock::Outcome::Held:
             break;
         case store::InstanceLock::Outcome::HeldElsewhere:
             ShowMessage(ToAnsi(QStringLiteral("Another hotelcrawler is already working on \"Hotels_Db\" (%1). "
                                               "Close it first; this one does not start.")
-                                   .arg(holder)));
+                                   .arg(claim.detail)));
             return 1;
         case store::InstanceLock::Outcome::Unchecked:
-            platform::Report(QStringLiteral("could not check that no other copy uses \"Hotels_Db\": ") + holder);
+            platform::Report(QStringLiteral("could not check that no other copy uses \"Hotels_Db\": ") + claim.detail);
             break;
         }
 

@@ -1,6 +1,8 @@
 #pragma once
 // A short-lived connection to "Hotels_Db" for one piece of work: opened with
 // a name of its own, closed and removed afterwards, whatever the work did.
+//
+// Errors: a failure is reported by throwing EDatabaseError.
 
 #include "platform/db/Alias.h"
 

@@ -3,9 +3,10 @@
 // start-up probe, the resume load and the save at close. All run on the
 // window's thread; each binds, opens, uses and closes its table within the call.
 //
-// A table that cannot be opened is reported with the message box
-// "Table Open Exception" and counts as holding no rows. Other database
-// failures are EDatabaseError exceptions for the caller's default error box.
+// Errors: a failure is reported by throwing EDatabaseError, for the caller's
+// default error box; the one exception is a table that cannot be opened,
+// which is reported here with the message box "Table Open Exception" and
+// counts as holding no rows.
 
 #include "platform/db/DbTables.h"
 #include "store/HotelUrl.h"

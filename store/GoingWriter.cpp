@@ -30,19 +30,11 @@ QString Column(const QSqlDatabase& db, const char* name)
     return db.driver()->escapeIdentifier(QLatin1String(name), QSqlDriver::FieldName);
 }
 
-// The kind of a failed statement: the engine's error code (SQLSTATE, SQLite
-// result code) when it gives one, so that the same fault met by different
-// statements is reported once.
-GoingWriter::Problem Failure(const QString& what, const QSqlError& error)
-{
-    const QString code = error.nativeErrorCode();
-    return {code.isEmpty() ? error.text() : QStringLiteral("sql:") + code, what + error.text()};
-}
-
-std::optional<GoingWriter::Problem> InsertRows(QSqlDatabase& db, const std::vector<Hotel_Url>& links)
+void InsertRows(QSqlDatabase& db, const std::vector<Hotel_Url>& links)
 {
     const QString head = QStringLiteral("INSERT INTO %1 (%2, %3) VALUES ")
                              .arg(Table(db, "Going"), Column(db, "Url"), Column(db, "AirPort"));
+    const QString failed = QStringLiteral("cannot add to \"Going\"");
     QSqlQuery q(db);
     QString prepared;
     for (std::size_t from = 0; from < links.size(); from += kRowsPerInsert) {
@@ -53,7 +45,7 @@ std::optional<GoingWriter::Problem> InsertRows(QSqlDatabase& db, const std::vect
         const QString sql = head + marks.join(QStringLiteral(", "));
         if (sql != prepared) {
             if (!q.prepare(sql))
-                return Failure(QStringLiteral("cannot add to \"Going\": "), q.lastError());
+                throw EDatabaseError(failed, q.lastError());
             prepared = sql;
         }
         for (std::size_t i = 0; i < count; ++i) {
@@ -61,20 +53,19 @@ std::optional<GoingWriter::Problem> InsertRows(QSqlDatabase& db, const std::vect
             q.addBindValue(ToWide(links[from + i].AirPort));
         }
         if (!q.exec())
-            return Failure(QStringLiteral("cannot add to \"Going\": "), q.lastError());
+            throw EDatabaseError(failed, q.lastError());
     }
-    return std::nullopt;
 }
 
-std::optional<GoingWriter::Problem> DeleteRows(QSqlDatabase& db, const AnsiString& url)
+void DeleteRows(QSqlDatabase& db, const AnsiString& url)
 {
+    const QString failed = QStringLiteral("cannot remove from \"Going\"");
     QSqlQuery q(db);
     if (!q.prepare(QStringLiteral("DELETE FROM %1 WHERE %2 = ?").arg(Table(db, "Going"), Column(db, "Url"))))
-        return Failure(QStringLiteral("cannot remove from \"Going\": "), q.lastError());
+        throw EDatabaseError(failed, q.lastError());
     q.addBindValue(ToWide(url));
     if (!q.exec())
-        return Failure(QStringLiteral("cannot remove from \"Going\": "), q.lastError());
-    return std::nullopt;
+        throw EDatabaseError(failed, q.lastError());
 }
 
 }  // namespace
@@ -111,30 +102,50 @@ bool GoingWriter::Flush()
 
 std::optional<GoingWriter::Problem> GoingWriter::WriteOwed()
 {
+    // What the failure is counted as for "once per kind": a connection that
+    // cannot be opened is one kind and a hotel row that cannot be stored
+    // another, whatever the engine said; a statement on "Going" is known by
+    // the engine's error code when it gives one (else its message), so that
+    // the same fault met by different statements is reported once.
+    enum class Step { Open, Going, Hotel } step = Step::Open;
     try {
-        return WithConnection("going_writer", [this](QSqlDatabase& db) -> std::optional<Problem> {
+        WithConnection("going_writer", [&](QSqlDatabase& db) {
+            step = Step::Going;
             if (!db.transaction())
-                return Failure(QStringLiteral("cannot start a transaction: "), db.lastError());
-            std::optional<Problem> problem;
-            for (const Write& w : owed_) {
-                if (!w.added.empty())
-                    problem = InsertRows(db, w.added);
-                if (!problem && w.handled)
-                    problem = DeleteRows(db, *w.handled);
-                QString error;
-                if (!problem && w.hotel && !UpsertHotel(db, *w.hotel, &error))
-                    problem = Problem{QStringLiteral("hotel"), error};
-                if (problem)
-                    break;
-            }
-            if (!problem && !db.commit())
-                problem = Failure(QStringLiteral("cannot commit: "), db.lastError());
-            if (problem)
+                throw EDatabaseError(QStringLiteral("cannot start a transaction"), db.lastError());
+            try {
+                for (const Write& w : owed_) {
+                    if (!w.added.empty())
+                        InsertRows(db, w.added);
+                    if (w.handled)
+                        DeleteRows(db, *w.handled);
+                    if (w.hotel) {
+                        step = Step::Hotel;
+                        UpsertHotel(db, *w.hotel);
+                        step = Step::Going;
+                    }
+                }
+                if (!db.commit())
+                    throw EDatabaseError(QStringLiteral("cannot commit"), db.lastError());
+            } catch (const EDatabaseError&) {
                 db.rollback();
-            return problem;
+                throw;
+            }
         });
+        return std::nullopt;
     } catch (const EDatabaseError& e) {
-        return Problem{QStringLiteral("open"), QString::fromUtf8(e.what())};
+        const QString text = QString::fromUtf8(e.what());
+        switch (step) {
+        case Step::Open:
+            return Problem{QStringLiteral("open"), text};
+        case Step::Hotel:
+            return Problem{QStringLiteral("hotel"), text};
+        case Step::Going:
+            break;
+        }
+        return Problem{e.NativeCode().empty() ? QString::fromStdString(e.EngineMessage())
+                                              : QStringLiteral("sql:") + QString::fromStdString(e.NativeCode()),
+                       text};
     }
 }
 

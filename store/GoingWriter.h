@@ -15,6 +15,9 @@
 // while the program runs. Each kind of failure is reported on standard error
 // once, until a write succeeds again.
 //
+// Errors: nothing here throws; the store's EDatabaseError is caught in one
+// place, and the failed write is kept and reported as above.
+//
 // Window thread only; no event is processed during a call.
 
 #include "store/HotelUrl.h"
@@ -51,13 +54,12 @@ public:
     std::size_t OwedHotels() const;  // hotel rows still to be stored
     bool Owes() const { return !owed_.empty(); }
 
+private:
     // A failed write: its kind (what "once per kind" compares) and its text.
     struct Problem {
         QString kind;
         QString text;
     };
-
-private:
     struct Write {
         std::vector<Hotel_Url> added;      // rows to insert
         std::optional<AnsiString> handled;  // rows to delete

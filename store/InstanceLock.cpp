@@ -27,15 +27,13 @@ InstanceLock::~InstanceLock()
         file_->unlock();
 }
 
-InstanceLock::Outcome InstanceLock::Acquire(QString* detail)
+InstanceLock::Claim InstanceLock::Acquire()
 {
     platform::DatabaseTarget target;
     try {
         target = platform::ResolveAlias(kAlias);
     } catch (const EDatabaseError& e) {
-        if (detail)
-            *detail = QString::fromUtf8(e.what());
-        return Outcome::Unchecked;
+        return {Outcome::Unchecked, QString::fromUtf8(e.what())};
     }
 
     if (target.kind == platform::DatabaseTarget::Kind::SQLite) {
@@ -44,57 +42,50 @@ InstanceLock::Outcome InstanceLock::Acquire(QString* detail)
         // since a crawl runs for days.
         file_->setStaleLockTime(0);
         if (file_->tryLock(0))
-            return Outcome::Held;
+            return {Outcome::Held, QString()};
         const QLockFile::LockError error = file_->error();
         qint64 pid = 0;
         QString host, application;
         file_->getLockInfo(&pid, &host, &application);
         file_.reset();
-        if (error == QLockFile::LockFailedError) {
-            if (detail)
-                *detail = QStringLiteral("process %1 on %2 holds %3.lock").arg(pid).arg(host, target.sqlitePath);
-            return Outcome::HeldElsewhere;
-        }
-        if (detail)
-            *detail = QStringLiteral("cannot create %1.lock").arg(target.sqlitePath);
-        return Outcome::Unchecked;
+        if (error == QLockFile::LockFailedError)
+            return {Outcome::HeldElsewhere,
+                    QStringLiteral("process %1 on %2 holds %3.lock").arg(pid).arg(host, target.sqlitePath)};
+        return {Outcome::Unchecked, QStringLiteral("cannot create %1.lock").arg(target.sqlitePath)};
     }
 
     connection_ = QStringLiteral("hc_instance_lock");
+    QString why;
     try {
         QSqlDatabase db = OpenAliasDatabase(kAlias, connection_);
         QSqlQuery q(db);
         if (!q.prepare(QStringLiteral("SELECT pg_try_advisory_lock(?)"))) {
-            if (detail)
-                *detail = q.lastError().text();
+            why = q.lastError().text();
         } else {
             q.addBindValue(kAdvisoryKey);
             if (q.exec() && q.next()) {
                 if (q.value(0).toBool())
-                    return Outcome::Held;
+                    return {Outcome::Held, QString()};
                 q.finish();
-                if (detail)
-                    *detail = QStringLiteral("another session of database \"%1\" on %2 holds the crawler's lock")
-                                  .arg(target.dbName, target.host);
                 db.close();
                 db = QSqlDatabase();
                 QSqlDatabase::removeDatabase(connection_);
                 connection_.clear();
-                return Outcome::HeldElsewhere;
+                return {Outcome::HeldElsewhere,
+                        QStringLiteral("another session of database \"%1\" on %2 holds the crawler's lock")
+                            .arg(target.dbName, target.host)};
             }
-            if (detail)
-                *detail = q.lastError().text();
+            why = q.lastError().text();
         }
         q = QSqlQuery();
         db.close();
         db = QSqlDatabase();
         QSqlDatabase::removeDatabase(connection_);
     } catch (const EDatabaseError& e) {
-        if (detail)
-            *detail = QString::fromUtf8(e.what());
+        why = QString::fromUtf8(e.what());
     }
     connection_.clear();
-    return Outcome::Unchecked;
+    return {Outcome::Unchecked, why};
 }
 
 }  // namespace store

@@ -6,12 +6,16 @@
 // a lock whose process is gone (a crash, a kill) is taken over. A PostgreSQL
 // database is claimed by a session-level advisory lock held on a connection
 // of its own for as long as the lock object lives.
+//
+// Errors: Acquire never throws; a database that cannot be asked is the
+// outcome Unchecked, with the reason, since the program goes on without it.
 
 #include <QLockFile>
 #include <QSqlDatabase>
 #include <QString>
 
 #include <memory>
+#include <utility>
 
 namespace store {
 
@@ -23,14 +27,29 @@ public:
         Unchecked,     // the database could not be reached to ask; go on without
     };
 
+    struct Claim {
+        Outcome outcome = Outcome::Unchecked;
+        // Who holds the database (HeldElsewhere) or why it could not be asked
+        // (Unchecked); empty when Held.
+        QString detail;
+    };
+
     InstanceLock() = default;
     ~InstanceLock();
     InstanceLock(const InstanceLock&) = delete;
     InstanceLock& operator=(const InstanceLock&) = delete;
 
-    // Claims "Hotels_Db" under the settings in force. `detail` says who holds
-    // it (HeldElsewhere) or why it could not be asked (Unchecked).
-    Outcome Acquire(QString* detail);
+    // Claims "Hotels_Db" under the settings in force.
+    Claim Acquire();
+    // The same, with the detail in `*detail`: kept for callers not yet moved
+    // to the Claim.
+    Outcome Acquire(QString* detail)
+    {
+        Claim claim = Acquire();
+        if (detail)
+            *detail = std::move(claim.detail);
+        return claim.outcome;
+    }
 
 private:
     std::unique_ptr<QLockFile> file_;

@@ -11,6 +11,8 @@
 //
 // The window never creates tables; these functions are for the first-run
 // step of the program entry and for the set-up tool.
+//
+// Errors: a failure is reported by throwing EDatabaseError.
 
 #include "platform/base/AnsiString.h"
 

@@ -23,7 +23,7 @@ QString Quoted(const QSqlDatabase& db, std::string_view column)
 
 }  // namespace
 
-bool UpsertHotel(QSqlDatabase& db, const StaymarkerRow& row, QString* error)
+void UpsertHotel(QSqlDatabase& db, const StaymarkerRow& row)
 {
     QStringList names;
     QStringList marks;
@@ -41,26 +41,17 @@ bool UpsertHotel(QSqlDatabase& db, const StaymarkerRow& row, QString* error)
                                  names.join(QStringLiteral(", ")), marks.join(QStringLiteral(", ")),
                                  Quoted(db, "Url"), updates.join(QStringLiteral(", ")));
     QSqlQuery q(db);
-    bool ok = q.prepare(sql);
-    if (ok) {
-        for (const NamedField<StaymarkerRow>& c : kStaymarkerColumns)
-            q.addBindValue(ToWide(row.*c.member));
-        ok = q.exec();
-    }
-    if (!ok && error)
-        *error = QStringLiteral("Cannot store hotel %1: %2").arg(ToWide(row.Url), q.lastError().text());
-    return ok;
+    if (!q.prepare(sql))
+        throw EDatabaseError(QStringLiteral("Cannot store hotel %1").arg(ToWide(row.Url)), q.lastError());
+    for (const NamedField<StaymarkerRow>& c : kStaymarkerColumns)
+        q.addBindValue(ToWide(row.*c.member));
+    if (!q.exec())
+        throw EDatabaseError(QStringLiteral("Cannot store hotel %1").arg(ToWide(row.Url)), q.lastError());
 }
 
-bool StoreHotel(const StaymarkerRow& row, QString* error)
+void StoreHotel(const StaymarkerRow& row)
 {
-    try {
-        return WithConnection("staymarker", [&](QSqlDatabase& db) { return UpsertHotel(db, row, error); });
-    } catch (const EDatabaseError& e) {
-        if (error)
-            *error = QString::fromStdString(e.what());
-        return false;
-    }
+    WithConnection("staymarker", [&](QSqlDatabase& db) { UpsertHotel(db, row); });
 }
 
 std::vector<StaymarkerRow> ReadAllHotels()
@@ -80,7 +71,7 @@ std::vector<StaymarkerRow> ReadAllHotels()
                                      db.driver()->escapeIdentifier(QStringLiteral("Staymarker"), QSqlDriver::TableName),
                                      Quoted(db, "ExtractedAt"), Quoted(db, "Url"), collate);
         if (!q.exec(sql))
-            throw EDatabaseError("Cannot read table 'Staymarker': " + ToAnsi(q.lastError().text()));
+            throw EDatabaseError(QStringLiteral("Cannot read table 'Staymarker'"), q.lastError());
         std::vector<StaymarkerRow> rows;
         while (q.next()) {
             StaymarkerRow row;
@@ -92,7 +83,7 @@ std::vector<StaymarkerRow> ReadAllHotels()
             rows.push_back(std::move(row));
         }
         if (q.lastError().isValid())
-            throw EDatabaseError("Cannot read table 'Staymarker': " + ToAnsi(q.lastError().text()));
+            throw EDatabaseError(QStringLiteral("Cannot read table 'Staymarker'"), q.lastError());
         return rows;
     });
 }

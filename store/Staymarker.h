@@ -1,12 +1,13 @@
 #pragma once
 // The "Staymarker" table of "Hotels_Db": one extracted hotel per row, keyed by
 // its detail-page address.
+//
+// Errors: every function here reports a failure by throwing EDatabaseError.
 
 #include "platform/base/AnsiString.h"
 #include "store/HotelRecord.h"
 
 #include <QSqlDatabase>
-#include <QString>
 
 #include <array>
 #include <vector>
@@ -33,15 +34,14 @@ static_assert(CoversRecord(kStaymarkerColumns));
 
 // Stores the row; a row with the same "Url" is replaced, so a hotel extracted
 // again keeps only its newest sections. Uses its own short-lived connection
-// to "Hotels_Db". Returns false and, when `error` is given, the reason.
-bool StoreHotel(const StaymarkerRow& row, QString* error = nullptr);
+// to "Hotels_Db".
+void StoreHotel(const StaymarkerRow& row);
 
 // Stores the row on an open connection `db`, inside whatever transaction
-// the caller holds; false and the reason in `error` on failure.
-bool UpsertHotel(QSqlDatabase& db, const StaymarkerRow& row, QString* error);
+// the caller holds.
+void UpsertHotel(QSqlDatabase& db, const StaymarkerRow& row);
 
 // Every row, ordered by "ExtractedAt" then "Url" (oldest extraction first).
-// Throws EDatabaseError.
 std::vector<StaymarkerRow> ReadAllHotels();
 
 }  // namespace store

@@ -22,12 +22,12 @@ void ReadGroups(QSqlDatabase& db, const char* table, const QString& sql, Take&& 
     QSqlQuery q(db);
     q.setForwardOnly(true);
     if (!q.prepare(sql) || !q.exec())
-        throw EDatabaseError(std::string("Cannot read table '") + table + "': " + ToAnsi(q.lastError().text()));
+        throw EDatabaseError(QStringLiteral("Cannot read table '%1'").arg(QLatin1String(table)), q.lastError());
     while (q.next())
         take(q.value(0).isNull() ? AnsiString() : ToAnsi(q.value(0).toString()), q.value(1).toLongLong(),
              q.value(2).isNull() ? AnsiString() : ToAnsi(q.value(2).toString()));
     if (q.lastError().isValid())
-        throw EDatabaseError(std::string("Cannot read table '") + table + "': " + ToAnsi(q.lastError().text()));
+        throw EDatabaseError(QStringLiteral("Cannot read table '%1'").arg(QLatin1String(table)), q.lastError());
 }
 
 // Width in characters of UTF-8 text.

@@ -3,6 +3,8 @@
 // "Staymarker", the detail links still waiting in "Going", and when the last
 // kept hotel was extracted. Read for the export tool's --summary; the crawl
 // itself never reads it.
+//
+// Errors: a failure is reported by throwing EDatabaseError.
 
 #include "platform/base/AnsiString.h"
 
@@ -22,8 +24,8 @@ struct DestinationSummary {
 
 // One entry per code found in either table, sorted by code (byte order, the
 // same on every engine); a code in only one table has zero for the other.
-// Uses its own short-lived connection to "Hotels_Db". Throws EDatabaseError
-// when a table cannot be read.
+// Uses its own short-lived connection to "Hotels_Db"; a table that cannot be
+// read is a failure.
 std::vector<DestinationSummary> ReadDestinationSummary();
 
 // The summary as an aligned text table: a header line, then one line per

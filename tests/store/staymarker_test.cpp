@@ -25,8 +25,7 @@ class HotelStore : public EngineTest {
 protected:
     void Store(const store::StaymarkerRow& row)
     {
-        QString error;
-        ASSERT_TRUE(store::StoreHotel(row, &error)) << error.toStdString();
+        ASSERT_NO_THROW(store::StoreHotel(row));
     }
 };
 
@@ -62,9 +61,14 @@ TEST_P(HotelStore, RowsComeOrderedByExtractionTimeThenUrl)
 TEST_P(HotelStore, MissingTableIsAFailureWithAReason)
 {
     Exec("DROP TABLE \"Staymarker\"");
-    QString error;
-    EXPECT_FALSE(store::StoreHotel(Hotel("u", "t"), &error));
-    EXPECT_FALSE(error.isEmpty());
+    try {
+        store::StoreHotel(Hotel("u", "t"));
+        ADD_FAILURE() << "stored without a table";
+    } catch (const EDatabaseError& e) {
+        EXPECT_NE(std::string(e.what()).find("Cannot store hotel u: "), std::string::npos) << e.what();
+        EXPECT_FALSE(e.EngineMessage().empty()) << "the engine's reason is kept";
+        EXPECT_FALSE(e.NativeCode().empty()) << "and its code, which the write-through dedupes on";
+    }
     EXPECT_THROW(store::ReadAllHotels(), EDatabaseError);
 }
 

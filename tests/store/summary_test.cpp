@@ -23,8 +23,7 @@ class DestinationSummaryRead : public EngineTest {
 protected:
     static void Keep(const AnsiString& url, const AnsiString& code, const AnsiString& at)
     {
-        QString error;
-        ASSERT_TRUE(store::StoreHotel(Kept(url, code, at), &error)) << error.toStdString();
+        ASSERT_NO_THROW(store::StoreHotel(Kept(url, code, at)));
     }
 };
 
