@@ -3,7 +3,6 @@
 #include "platform/db/Alias.h"
 #include "platform/settings/Settings.h"
 #include "store/Staymarker.h"
-#include "store/ToolSettings.h"
 
 #include <QDir>
 #include <QFile>
@@ -12,7 +11,6 @@
 #include <QSqlQuery>
 
 #include <atomic>
-#include <ostream>
 
 namespace store {
 
@@ -120,38 +118,6 @@ void PrepareFirstRun()
     if (QFileInfo::exists(platform::DefaultDatabasePath()))
         return;
     EnsureHotelsDbTables(kAlias);
-}
-
-int RunInitDb(const QStringList& arguments, std::ostream& out, std::ostream& err)
-{
-    QStringList args = arguments;
-    const SettingsOption settings = TakeSettingsOption(args, "hotelcrawler-initdb", err);
-    if (settings == SettingsOption::Failed || !args.isEmpty()) {
-        if (!args.isEmpty() && settings != SettingsOption::Failed)
-            err << "hotelcrawler-initdb: unexpected argument \"" << ToAnsi(args.first()) << "\"\n";
-        err << "usage: hotelcrawler-initdb [--settings FILE]\n"
-               "Creates the tables \"Going\" and \"Staymarker\" of the database \"Hotels_Db\"\n"
-               "when they are missing; tables that exist are left as they are.\n"
-               "  --settings FILE  read the settings from FILE instead of\n"
-               "                   $XDG_CONFIG_HOME/hotelcrawler/hotelcrawler.ini\n";
-        return 2;
-    }
-    try {
-        const platform::DatabaseTarget target = platform::ResolveAlias(kAlias);
-        // Host, port and name only: the user and password are not shown.
-        const QString where = target.kind == platform::DatabaseTarget::Kind::SQLite
-            ? target.sqlitePath
-            : QStringLiteral("postgresql://%1:%2/%3").arg(target.host).arg(target.port).arg(target.dbName);
-        const QStringList created = EnsureHotelsDbTables(kAlias);
-        for (const QString& table : {QStringLiteral("Going"), QStringLiteral("Staymarker")})
-            out << (created.contains(table) ? "created table \"" : "table exists: \"") << ToAnsi(table)
-                << "\" in " << ToAnsi(where) << "\n";
-        return 0;
-    } catch (const EDatabaseError& e) {
-        // Database errors may quote the connection address.
-        err << "hotelcrawler-initdb: " << ToAnsi(platform::MaskPasswords(QString::fromStdString(e.what()))) << "\n";
-        return 1;
-    }
 }
 
 }  // namespace store

@@ -19,8 +19,6 @@
 #include <QString>
 #include <QStringList>
 
-#include <iosfwd>
-
 namespace store {
 
 // The CREATE TABLE statement of `table` ("Going" or "Staymarker") for a Qt
@@ -36,12 +34,5 @@ QStringList EnsureHotelsDbTables(const AnsiString& alias);
 // default file and that file does not exist yet, creates it with both tables.
 // Otherwise does nothing. Throws EDatabaseError when the creation fails.
 void PrepareFirstRun();
-
-// The set-up tool, `[--settings FILE]`: creates the "Hotels_Db" tables when
-// missing and tells on `out` what it did. --settings makes FILE the settings
-// in force first (see TakeSettingsOption). Returns the process exit code:
-// 0 done, 1 database failure (message on `err`, passwords masked), 2 bad
-// arguments or an unreadable settings file (usage on `err`).
-int RunInitDb(const QStringList& arguments, std::ostream& out, std::ostream& err);
 
 }  // namespace store

@@ -8,7 +8,6 @@
 
 #include "platform/base/AnsiString.h"
 
-#include <string>
 #include <vector>
 
 namespace store {
@@ -27,12 +26,5 @@ struct DestinationSummary {
 // Uses its own short-lived connection to "Hotels_Db"; a table that cannot be
 // read is a failure.
 std::vector<DestinationSummary> ReadDestinationSummary();
-
-// The summary as an aligned text table: a header line, then one line per
-// entry; counts right-aligned, codes and times left-aligned, columns
-// separated by two blanks, widths counted in characters (UTF-8 codes line
-// up). An empty code shows as "(none)", a missing time as "-". Lines end
-// with LF and carry no trailing blanks.
-std::string SummaryTable(const std::vector<DestinationSummary>& entries);
 
 }  // namespace store

@@ -7,8 +7,6 @@
 
 #include <QFileInfo>
 
-#include <sstream>
-
 namespace {
 
 store::StaymarkerRow Hotel(const AnsiString& url, const AnsiString& extractedAt, const AnsiString& tag = "")
@@ -100,16 +98,6 @@ TEST_P(TableSetup, GoingKeysNeverComeBackAfterDeletes)
     EXPECT_EQ(GoingRows(), (std::vector<Hotel_Url>{{"c", ""}, {"d", ""}}));
 }
 
-TEST_P(TableSetup, InitToolReportsWhatItDid)
-{
-    Exec("DROP TABLE \"Staymarker\"");
-    std::ostringstream out, err;
-    EXPECT_EQ(store::RunInitDb({}, out, err), 0);
-    EXPECT_NE(out.str().find("created table \"Staymarker\""), std::string::npos) << out.str();
-    EXPECT_NE(out.str().find("table exists: \"Going\""), std::string::npos) << out.str();
-    EXPECT_TRUE(err.str().empty());
-}
-
 HC_INSTANTIATE_FOR_ENGINES(TableSetup);
 
 // The statement is made from the column list; stored databases were made
@@ -180,17 +168,6 @@ TEST_F(FirstRun, ConfiguredDatabaseIsNeverCreatedByTheProgram)
     platform::SetSettings(s);
     store::PrepareFirstRun();
     EXPECT_FALSE(QFileInfo::exists(path));
-}
-
-TEST_F(FirstRun, InitToolFailsClearlyOnABrokenDatabase)
-{
-    platform::Settings s;
-    s.hotelsDb = QStringLiteral("postgresql://nobody@127.0.0.1:1/none");
-    platform::SetSettings(s);
-    std::ostringstream out, err;
-    EXPECT_EQ(store::RunInitDb({}, out, err), 1);
-    EXPECT_NE(err.str().find("hotelcrawler-initdb:"), std::string::npos);
-    EXPECT_EQ(store::RunInitDb({QStringLiteral("--force")}, out, err), 2);
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
 // hotelcrawler-export [--format csv|jsonl]: prints every "Staymarker" row.
 
-#include "store/Export.h"
+#include "tools/common/Export.h"
 
 #include <QCoreApplication>
 
@@ -9,5 +9,5 @@
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);  // Qt Sql drivers need the application object
-    return store::RunExport(app.arguments().mid(1), std::cout, std::cerr);
+    return tools::RunExport(app.arguments().mid(1), std::cout, std::cerr);
 }

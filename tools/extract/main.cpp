@@ -18,8 +18,8 @@
 #include "platform/toolkit/Forms.h"
 #include "platform/toolkit/MessageSink.h"
 #include "platform/html/Mshtml.h"
-#include "store/Export.h"
-#include "store/ToolSettings.h"
+#include "tools/common/Export.h"
+#include "tools/common/ToolSettings.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -46,9 +46,9 @@ std::string ToJson(const THotelDescParser& r)
     for (const auto& field : kRecordFields) {
         if (out.size() > 1)
             out += ',';
-        store::AppendJsonString(out, std::string(field.name));
+        tools::AppendJsonString(out, std::string(field.name));
         out += ':';
-        store::AppendJsonString(out, r.*field.member);
+        tools::AppendJsonString(out, r.*field.member);
     }
     return out + "}";
 }
@@ -157,7 +157,7 @@ int main(int argc, char** argv)
         return 2;
     }
     // Before the application object exists, so nothing reads the default file first.
-    if (settingsFile && !store::ApplySettingsFile(QString::fromLocal8Bit(settingsFile), "hotelcrawler-extract", std::cerr)) {
+    if (settingsFile && !tools::ApplySettingsFile(QString::fromLocal8Bit(settingsFile), "hotelcrawler-extract", std::cerr)) {
         std::fputs(kUsage, stderr);
         return 2;
     }

@@ -1,6 +1,6 @@
 // hotelcrawler-initdb: creates the "Hotels_Db" tables that are missing.
 
-#include "store/Schema.h"
+#include "tools/common/InitDb.h"
 
 #include <QCoreApplication>
 
@@ -9,5 +9,5 @@
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);  // Qt Sql drivers need the application object
-    return store::RunInitDb(app.arguments().mid(1), std::cout, std::cerr);
+    return tools::RunInitDb(app.arguments().mid(1), std::cout, std::cerr);
 }

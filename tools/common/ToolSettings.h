@@ -9,7 +9,7 @@
 #include <iosfwd>
 #include <string>
 
-namespace store {
+namespace tools {
 
 // Reads the settings file at `path` (relative to the current directory) and
 // makes it the settings in force. Problems in its text are written on `err`
@@ -29,4 +29,4 @@ enum class SettingsOption {
 // The option given twice or without a value is Failed.
 SettingsOption TakeSettingsOption(QStringList& arguments, const std::string& tool, std::ostream& err);
 
-}  // namespace store
+}  // namespace tools

@@ -1,7 +1,7 @@
 // Text forms of the extracted hotels and the export tool's arguments.
 
-#include "store/Export.h"
-#include "store/Summary.h"
+#include "store/Staymarker.h"
+#include "tools/common/Export.h"
 
 #include "tests/store/DriverFixture.h"
 
@@ -38,7 +38,7 @@ class CsvExport : public ::testing::Test {};
 
 TEST_F(CsvExport, HeaderNamesTheColumnsAndLinesEndWithCrLf)
 {
-    const auto lines = Lines(store::HotelsToCsv({Plain("u1")}), "\r\n");
+    const auto lines = Lines(tools::HotelsToCsv({Plain("u1")}), "\r\n");
     ASSERT_EQ(lines.size(), 2u);
     EXPECT_EQ(lines[0],
               "Url,AirPort,HeaderBar,HotelInfo,Direction,Dining,Transportation,PropertyInformation,"
@@ -53,7 +53,7 @@ TEST_F(CsvExport, QuotesOnlyFieldsThatNeedItAndDoublesQuotes)
     row.HeaderBar = "two\nlines";
     row.HotelInfo = "cr\rhere";
     row.Direction = "plain 서울 text; with 'single' quotes";
-    const std::string csv = store::HotelsToCsv({row});
+    const std::string csv = tools::HotelsToCsv({row});
     const std::string body = csv.substr(csv.find("\r\n") + 2);
     EXPECT_EQ(body,
               "\"a,b\",\"say \"\"hi\"\"\",\"two\nlines\",\"cr\rhere\","
@@ -62,13 +62,13 @@ TEST_F(CsvExport, QuotesOnlyFieldsThatNeedItAndDoublesQuotes)
 
 TEST_F(CsvExport, NoRowsGivesTheHeaderOnly)
 {
-    EXPECT_EQ(Lines(store::HotelsToCsv({}), "\r\n").size(), 1u);
+    EXPECT_EQ(Lines(tools::HotelsToCsv({}), "\r\n").size(), 1u);
 }
 
 // The text after the header line.
 std::string CsvBody(const StaymarkerRow& row)
 {
-    const std::string csv = store::HotelsToCsv({row});
+    const std::string csv = tools::HotelsToCsv({row});
     return csv.substr(csv.find("\r\n") + 2);
 }
 
@@ -107,14 +107,14 @@ TEST_F(JsonLinesExport, FormulaLeadersStayAsStored)
     StaymarkerRow row = Plain("=u1");
     row.HotelInfo = "-5";
     const QJsonObject obj =
-        QJsonDocument::fromJson(QByteArray::fromStdString(store::HotelsToJsonLines({row}))).object();
+        QJsonDocument::fromJson(QByteArray::fromStdString(tools::HotelsToJsonLines({row}))).object();
     EXPECT_EQ(obj["Url"].toString(), QStringLiteral("=u1"));
     EXPECT_EQ(obj["HotelInfo"].toString(), QStringLiteral("-5"));
 }
 
 TEST_F(JsonLinesExport, OneObjectPerLineKeyedByColumnInOrder)
 {
-    const std::string text = store::HotelsToJsonLines({Plain("u1"), Plain("u2")});
+    const std::string text = tools::HotelsToJsonLines({Plain("u1"), Plain("u2")});
     const auto lines = Lines(text, "\n");
     ASSERT_EQ(lines.size(), 2u);
     EXPECT_EQ(lines[0].rfind("{\"Url\":\"u1\",\"AirPort\":\"\",", 0), 0u) << lines[0];
@@ -126,7 +126,7 @@ TEST_F(JsonLinesExport, EscapesSurviveAStrictParser)
     StaymarkerRow row = Plain("q\"uote\\back");
     row.HotelInfo = "line\nbreak\r\ttab\x01 bell\x1f";
     row.Dining = "서울 호텔 — café";
-    const std::string text = store::HotelsToJsonLines({row});
+    const std::string text = tools::HotelsToJsonLines({row});
     ASSERT_EQ(text.find('\n'), text.size() - 1) << "a value broke the line";
 
     QJsonParseError error;
@@ -147,7 +147,7 @@ protected:
     {
         out.str({});
         err.str({});
-        return store::RunExport(args, out, err);
+        return tools::RunExport(args, out, err);
     }
     std::ostringstream out, err;
 };
@@ -156,9 +156,9 @@ TEST_P(ExportTool, PrintsTheStoredRowsInEitherFormat)
 {
     ASSERT_NO_THROW(store::StoreHotel(Plain("http://hotels.example/hotsdetail.ctl?a=1,2")));
     EXPECT_EQ(Run({}), 0);
-    EXPECT_EQ(out.str(), store::HotelsToCsv({Plain("http://hotels.example/hotsdetail.ctl?a=1,2")}));
+    EXPECT_EQ(out.str(), tools::HotelsToCsv({Plain("http://hotels.example/hotsdetail.ctl?a=1,2")}));
     EXPECT_EQ(Run({QStringLiteral("--format"), QStringLiteral("jsonl")}), 0);
-    EXPECT_EQ(out.str(), store::HotelsToJsonLines({Plain("http://hotels.example/hotsdetail.ctl?a=1,2")}));
+    EXPECT_EQ(out.str(), tools::HotelsToJsonLines({Plain("http://hotels.example/hotsdetail.ctl?a=1,2")}));
     EXPECT_TRUE(err.str().empty());
 }
 
@@ -216,7 +216,7 @@ TEST_P(ExportTool, SettingsFileNamesTheDatabase)
     EXPECT_EQ(Run({QStringLiteral("--settings"), ini.fileName(), QStringLiteral("--format"), QStringLiteral("jsonl")}),
               0)
         << err.str();
-    EXPECT_EQ(out.str(), store::HotelsToJsonLines({Plain("u-from-file")}));
+    EXPECT_EQ(out.str(), tools::HotelsToJsonLines({Plain("u-from-file")}));
     // The file's own problem is told, naming the file and the key, and does not stop the export.
     EXPECT_NE(err.str().find(ini.fileName().toStdString() + ": [timers] interval_ms"), std::string::npos) << err.str();
 }
@@ -230,7 +230,7 @@ protected:
     {
         out.str({});
         err.str({});
-        return store::RunExport(args, out, err);
+        return tools::RunExport(args, out, err);
     }
     QString WriteIni(const QByteArray& text)
     {

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-namespace store {
+namespace tools {
 
 // RFC 4180 CSV: a header line with the column names, then one line per row;
 // a field containing a comma, a double quote, CR or LF is quoted with its
@@ -18,12 +18,12 @@ namespace store {
 // formula by spreadsheet programs; it is written with a single quote "'" in
 // front (inside the quotes when it is quoted), so "=1+1" becomes "'=1+1" and
 // "-5" becomes "'-5". Readers that want the stored text drop that one quote.
-std::string HotelsToCsv(const std::vector<StaymarkerRow>& rows);
+std::string HotelsToCsv(const std::vector<store::StaymarkerRow>& rows);
 
 // One JSON object per row and line (LF), the column names as keys in column
 // order. Text is written as UTF-8; quotes, backslashes and control characters
 // are escaped. Values are exactly the stored text (no formula guard).
-std::string HotelsToJsonLines(const std::vector<StaymarkerRow>& rows);
+std::string HotelsToJsonLines(const std::vector<store::StaymarkerRow>& rows);
 
 // Appends `text` (UTF-8) to `out` as a JSON string: quoted, with quotes,
 // backslashes and control characters escaped.
@@ -38,4 +38,4 @@ void AppendJsonString(std::string& out, const std::string& text);
 // an unreadable settings file (usage on `err`).
 int RunExport(const QStringList& arguments, std::ostream& out, std::ostream& err);
 
-}  // namespace store
+}  // namespace tools

@@ -1,4 +1,4 @@
-#include "store/ToolSettings.h"
+#include "tools/common/ToolSettings.h"
 
 #include "platform/base/AnsiString.h"
 #include "platform/settings/Settings.h"
@@ -8,7 +8,7 @@
 #include <optional>
 #include <ostream>
 
-namespace store {
+namespace tools {
 
 bool ApplySettingsFile(const QString& path, const std::string& tool, std::ostream& err)
 {
@@ -60,4 +60,4 @@ SettingsOption TakeSettingsOption(QStringList& arguments, const std::string& too
     return SettingsOption::Applied;
 }
 
-}  // namespace store
+}  // namespace tools

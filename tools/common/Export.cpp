@@ -1,15 +1,20 @@
-#include "store/Export.h"
+#include "tools/common/Export.h"
 
 #include "platform/db/Alias.h"
 #include "platform/settings/Settings.h"
+#include "store/Staymarker.h"
 #include "store/Summary.h"
-#include "store/ToolSettings.h"
+#include "tools/common/SummaryTable.h"
+#include "tools/common/ToolSettings.h"
 
 #include <cstdio>
 #include <ostream>
 #include <string_view>
 
-namespace store {
+namespace tools {
+
+using store::kStaymarkerColumns;
+using store::StaymarkerRow;
 
 namespace {
 
@@ -130,9 +135,9 @@ int RunExport(const QStringList& arguments, std::ostream& out, std::ostream& err
     }
     try {
         if (summary) {
-            out << SummaryTable(ReadDestinationSummary());
+            out << SummaryTable(store::ReadDestinationSummary());
         } else {
-            const std::vector<StaymarkerRow> rows = ReadAllHotels();
+            const std::vector<StaymarkerRow> rows = store::ReadAllHotels();
             out << (jsonl ? HotelsToJsonLines(rows) : HotelsToCsv(rows));
         }
         out.flush();
@@ -171,4 +176,4 @@ void AppendJsonString(std::string& out, const std::string& text)
     out += '"';
 }
 
-}  // namespace store
+}  // namespace tools

@@ -1,0 +1,17 @@
+#pragma once
+// The set-up tool hotelcrawler-initdb.
+
+#include <QStringList>
+
+#include <iosfwd>
+
+namespace tools {
+
+// The set-up tool, `[--settings FILE]`: creates the "Hotels_Db" tables when
+// missing and tells on `out` what it did. --settings makes FILE the settings
+// in force first (see TakeSettingsOption). Returns the process exit code:
+// 0 done, 1 database failure (message on `err`, passwords masked), 2 bad
+// arguments or an unreadable settings file (usage on `err`).
+int RunInitDb(const QStringList& arguments, std::ostream& out, std::ostream& err);
+
+}  // namespace tools
