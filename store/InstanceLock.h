@@ -15,7 +15,6 @@
 #include <QString>
 
 #include <memory>
-#include <utility>
 
 namespace store {
 
@@ -41,15 +40,6 @@ public:
 
     // Claims "Hotels_Db" under the settings in force.
     Claim Acquire();
-    // The same, with the detail in `*detail`: kept for callers not yet moved
-    // to the Claim.
-    Outcome Acquire(QString* detail)
-    {
-        Claim claim = Acquire();
-        if (detail)
-            *detail = std::move(claim.detail);
-        return claim.outcome;
-    }
 
 private:
     std::unique_ptr<QLockFile> file_;

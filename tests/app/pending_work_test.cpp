@@ -250,11 +250,12 @@ TEST_F(PendingWork, PageCompletingDuringTheStartUpMessageBoxIsNotCrawled)
 TEST_F(PendingWork, SecondProgramOnTheSameDatabaseIsRefused)
 {
     store::InstanceLock first;
-    QString detail;
-    ASSERT_EQ(first.Acquire(&detail), store::InstanceLock::Outcome::Held) << detail.toStdString();
+    const auto held = first.Acquire();
+    ASSERT_EQ(held.outcome, store::InstanceLock::Outcome::Held) << held.detail.toStdString();
     store::InstanceLock second;
-    EXPECT_EQ(second.Acquire(&detail), store::InstanceLock::Outcome::HeldElsewhere);
-    EXPECT_TRUE(detail.contains(".lock")) << detail.toStdString();
+    const auto refused = second.Acquire();
+    EXPECT_EQ(refused.outcome, store::InstanceLock::Outcome::HeldElsewhere);
+    EXPECT_TRUE(refused.detail.contains(".lock")) << refused.detail.toStdString();
 }
 
 }  // namespace
