@@ -14,9 +14,9 @@
 //   Timer2Timer, ProcessNextDetail            detail/DetailQueue.cpp
 
 #include "crawl/LinkLists.h"
+#include "platform/browser/WebBrowser.h"
 #include "platform/db/DbTables.h"
 #include "platform/toolkit/Forms.h"
-#include "platform/browser/WebBrowser.h"
 #include "store/GoingWriter.h"
 #include "ui_Unit1.h"
 

@@ -12,10 +12,10 @@
 #include "bench/BenchApp.h"
 #include "tests/detail/DetailPages.h"
 
-#include "platform/toolkit/Forms.h"
+#include "platform/browser/WebBrowser.h"
 #include "platform/html/Mshtml.h"
 #include "platform/settings/Settings.h"
-#include "platform/browser/WebBrowser.h"
+#include "platform/toolkit/Forms.h"
 
 #include <benchmark/benchmark.h>
 

@@ -7,9 +7,9 @@
 #include "tests/detail/DetailPages.h"
 
 #include "detail/HotelDescParser.h"
-#include "platform/toolkit/Forms.h"
 #include "platform/html/Mshtml.h"
 #include "platform/settings/Settings.h"
+#include "platform/toolkit/Forms.h"
 
 #include <benchmark/benchmark.h>
 

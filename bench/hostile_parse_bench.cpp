@@ -8,10 +8,10 @@
 // Counters: bytes_per_input_byte is the parser's memory (Tree::parseMemory)
 // divided by the page size; bytes_per_second is input parsed per second.
 
-#include "tests/platform/html/HostileMarkup.h"
 #include "platform/html/HtmlLimits.h"
 #include "platform/html/HtmlTree.h"
 #include "tests/detail/DetailPages.h"
+#include "tests/platform/html/HostileMarkup.h"
 
 #include <benchmark/benchmark.h>
 

@@ -21,12 +21,12 @@
 //
 // Each failed load writes one line on standard error; run it with 2>/dev/null.
 
-#include "bench/BenchApp.h"
 #include "app/Unit1.h"
+#include "bench/BenchApp.h"
 #include "platform/html/Com.h"
-#include "platform/toolkit/Forms.h"
 #include "platform/html/Mshtml.h"
 #include "platform/settings/Settings.h"
+#include "platform/toolkit/Forms.h"
 #include "store/Schema.h"
 
 #include <benchmark/benchmark.h>

@@ -1,7 +1,7 @@
 #include "detail/HotelDescParser.h"
 
-#include "platform/toolkit/Forms.h"
 #include "platform/html/Mshtml.h"
+#include "platform/toolkit/Forms.h"
 
 THotelDescParser::THotelDescParser()
 {

@@ -4,9 +4,9 @@
 #include "detail/HotelDescParser.h"
 #include "detail/Pump.h"
 #include "platform/base/Report.h"
-#include "platform/toolkit/Forms.h"
 #include "platform/html/Mshtml.h"
 #include "platform/settings/Settings.h"
+#include "platform/toolkit/Forms.h"
 
 #include <QDeadlineTimer>
 #include <QTimer>

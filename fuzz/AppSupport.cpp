@@ -4,9 +4,9 @@
 #include "fuzz/FuzzSupport.h"
 
 #include "platform/html/Com.h"
+#include "platform/settings/Settings.h"
 #include "platform/toolkit/Forms.h"
 #include "platform/toolkit/MessageSink.h"
-#include "platform/settings/Settings.h"
 #include "store/Schema.h"
 
 #include <QTemporaryDir>

@@ -7,8 +7,8 @@
 #include "crawl/ResultCrawler.h"
 #include "detail/HotelDescParser.h"
 #include "platform/html/Com.h"
-#include "platform/toolkit/Forms.h"
 #include "platform/html/Mshtml.h"
+#include "platform/toolkit/Forms.h"
 
 #include <QDir>
 #include <QFile>

@@ -3,8 +3,8 @@
 // pages, shows the page, and reports each completed document.
 
 #include "platform/html/Com.h"
-#include "platform/toolkit/Forms.h"
 #include "platform/html/Mshtml.h"
+#include "platform/toolkit/Forms.h"
 
 #include <QString>
 #include <QUrl>

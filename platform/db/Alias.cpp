@@ -1,7 +1,7 @@
 #include "platform/db/Alias.h"
 
-#include "platform/testing/DbTestHooks.h"
 #include "platform/settings/Settings.h"
+#include "platform/testing/DbTestHooks.h"
 
 #include <QFileInfo>
 #include <QSqlError>

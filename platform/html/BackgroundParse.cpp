@@ -1,7 +1,7 @@
 #include "platform/html/BackgroundParse.h"
 
-#include "platform/net/Charset.h"
 #include "platform/html/HtmlTree.h"
+#include "platform/net/Charset.h"
 
 #include <QCoreApplication>
 #include <QMetaObject>

@@ -4,8 +4,8 @@
 // the close reconciles the table without writing a row twice or dropping
 // rows of an earlier run it never read.
 
-#include "platform/html/Com.h"
 #include "platform/db/Alias.h"
+#include "platform/html/Com.h"
 #include "platform/html/Mshtml.h"
 #include "store/Going.h"
 #include "store/InstanceLock.h"

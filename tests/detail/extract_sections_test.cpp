@@ -7,8 +7,8 @@
 
 #include "detail/HotelDescParser.h"
 #include "detail/Sections.h"
-#include "platform/toolkit/Forms.h"
 #include "platform/settings/Settings.h"
+#include "platform/toolkit/Forms.h"
 
 #include <QTimer>
 

@@ -6,9 +6,9 @@
 #include "support/SampleSite.h"
 
 #include "detail/HotelDescParser.h"
-#include "platform/toolkit/Forms.h"
 #include "platform/settings/Settings.h"
 #include "platform/testing/ComFaults.h"
+#include "platform/toolkit/Forms.h"
 
 #include <QTimer>
 

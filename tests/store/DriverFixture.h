@@ -5,8 +5,8 @@
 // Message boxes are recorded instead of shown.
 
 #include "platform/db/Alias.h"
-#include "platform/toolkit/Forms.h"
 #include "platform/settings/Settings.h"
+#include "platform/toolkit/Forms.h"
 #include "store/HotelUrl.h"
 #include "store/Schema.h"
 #include "support/RecordedMessages.h"

@@ -5,8 +5,8 @@
 // and a full disk. Each use ends as the window expects, nothing stored before
 // is lost, and a write kept during the fault lands once it is mended.
 
-#include "platform/testing/DbTestHooks.h"
 #include "platform/db/Alias.h"
+#include "platform/testing/DbTestHooks.h"
 #include "store/Going.h"
 #include "store/GoingWriter.h"
 #include "store/Staymarker.h"

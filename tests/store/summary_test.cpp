@@ -1,8 +1,8 @@
 // The per-destination summary of the crawl: counts read from both tables on
 // each engine.
 
-#include "store/Summary.h"
 #include "store/Staymarker.h"
+#include "store/Summary.h"
 
 #include "tests/store/DriverFixture.h"
 

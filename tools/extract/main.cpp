@@ -14,10 +14,10 @@
 // a usage error or a settings file that cannot be read.
 
 #include "detail/HotelDescParser.h"
+#include "platform/html/Mshtml.h"
 #include "platform/net/Charset.h"
 #include "platform/toolkit/Forms.h"
 #include "platform/toolkit/MessageSink.h"
-#include "platform/html/Mshtml.h"
 #include "tools/common/Export.h"
 #include "tools/common/ToolSettings.h"
 

@@ -1,8 +1,8 @@
 // The browser control over real HTTP on loopback: completion events for
 // frames and pages, replaced navigations, new windows and refused addresses.
 
-#include "platform/html/HtmlDocument.h"
 #include "platform/browser/WebBrowser.h"
+#include "platform/html/HtmlDocument.h"
 
 #include "support/LoopbackSite.h"
 #include "support/ParseGate.h"

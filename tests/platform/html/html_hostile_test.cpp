@@ -3,11 +3,11 @@
 // bounded depth and memory, while ordinary pages pass the markup caps
 // untouched.
 
-#include "tests/platform/html/HostileMarkup.h"
 #include "platform/html/HtmlLimits.h"
 #include "platform/html/HtmlSerialize.h"
 #include "platform/html/HtmlTree.h"
 #include "platform/html/InnerText.h"
+#include "tests/platform/html/HostileMarkup.h"
 
 #include "support/SampleSite.h"
 #include "tests/detail/DetailPages.h"

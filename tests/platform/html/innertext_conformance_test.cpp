@@ -5,8 +5,8 @@
 // read through the element object's IHTMLElement.
 
 #include "platform/html/HtmlElements.h"
-#include "tests/platform/html/ConformanceData.h"
 #include "platform/html/HtmlTree.h"
+#include "tests/platform/html/ConformanceData.h"
 
 #include <QFile>
 #include <QJsonArray>

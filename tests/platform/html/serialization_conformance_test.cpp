@@ -4,10 +4,10 @@
 // <div id="container">, document cases as whole documents.
 
 #include "platform/html/HtmlElements.h"
-#include "tests/platform/html/ConformanceData.h"
 #include "platform/html/HtmlSerialize.h"
 #include "platform/html/HtmlTree.h"
 #include "platform/html/InnerText.h"
+#include "tests/platform/html/ConformanceData.h"
 
 #include <QFile>
 #include <QJsonArray>
