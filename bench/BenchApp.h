@@ -6,6 +6,8 @@
 //   untouched;
 // - the benchmark arguments are taken, the application object is created
 //   and COM is initialised on the main thread for the object's lifetime;
+// - the default settings are in force (no settings file is read); a
+//   benchmark that needs others sets them before Run();
 // - with `quiet`, message boxes (a failed load's, say) are swallowed while
 //   the benchmarks run instead of filling standard error.
 
@@ -21,12 +23,17 @@
 
 class BenchApp {
 public:
-    BenchApp(int& argc, char** argv) : arguments_(argc, argv), app_(argc, argv) { CoInitialize(nullptr); }
+    BenchApp(int& argc, char** argv) : arguments_(argc, argv), app_(argc, argv)
+    {
+        CoInitialize(nullptr);
+        platform::SetSettings(platform::Settings{});
+    }
     ~BenchApp() { CoUninitialize(); }
     BenchApp(const BenchApp&) = delete;
     BenchApp& operator=(const BenchApp&) = delete;
 
-    // False when the private folders could not be made; main then returns 2.
+    // False when the private folders could not be made; main then returns 2
+    // without running anything.
     bool isValid() const { return home.isValid(); }
 
     // Settings whose site host goes to a closed loopback port: every page

@@ -179,8 +179,6 @@ void Shapes(benchmark::internal::Benchmark* b)
 
 BENCHMARK(BM_CrawlPass)->Apply(Shapes)->Unit(benchmark::kMicrosecond);
 
-// Swallows the message boxes.
-
 }  // namespace
 
 int main(int argc, char** argv)

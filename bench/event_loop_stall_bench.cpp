@@ -14,7 +14,6 @@
 
 #include "platform/browser/WebBrowser.h"
 #include "platform/html/Mshtml.h"
-#include "platform/settings/Settings.h"
 #include "platform/toolkit/Forms.h"
 
 #include <benchmark/benchmark.h>
@@ -330,8 +329,5 @@ BENCHMARK(BM_ResultNavigationUntilComplete)->Iterations(3)->Unit(benchmark::kMil
 int main(int argc, char** argv)
 {
     BenchApp bench(argc, argv);
-    if (!bench.isValid())
-        return 2;
-    platform::SetSettings(platform::Settings{});
-    return bench.Run();
+    return bench.isValid() ? bench.Run() : 2;
 }

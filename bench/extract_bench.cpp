@@ -8,7 +8,6 @@
 
 #include "detail/HotelDescParser.h"
 #include "platform/html/Mshtml.h"
-#include "platform/settings/Settings.h"
 #include "platform/toolkit/Forms.h"
 
 #include <benchmark/benchmark.h>
@@ -137,8 +136,5 @@ BENCHMARK(BM_PumpPerElement)->Args({5'000'000L, 1L})->Unit(benchmark::kMilliseco
 int main(int argc, char** argv)
 {
     BenchApp bench(argc, argv);
-    if (!bench.isValid())
-        return 2;
-    platform::SetSettings(platform::Settings{});
-    return bench.Run();
+    return bench.isValid() ? bench.Run() : 2;
 }

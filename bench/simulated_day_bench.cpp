@@ -186,9 +186,6 @@ void BM_SimulatedDay(benchmark::State& state)
 BENCHMARK(BM_SimulatedDay)->ArgNames({"new", "load"})->ArgsProduct({{0, 10, 100}, {1, 0}})->Iterations(1)->Unit(benchmark::kSecond)
     ->UseRealTime();
 
-// Swallows the message boxes: those of the failed loads would only fill
-// standard error.
-
 }  // namespace
 
 int main(int argc, char** argv)
