@@ -82,4 +82,12 @@ QString Utf8Text(const std::uint8_t* data, std::size_t size)
     return QString::fromUtf8(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size));
 }
 
+ComPtr<IHTMLDocument2> ParsedDocument(const std::uint8_t* data, std::size_t size, const QUrl& address)
+{
+    ComPtr<IHTMLDocument2> document;
+    if (CreateDocumentFromHtml(Utf8Text(data, size), address, document) != S_OK || !document)
+        Fail("CreateDocumentFromHtml failed");
+    return document;
+}
+
 }  // namespace fuzz

@@ -6,7 +6,10 @@
 // Lifetime: everything set up here lives until the process exits; the fuzz
 // targets call the Init functions from LLVMFuzzerInitialize, once.
 
+#include "platform/html/Mshtml.h"
+
 #include <QString>
+#include <QUrl>
 
 #include <cstddef>
 #include <cstdint>
@@ -57,5 +60,9 @@ void DrainEvents();
 // The fuzzer's bytes as text, decoded as UTF-8 (malformed sequences become
 // U+FFFD, as a page decoded by the program would show them).
 QString Utf8Text(const std::uint8_t* data, std::size_t size);
+
+// The fuzzer's bytes (as Utf8Text) parsed into a complete document whose
+// address is `address`; a parse that yields no document is a Fail.
+ComPtr<IHTMLDocument2> ParsedDocument(const std::uint8_t* data, std::size_t size, const QUrl& address);
 
 }  // namespace fuzz

@@ -97,9 +97,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
-    ComPtr<IHTMLDocument2> document;
-    if (CreateDocumentFromHtml(fuzz::Utf8Text(data, size), kAddress, document) != S_OK || !document)
-        fuzz::Fail("CreateDocumentFromHtml failed");
+    const ComPtr<IHTMLDocument2> document = fuzz::ParsedDocument(data, size, kAddress);
 
     QString state;
     if (document->get_readyState(state) != S_OK || state != QLatin1String("complete"))

@@ -47,9 +47,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         f.SearchStarted() = 1;
         f.DestCode() = "osl";
 
-        ComPtr<IHTMLDocument2> document;
-        if (CreateDocumentFromHtml(fuzz::Utf8Text(data, size), kAddress, document) != S_OK || !document)
-            fuzz::Fail("CreateDocumentFromHtml failed");
+        ComPtr<IHTMLDocument2> document = fuzz::ParsedDocument(data, size, kAddress);
         f.CrawlResultPage(document.get());
         document.reset();
 

@@ -24,9 +24,7 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv)
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
-    ComPtr<IHTMLDocument2> document;
-    if (CreateDocumentFromHtml(fuzz::Utf8Text(data, size), kAddress, document) != S_OK || !document)
-        fuzz::Fail("CreateDocumentFromHtml failed");
+    const ComPtr<IHTMLDocument2> document = fuzz::ParsedDocument(data, size, kAddress);
 
     THotelDescParser fast;
     THotelDescParser plain;
