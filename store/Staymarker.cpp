@@ -14,7 +14,6 @@ namespace store {
 
 namespace {
 
-
 QString Quoted(const QSqlDatabase& db, std::string_view column)
 {
     return db.driver()->escapeIdentifier(QString::fromUtf8(column.data(), static_cast<qsizetype>(column.size())),
