@@ -1,8 +1,7 @@
 #pragma once
-// Rendered text of an element: the HTML standard's innerText getter (section
-// "The innerText and outerText properties",
-// https://html.spec.whatwg.org/multipage/dom.html#the-innertext-idl-attribute, and its
-// "rendered text collection steps"), with each element's default display
+// Rendered text of an element: the WHATWG HTML Living Standard's innerText
+// getter (section "The innerText and outerText properties", anchor
+// #the-innertext-idl-attribute, and its "rendered text collection steps"), with each element's default display
 // standing in for style sheets. Blocks start and end lines, p elements leave
 // an empty line around them, table cells are separated by a tab and rows by a
 // line break, br breaks the line, white space collapses as with

@@ -1,11 +1,11 @@
 #pragma once
 // Decoding of fetched page bodies into text, choosing the character encoding
-// the way web browsers do: the HTML standard's "Determining the character
-// encoding" (https://html.spec.whatwg.org/multipage/parsing.html#determining-the-character-encoding),
-// its "prescan a byte stream to determine its encoding" and "algorithm for
+// the way web browsers do: the WHATWG HTML Living Standard's "Determining the
+// character encoding" (anchor #determining-the-character-encoding), its
+// "prescan a byte stream to determine its encoding" and "algorithm for
 // extracting a character encoding from a meta element", with encoding labels
-// read as the Encoding standard's "get an encoding"
-// (https://encoding.spec.whatwg.org/#concept-encoding-get).
+// read as the WHATWG Encoding Standard's "get an encoding" (anchor
+// #concept-encoding-get).
 
 #include <QByteArray>
 #include <QString>
