@@ -36,13 +36,17 @@ public:
     // without running anything.
     bool isValid() const { return home.isValid(); }
 
-    // Settings whose site host goes to a closed loopback port: every page
-    // load fails at once and nothing leaves the machine.
-    static platform::Settings OfflineSettings()
+    // Puts settings in force whose site host goes to a closed loopback port
+    // (every page load fails at once and nothing leaves the machine), whose
+    // timers tick every `timerIntervalMs` and whose "Hotels_Db" is
+    // `hotelsDb` (the settings' text; empty: the default file).
+    static void UseOfflineSite(int timerIntervalMs, const QString& hotelsDb = QString())
     {
         platform::Settings settings;
         settings.routes.push_back({QStringLiteral("hotels.example"), 80, QStringLiteral("127.0.0.1"), 1});
-        return settings;
+        settings.timerIntervalMs = timerIntervalMs;
+        settings.hotelsDb = hotelsDb;
+        platform::SetSettings(settings);
     }
 
     // Runs the benchmarks the arguments selected; returns main's exit code.

@@ -186,10 +186,8 @@ int main(int argc, char** argv)
     BenchApp bench(argc, argv);
     if (!bench.isValid())
         return 2;
-    platform::Settings settings = BenchApp::OfflineSettings();
-    settings.hotelsDb = QStringLiteral("sqlite:") + bench.home.filePath(QStringLiteral("Hotels_Db.sqlite"));
-    settings.timerIntervalMs = 60000;  // no timer tick during a pass
-    platform::SetSettings(settings);
+    // A minute between ticks: no timer tick during a pass.
+    BenchApp::UseOfflineSite(60000, QStringLiteral("sqlite:") + bench.home.filePath(QStringLiteral("Hotels_Db.sqlite")));
     store::EnsureHotelsDbTables("Hotels_Db");
     return bench.Run(/*quiet=*/true);
 }

@@ -193,10 +193,8 @@ int main(int argc, char** argv)
     BenchApp bench(argc, argv);
     if (!bench.isValid())
         return 2;
-    platform::Settings settings = BenchApp::OfflineSettings();
     // The steps are run by the loop above, not by the timers.
-    settings.timerIntervalMs = 60 * 60 * 1000;
-    platform::SetSettings(settings);
+    BenchApp::UseOfflineSite(60 * 60 * 1000);
     Scratch = &bench.home.dir;
     return bench.Run(/*quiet=*/true);
 }
