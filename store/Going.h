@@ -10,9 +10,11 @@
 
 #include "platform/db/DbTables.h"
 #include "store/HotelUrl.h"
+#include "store/Retry.h"
 
 #include <QObject>
 
+#include <map>
 #include <vector>
 
 namespace store {
@@ -27,11 +29,16 @@ struct GoingProbe {
 GoingProbe ProbeGoing(QObject* owner);
 inline bool GoingHasRows(QObject* owner) { return ProbeGoing(owner).hasRows; }
 
+// The retry state of the links that failed before, by "Url".
+using GoingRetries = std::map<AnsiString, RetryState>;
+
 // Resume load: appends every row of "Going", in the table's order, at the end
 // of `PendingLinks`. `Table1` is closed afterwards (also when an exception
 // leaves this function). False when the table could not be opened (reported,
-// nothing appended).
-bool LoadGoing(TTable& Table1, std::vector<Hotel_Url>& PendingLinks);
+// nothing appended). When `retries` is given, the retry state of every row
+// that failed before is put there (a table of an earlier version, without
+// those columns, gives none).
+bool LoadGoing(TTable& Table1, std::vector<Hotel_Url>& PendingLinks, GoingRetries* retries = nullptr);
 
 enum class GoingSave {
     Replace,  // "Going" ends up holding exactly the list
@@ -42,11 +49,11 @@ enum class GoingSave {
 };
 
 // Save at close: writes `PendingLinks` into "Going" in list order, all in one
-// transaction. True when written; false when the table could not be opened
+// transaction; a link found in `retries` gets its retry state with its row. True when written; false when the table could not be opened
 // (reported, nothing changed). On a failure after opening (the transaction
 // cannot start, a statement fails) the transaction is rolled back, so the
 // table keeps its previous rows, `Table1` is closed and the error is rethrown.
 bool SaveGoing(TTable& Table1, const std::vector<Hotel_Url>& PendingLinks,
-               GoingSave mode = GoingSave::Replace);
+               GoingSave mode = GoingSave::Replace, const GoingRetries& retries = {});
 
 }  // namespace store

@@ -1,26 +1,41 @@
 #pragma once
-// The write-through of the pending-work table "Going": every change of the
-// window's pending links reaches the database as it happens, so that a crash,
-// a power cut or a kill loses no link.
+// The write-through of "Hotels_Db": every change of the window's pending
+// work reaches the database as it happens, so that a crash, a power cut or a
+// kill loses no link and no typed destination.
 //
-//   Added(links)          rows for links that entered the pending list
-//   Handled(url, hotel)   the link's page was dealt with: its rows leave
-//                         "Going" and, when given, its hotel row is stored in
-//                         "Staymarker", both in one transaction
+//   Added(links)                    rows of "Going" for links that entered the pending list
+//   Handled(link, hotel, failure)   the link's page was dealt with: its rows leave
+//                                   "Going", its hotel row (when given) is stored
+//                                   in "Staymarker" and a failure (when given) is
+//                                   recorded in "Failures", all in one transaction
+//   Failed(link, state)             the link's page failed and will be tried
+//                                   again: its rows in "Going" carry `state`
+//   Destinations(entries)           the destinations still to search are `entries`
+//   Record(failure)                 a row of "Failures" (a destination given up)
 //
 // Each call writes, in one transaction on a connection of its own, every
-// write still owed from earlier calls followed by its own. A write that fails
-// (database missing, read-only, locked, full, server gone) is kept, in order,
-// and tried again at the next call: the crawl goes on, and nothing is lost
-// while the program runs. Each kind of failure is reported on standard error
-// once, until a write succeeds again.
+// write still owed from earlier calls followed by its own, each write in a
+// savepoint of its own. A write that fails because the database cannot be
+// reached or the transaction cannot commit (missing, read-only, locked,
+// full, server gone) is kept, in order, and tried again at the next call:
+// the crawl goes on, and nothing is lost while the program runs. A write
+// that fails while the rest of its transaction commits (a value the engine
+// refuses, a table renamed or locked) is tried again too; after
+// kSetAsideAfter such failures it is set aside: reported on standard error
+// with its row, and no longer tried. A set-aside Handled leaves the link's
+// rows in "Going" (its deletion never happened); a set-aside Added of several
+// links is first split so that only the refused link is set aside. Each kind
+// of failure is reported on standard error once, until a write succeeds again.
 //
 // Errors: nothing here throws; the store's EDatabaseError is caught in one
 // place, and the failed write is kept and reported as above.
 //
 // Window thread only; no event is processed during a call.
 
+#include "store/Destinations.h"
+#include "store/Failures.h"
 #include "store/HotelUrl.h"
+#include "store/Retry.h"
 #include "store/Staymarker.h"
 
 #include <QString>
@@ -35,41 +50,60 @@ namespace store {
 
 class GoingWriter {
 public:
+    // Failures of one write, with the rest of its transaction committed,
+    // before it is set aside.
+    static constexpr int kSetAsideAfter = 3;
+
     // Writes rows ("Url", "AirPort") for `links`, in list order.
     void Added(const std::vector<Hotel_Url>& links);
-    // Deletes every row of "Going" whose "Url" is `url` and stores `hotel`,
-    // when given, in "Staymarker" (replacing the row of the same address).
-    void Handled(const AnsiString& url, const std::optional<StaymarkerRow>& hotel);
+    // Deletes every row of "Going" whose "Url" is `link.Url`, stores `hotel`
+    // when given in "Staymarker" (replacing the row of the same address) and
+    // records `failure` when given in "Failures".
+    void Handled(const Hotel_Url& link, const std::optional<StaymarkerRow>& hotel,
+                 const std::optional<FailureRecord>& failure = std::nullopt);
+    // Sets the retry columns of every row of "Going" whose "Url" is `link.Url`.
+    void Failed(const Hotel_Url& link, const RetryState& state);
+    // Replaces the saved destination list; of several owed lists only the
+    // newest is written.
+    void Destinations(const std::vector<DestinationEntry>& entries);
+    // Adds a row to "Failures".
+    void Record(const FailureRecord& failure);
     // Writes what is still owed; true when nothing is owed any more.
     bool Flush();
 
     // After the save at close rewrote "Going" itself: owed rows for added
-    // links are dropped (the save wrote them) and, when `goingExact` (the
-    // save replaced the whole table), so are owed deletions. Owed hotel rows
-    // are kept.
+    // links and owed retry columns are dropped (the save wrote them) and,
+    // when `goingExact` (the save replaced the whole table), so are owed
+    // deletions that store no hotel and record no failure. Owed hotel rows,
+    // failure rows and destination lists are kept, and so are the deletions
+    // that go with them.
     void SupersededBySave(bool goingExact);
+
+    // Links whose Handled write is still owed or was set aside: their rows
+    // are still in "Going", so the save at close keeps them there.
+    std::vector<Hotel_Url> UnsettledLinks() const;
+    // Links whose Added write was set aside: the engine refuses them, so the
+    // save at close leaves them out instead of failing on them again.
+    std::vector<Hotel_Url> RefusedLinks() const;
 
     // Writes still owed, for reports and tests.
     std::size_t OwedLinks() const;   // links whose row is still to be added
     std::size_t OwedHotels() const;  // hotel rows still to be stored
-    bool Owes() const { return !owed_.empty(); }
+    bool Owes() const;
 
 private:
-    // A failed write: its kind (what "once per kind" compares) and its text.
+    // Implementation's own; see GoingWriter.cpp.
     struct Problem {
         QString kind;
         QString text;
     };
-    struct Write {
-        std::vector<Hotel_Url> added;      // rows to insert
-        std::optional<AnsiString> handled;  // rows to delete
-        std::optional<StaymarkerRow> hotel;
-    };
-    // One transaction for every owed write; what went wrong on failure.
+    struct Write;
     std::optional<Problem> WriteOwed();
     void Report(const Problem& problem);
 
     std::vector<Write> owed_;
+    std::vector<Hotel_Url> unsettled_;  // set-aside Handled writes
+    std::vector<Hotel_Url> refused_;    // set-aside Added links
     std::set<QString> reported_;
 };
 

@@ -26,9 +26,21 @@ namespace store {
 QString CreateTableSql(const QString& table, const QString& driverName);
 
 // Creates the tables the alias's database lacks, in one transaction, and
-// returns the names of those it created (empty when both existed). A missing
-// SQLite file, and its folder, are created first. Throws EDatabaseError.
+// returns the names of those it created (empty when all existed), then
+// upgrades it (UpgradeHotelsDb). A missing SQLite file, and its folder, are
+// created first. Throws EDatabaseError.
 QStringList EnsureHotelsDbTables(const AnsiString& alias);
+
+// Brings a database of an earlier version up to this one in place, in one
+// transaction: adds the retry columns "Going" lacks, the tables "Failures"
+// and "Destinations" when missing, and on PostgreSQL indexes the addresses
+// of "Going" and "Staymarker" by their digest instead of their text, so that
+// an address of any length (64 KiB and more) is stored and found. No row is
+// changed or lost, and the previous version can still read "Going". Does
+// nothing to a database without "Going" (its window reports that one).
+// Returns a line for each change made (empty when up to date). Throws
+// EDatabaseError.
+QStringList UpgradeHotelsDb(const AnsiString& alias);
 
 // First start on this machine: when "Hotels_Db" resolves to the embedded
 // default file and that file does not exist yet, creates it with both tables.

@@ -17,11 +17,16 @@ struct DestinationSummary {
     long long kept = 0;          // rows of "Staymarker" with this code
     long long waiting = 0;       // rows of "Going" with this code
     AnsiString lastExtractedAt;  // greatest "ExtractedAt" of the kept rows; empty when none
+    // "waiting": a typed line not searched yet; "owed": searched, failed, to
+    // be searched again; "searched": neither (from "Destinations").
+    AnsiString state = "searched";
+    long long givenUp = 0;       // rows of "Failures" with this code (links and the destination)
 
     friend bool operator==(const DestinationSummary&, const DestinationSummary&) = default;
 };
 
-// One entry per code found in either table, sorted by code (byte order, the
+// One entry per code found in any of "Staymarker", "Going", "Destinations"
+// and "Failures" (the last two may be missing: a database not yet upgraded), sorted by code (byte order, the
 // same on every engine); a code in only one table has zero for the other.
 // Uses its own short-lived connection to "Hotels_Db"; a table that cannot be
 // read is a failure.

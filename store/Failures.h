@@ -1,0 +1,48 @@
+#pragma once
+// The "Failures" table of "Hotels_Db": what the crawl gave up on, and pages
+// that loaded without any section. Nothing is ever dropped silently: a link
+// or destination that leaves the work unfinished leaves a row here.
+//
+//   "Id"       integer key assigned on insert (the order of recording)
+//   "Kind"     kFailureLink, kFailureDestination or kFailureNoSections
+//   "Url"      the detail page's address; the destination code for a destination
+//   "AirPort"  the destination code the link was collected under (a
+//              destination's own code for a destination)
+//   "Reason"   why the last attempt failed ("HTTP 404", "time-out"...)
+//   "Attempts" failed attempts, as an integer
+//   "FailedAt" UTC ISO 8601 time it was recorded
+//
+// Errors: every function here reports a failure by throwing EDatabaseError.
+
+#include "platform/base/AnsiString.h"
+
+#include <QSqlDatabase>
+
+#include <vector>
+
+namespace store {
+
+inline constexpr const char* kFailureLink = "link";
+inline constexpr const char* kFailureDestination = "destination";
+inline constexpr const char* kFailureNoSections = "no sections";
+
+struct FailureRecord {
+    AnsiString kind;
+    AnsiString url;
+    AnsiString airPort;
+    AnsiString reason;
+    int attempts = 0;
+    AnsiString failedAt;
+
+    friend bool operator==(const FailureRecord&, const FailureRecord&) = default;
+};
+
+// Adds the row on an open connection `db`, inside whatever transaction the
+// caller holds.
+void InsertFailure(QSqlDatabase& db, const FailureRecord& record);
+
+// Every row, in the order recorded; empty when the table does not exist
+// (a database not yet upgraded). Uses its own short-lived connection.
+std::vector<FailureRecord> ReadFailures();
+
+}  // namespace store

@@ -1,0 +1,27 @@
+#include "store/Retry.h"
+
+#include <algorithm>
+
+namespace store {
+
+RetryDecision CountFailure(RetryState& state, long long ticksSinceLast, const AnsiString& why,
+                           const AnsiString& atUtc, bool transient, long long retryAfterTicks)
+{
+    if (state.attempts > 0)
+        state.failingTicks += std::max(ticksSinceLast, 0LL);
+    ++state.attempts;
+    state.lastFailure = why;
+    state.lastFailedAt = atUtc;
+    if (!transient)
+        return RetryDecision::GiveUp;
+    if (state.attempts >= kGiveUpAttempts && state.failingTicks >= kGiveUpTicks)
+        return RetryDecision::GiveUp;
+    // Doubling from one step: 61, 122, 244... ticks, at most kMaxRetryTicks.
+    long long wait = kFirstRetryTicks;
+    for (int i = 1; i < state.attempts && wait < kMaxRetryTicks; ++i)
+        wait *= 2;
+    state.retryInTicks = std::max(std::min(wait, kMaxRetryTicks), retryAfterTicks);
+    return RetryDecision::TryLater;
+}
+
+}  // namespace store
