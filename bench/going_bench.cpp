@@ -189,7 +189,7 @@ void BM_WriteThroughHandled(benchmark::State& state)
             break;
         }
         const AnsiString& url = links[static_cast<std::size_t>(--next)].Url;
-        writer->Handled(url, Hotel(url));
+        writer->Handled(Hotel_Url{url, "osl"}, Hotel(url));
         if (writer->Owes()) {
             state.SkipWithError("a write failed");
             break;

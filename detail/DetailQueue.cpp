@@ -55,7 +55,7 @@ void TForm1::ProcessNextDetail()
         parser->SetUrl(link.Url);
         parser->Parse();
         // The link leaves "Going" in the transaction that keeps its hotel.
-        GoingWrites.Handled(link.Url, HotelRow(*parser, link.AirPort));
+        GoingWrites.Handled(link, HotelRow(*parser, link.AirPort));
         parser.reset();
         // Nested steps finish first, so this step's link is the last one.
         const auto mine = std::find(InProgressLinks.rbegin(), InProgressLinks.rend(), link);

@@ -43,7 +43,7 @@ GoingProbe ProbeGoing(QObject* owner)
     return probe;
 }
 
-bool LoadGoing(TTable& Table1, std::vector<Hotel_Url>& PendingLinks)
+bool LoadGoing(TTable& Table1, std::vector<Hotel_Url>& PendingLinks, GoingRetries* retries)
 {
     // 1. Close the table if it is open.
     if (Table1.Active())
@@ -76,7 +76,7 @@ bool LoadGoing(TTable& Table1, std::vector<Hotel_Url>& PendingLinks)
     return opened;
 }
 
-bool SaveGoing(TTable& Table1, const std::vector<Hotel_Url>& PendingLinks, GoingSave mode)
+bool SaveGoing(TTable& Table1, const std::vector<Hotel_Url>& PendingLinks, GoingSave mode, const GoingRetries& retries)
 {
     // 1. Bind the table.
     Table1.SetDatabaseName(kAlias);

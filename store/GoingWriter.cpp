@@ -74,15 +74,24 @@ void GoingWriter::Added(const std::vector<Hotel_Url>& links)
 {
     if (links.empty())
         return;
-    owed_.push_back(Write{links, std::nullopt, std::nullopt});
+    owed_.push_back(Write{links, std::nullopt, std::nullopt, std::nullopt});
     Flush();
 }
 
-void GoingWriter::Handled(const AnsiString& url, const std::optional<StaymarkerRow>& hotel)
+void GoingWriter::Handled(const Hotel_Url& link, const std::optional<StaymarkerRow>& hotel,
+                          const std::optional<FailureRecord>& failure)
 {
-    owed_.push_back(Write{{}, url, hotel});
+    owed_.push_back(Write{{}, link, hotel, failure});
     Flush();
 }
+
+// Stand-ins until the new writes land.
+void GoingWriter::Failed(const Hotel_Url&, const RetryState&) {}
+void GoingWriter::Destinations(const std::vector<DestinationEntry>&) {}
+void GoingWriter::Record(const FailureRecord&) {}
+std::vector<Hotel_Url> GoingWriter::UnsettledLinks() const { return unsettled_; }
+std::vector<Hotel_Url> GoingWriter::RefusedLinks() const { return refused_; }
+bool GoingWriter::Owes() const { return !owed_.empty(); }
 
 bool GoingWriter::Flush()
 {
@@ -118,7 +127,7 @@ std::optional<GoingWriter::Problem> GoingWriter::WriteOwed()
                     if (!w.added.empty())
                         InsertRows(db, w.added);
                     if (w.handled)
-                        DeleteRows(db, *w.handled);
+                        DeleteRows(db, w.handled->Url);
                     if (w.hotel) {
                         step = Step::Hotel;
                         UpsertHotel(db, *w.hotel);

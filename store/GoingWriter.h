@@ -97,7 +97,12 @@ private:
         QString kind;
         QString text;
     };
-    struct Write;
+    struct Write {
+        std::vector<Hotel_Url> added;       // rows to insert
+        std::optional<Hotel_Url> handled;   // rows to delete
+        std::optional<StaymarkerRow> hotel;
+        std::optional<FailureRecord> failure;
+    };
     std::optional<Problem> WriteOwed();
     void Report(const Problem& problem);
 

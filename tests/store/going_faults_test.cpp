@@ -233,7 +233,7 @@ TEST_P(GoingFaults, WriteThroughKeepsItsWritesAndCatchesUpOnceMended)
     Break();
     ::testing::internal::CaptureStderr();
     writer.Added({{LongUrl("1"), "osl"}, {LongUrl("2"), "osl"}});
-    writer.Handled(LongUrl("0"), Hotel(LongUrl("0"), "zero"));
+    writer.Handled(Hotel_Url{LongUrl("0"), "osl"}, Hotel(LongUrl("0"), "zero"));
     const std::string reported = ::testing::internal::GetCapturedStderr();
     EXPECT_EQ(writer.OwedLinks(), 2u);
     EXPECT_EQ(writer.OwedHotels(), 1u);
@@ -246,7 +246,7 @@ TEST_P(GoingFaults, WriteThroughKeepsItsWritesAndCatchesUpOnceMended)
     EXPECT_EQ(GoingRows(), (Links{{LongUrl("0"), "adl"}})) << "nothing half-written";
     EXPECT_TRUE(Hotels().empty());
 
-    writer.Handled(LongUrl("1"), std::nullopt);
+    writer.Handled(Hotel_Url{LongUrl("1"), "osl"}, std::nullopt);
     EXPECT_FALSE(writer.Owes());
     EXPECT_EQ(GoingRows(), (Links{{LongUrl("2"), "osl"}}));
     const auto hotels = Hotels();
@@ -258,14 +258,14 @@ TEST_P(GoingFaults, ResultRowFailureKeepsTheGoodRowAndTheLink)
 {
     store::GoingWriter writer;
     writer.Added({{LongUrl("1"), "osl"}});
-    writer.Handled(LongUrl("1"), Hotel(LongUrl("1"), "good"));
+    writer.Handled(Hotel_Url{LongUrl("1"), "osl"}, Hotel(LongUrl("1"), "good"));
     writer.Added({{LongUrl("1"), "osl"}});  // collected again in a later run
     ASSERT_FALSE(writer.Owes());
 
     Break();
     ::testing::internal::CaptureStderr();
     // Larger than what the handled link's rows free, so a full disk shows.
-    writer.Handled(LongUrl("1"), Hotel(LongUrl("1"), "newer", 60000));
+    writer.Handled(Hotel_Url{LongUrl("1"), "osl"}, Hotel(LongUrl("1"), "newer", 60000));
     ::testing::internal::GetCapturedStderr();
     Mend();
     // Before the retry: the old row and the link are both still there.
