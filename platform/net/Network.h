@@ -6,6 +6,8 @@
 #include <QNetworkRequest>
 #include <QUrl>
 
+#include <chrono>
+
 class QNetworkAccessManager;
 
 namespace platform {
@@ -21,6 +23,22 @@ constexpr qint64 kMaxBodyBytes = 16 * 1024 * 1024;
 // whole plus frames as large again; the site's result pages are far below
 // it. Frames past the budget are cut or not fetched at all.
 constexpr qint64 kNavigationBodyBudget = 32 * 1024 * 1024;
+
+// Retries one page fetch makes at once after a transient failure (refused,
+// dropped or reset connection, 503, 429...) before it reports the failure.
+// A site that is restarting or briefly overloaded usually answers again
+// within seconds; three retries with doubling delays wait about 14 s of the
+// default 60 s page time-out (2 + 4 + 8 s), so a page that is really down
+// still fails within the time-out, and a struggling site gets at most four
+// requests for one page instead of a stream of them. Waiting longer is the
+// caller's business (it knows how many pages wait behind this one).
+constexpr int kQuickRetries = 3;
+
+// The delay before quick retry `retry` (0 for the first) under a page
+// time-out of `pageTimeoutS` seconds: base * 2^retry, where the base is a
+// thirtieth of the time-out held between 50 ms and 2 s (60 s: 2, 4, 8 s;
+// 1 s: 50, 100, 200 ms).
+std::chrono::milliseconds QuickRetryDelay(int pageTimeoutS, int retry);
 
 // The User-Agent every request sends: "hotelcrawler/<version>".
 QByteArray UserAgent();

@@ -7,6 +7,8 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 
+#include <QDateTime>
+
 #include <algorithm>
 
 namespace platform {
@@ -15,8 +17,32 @@ PageFetch::PageFetch(const QUrl& address, Callback onFinished, QObject* parent)
     : QObject(parent), address_(address), current_(address), onFinished_(std::move(onFinished))
 {
     deadline_.setSingleShot(true);
-    connect(&deadline_, &QTimer::timeout, this, [this] { Fail(QStringLiteral("timed out")); });
+    connect(&deadline_, &QTimer::timeout, this, [this] { Fail(FetchFailure::Kind::Timeout, QStringLiteral("timed out")); });
+    retry_.setSingleShot(true);
+    // Precise: a retry must not start before the time a Retry-After asked for.
+    retry_.setTimerType(Qt::PreciseTimer);
+    connect(&retry_, &QTimer::timeout, this, [this] {
+        ++attempts_;
+        Request(current_);
+    });
 }
+
+namespace {
+
+// The failure an answer's status stands for: none below 400.
+FetchFailure StatusFailure(QNetworkReply& reply, int status)
+{
+    FetchFailure failure;
+    if (status < 400)
+        return failure;
+    failure.kind = FetchFailure::Kind::HttpStatus;
+    failure.httpStatus = status;
+    failure.retryAfterS = ParseRetryAfter(reply.rawHeader("Retry-After"), QDateTime::currentSecsSinceEpoch());
+    failure.detail = reply.attribute(QNetworkRequest::HttpReasonPhraseAttribute).toString();
+    return failure;
+}
+
+}  // namespace
 
 PageFetch::~PageFetch() { DropReply(); }
 
@@ -29,10 +55,14 @@ void PageFetch::Start()
         // Reported from the event loop like every other outcome, so that the
         // caller never sees its callback run inside Start.
         QMetaObject::invokeMethod(
-            this, [this] { Fail(QStringLiteral("not an http or https address")); }, Qt::QueuedConnection);
+            this, [this] { Fail(FetchFailure::Kind::Refused, QStringLiteral("not an http or https address")); },
+            Qt::QueuedConnection);
         return;
     }
-    deadline_.start(std::max(1, CurrentSettings().pageTimeoutS) * 1000);
+    timeoutS_ = std::max(1, CurrentSettings().pageTimeoutS);
+    end_ = QDeadlineTimer(std::chrono::seconds(timeoutS_));
+    deadline_.start(timeoutS_ * 1000);
+    attempts_ = 1;
     Request(address_);
 }
 
@@ -59,6 +89,12 @@ void PageFetch::OnReadyRead()
     const int status = reply_->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
     if (status >= 300 && status < 400 && reply_->hasRawHeader("Location"))
         return;
+    // A transient error page is not worth waiting for whole: it is retried
+    // now, or reported as cut.
+    if (IsTransientStatus(status)) {
+        AttemptFailed(StatusFailure(*reply_, status), true);
+        return;
+    }
     ReportBody(status, true);
 }
 
@@ -83,6 +119,7 @@ void PageFetch::ReportBody(int status, bool cut)
     result.finalAddress = current_;
     result.ok = true;
     result.httpStatus = status;
+    result.failure = StatusFailure(*reply_, status);
     result.cut = cut;
     const QByteArray contentType = reply_->rawHeader("Content-Type");
     if (keepRaw_) {
@@ -100,17 +137,20 @@ void PageFetch::OnReplyFinished()
     if (!reply_)
         return;
     const QVariant statusAttr = reply_->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+    const FetchFailure networkFailure{FailureKindOf(reply_->error()), 0, -1, reply_->errorString()};
     if (!statusAttr.isValid()) {
         // No HTTP response at all: refused, unreachable, reset, TLS failure...
-        Fail(reply_->errorString());
+        AttemptFailed(networkFailure.Failed() ? networkFailure
+                                              : FetchFailure{FetchFailure::Kind::Other, 0, -1, reply_->errorString()},
+                      false);
         return;
     }
     const int status = statusAttr.toInt();
-    if (reply_->error() != QNetworkReply::NoError && status < 400) {
+    if (networkFailure.Failed() && status < 400) {
         // A response that broke off (reset connection, corrupt compressed
         // data) is not passed on as if it were the whole page. From 400 on,
         // the error only restates the status, and the body is the error page.
-        Fail(reply_->errorString());
+        AttemptFailed(networkFailure, false);
         return;
     }
     const QByteArray location = reply_->rawHeader("Location");
@@ -119,27 +159,77 @@ void PageFetch::OnReplyFinished()
         // that a relative Location keeps the original host.
         const QUrl next = current_.resolved(QUrl::fromEncoded(location));
         if (!IsFetchable(next)) {
-            Fail(QStringLiteral("redirect to a refused address: ") + next.toString());
+            Fail(FetchFailure::Kind::Refused, QStringLiteral("redirect to a refused address: ") + next.toString());
             return;
         }
         if (++redirects_ > kMaxRedirects) {
-            Fail(QStringLiteral("too many redirects"));
+            Fail(FetchFailure::Kind::Refused, QStringLiteral("too many redirects"));
             return;
         }
+        // A hop, not a retry: the same attempt goes on.
         DropReply();
         Request(next);
         return;
     }
     // Whatever is still unread after the limits is what was cut off.
     const bool limited = ReadBody();
-    ReportBody(status, limited && reply_->bytesAvailable() > 0);
+    const bool cut = limited && reply_->bytesAvailable() > 0;
+    if (IsTransientStatus(status)) {
+        AttemptFailed(StatusFailure(*reply_, status), cut);
+        return;
+    }
+    ReportBody(status, cut);
 }
 
-void PageFetch::Fail(const QString& why)
+void PageFetch::AttemptFailed(const FetchFailure& failure, bool cut)
+{
+    const int delayMs = RetryDelayMs(failure);
+    if (delayMs < 0) {
+        if (failure.kind == FetchFailure::Kind::HttpStatus)
+            ReportBody(failure.httpStatus, cut);
+        else
+            Fail(failure);
+        return;
+    }
+    // The failed attempt's body is dropped, so it no longer counts against
+    // the budget that other fetches draw on meanwhile.
+    DropReply();
+    if (budget_)
+        budget_->GiveBack(body_.size());
+    body_.clear();
+    QPointer<PageFetch> self(this);
+    emit retrying(failure, delayMs);
+    if (self)
+        retry_.start(delayMs);
+}
+
+int PageFetch::RetryDelayMs(const FetchFailure& failure) const
+{
+    if (!failure.IsTransient() || attempts_ > kQuickRetries)
+        return -1;
+    const qint64 remainingMs = end_.remainingTime();
+    // A server that says when to come back is believed: earlier would only
+    // be answered the same way. Later than the time-out is not waited for.
+    qint64 delayMs = 0;
+    if (failure.retryAfterS >= 0)
+        delayMs = qint64(failure.retryAfterS) * 1000;
+    else
+        delayMs = QuickRetryDelay(timeoutS_, attempts_ - 1).count();
+    return delayMs < remainingMs ? int(delayMs) : -1;
+}
+
+void PageFetch::Fail(FetchFailure::Kind kind, const QString& why) { Fail(FetchFailure{kind, 0, -1, why}); }
+
+void PageFetch::Fail(const FetchFailure& failure)
 {
     PageResult result;
     result.finalAddress = current_;
-    result.error = why;
+    result.error = failure.detail.isEmpty() ? failure.Describe() : failure.detail;
+    result.failure = failure;
+    // Nothing of a failed fetch is passed on, so its bytes are not spent.
+    if (budget_)
+        budget_->GiveBack(body_.size());
+    body_.clear();
     Report(std::move(result));
 }
 
@@ -149,6 +239,8 @@ void PageFetch::Report(PageResult result)
         return;
     finished_ = true;
     deadline_.stop();
+    retry_.stop();
+    result.attempts = attempts_;
     DropReply();
     body_.clear();
     // The callback may destroy this object: take what is needed first and
