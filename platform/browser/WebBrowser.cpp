@@ -78,8 +78,10 @@ private:
         frames.push_back(Frame{address, nullptr, depth, {}});
         if (depth > 0 && budget_->Remaining() <= 0) {
             // Past the budget: not fetched at all, and completed as an empty
-            // document in its place, as a frame that failed to load is.
-            frames[index].doc = EmptyDocument(address);
+            // document in its place, as a frame that failed to load is. Its
+            // load failure stays Kind::None: nothing was asked of the
+            // network, so there is nothing to retry or blame on the site.
+            frames[index].doc = EmptyDocument(address, {});
             return index;
         }
         ++pending_;
@@ -91,30 +93,36 @@ private:
         return index;
     }
 
-    static ComPtr<HtmlDocument> EmptyDocument(const QUrl& address)
+    static ComPtr<HtmlDocument> EmptyDocument(const QUrl& address, const platform::FetchFailure& failure)
     {
         ComPtr<HtmlDocument> doc = HtmlDocument::Create();
         doc->SetContent(QString(), address);
+        doc->SetLoadFailure(failure);
         doc->SetReadyState(QStringLiteral("complete"));
         return doc;
     }
 
     void Fetched(std::size_t index, const platform::PageResult& result)
     {
-        // A failed fetch still completes, as an empty document at the address
-        // asked for, the way a browser shows an error page in its place.
+        // A failed fetch (after its quick retries) still completes, as an
+        // empty document at the address asked for that says why, the way a
+        // browser shows an error page in its place.
         if (!result.ok) {
-            Settled(index, EmptyDocument(frames[index].address));
+            Settled(index, EmptyDocument(frames[index].address, result.failure));
             return;
         }
         // Only the page is shown, so only its serialization is built ahead.
         const int status = result.httpStatus;
+        const platform::FetchFailure failure = result.failure;
         new platform::BackgroundParse(
             {result.body, result.contentType, result.finalAddress, index == 0},
-            [this, index, status](std::shared_ptr<html::Tree> tree) {
+            [this, index, status, failure](std::shared_ptr<html::Tree> tree) {
                 ComPtr<HtmlDocument> doc = HtmlDocument::Create();
                 doc->SetTree(std::move(tree));
                 doc->SetHttpStatus(status);
+                // An error status's page is shown and reported like any
+                // other; its failure tells it apart.
+                doc->SetLoadFailure(failure);
                 doc->SetReadyState(QStringLiteral("complete"));
                 Settled(index, doc);
             },

@@ -26,7 +26,10 @@ public:
 
     // Starts loading `URL` and returns at once. Only absolute http and https
     // addresses are loaded; anything else is refused (nothing is fetched, no
-    // event follows, a navigation under way goes on). A navigation started
+    // event follows, a navigation under way goes on). The page and each of
+    // its frames that fails transiently is retried a few times quickly
+    // before it is completed as failed (OnDocumentComplete says how to
+    // learn why). A navigation started
     // while another is loading replaces it: the replaced one raises no event,
     // not even for its frames. The optional arguments are accepted and not
     // used (there is no post data or extra header support).
@@ -39,7 +42,15 @@ public:
     // document order), then once for the page itself. `pDisp` is that
     // document (QueryInterface yields IHTMLDocument2), lent for the call;
     // `URL` is a VT_BSTR of its address after redirects. A document whose
-    // fetch failed is reported too, empty. If a handler starts another
+    // fetch failed is reported too, empty; a transient failure (refused,
+    // dropped or reset connection, HTTP 408, 425, 429 or 5xx) is first
+    // retried a few times quickly within the page time-out (see PageFetch),
+    // so the event comes only once the document has loaded or has failed
+    // for good. A handler learns why a document failed by QueryInterface
+    // for IHTMLDocumentLoadFailure: Kind::None for a page that loaded,
+    // HttpStatus for an error page (its body is the document), a network
+    // kind or Timeout for an empty document; a frame left out for the body
+    // budget is empty with Kind::None. If a handler starts another
     // navigation, the rest of the events of this one are not raised.
     std::function<void(TObject* Sender, LPDISPATCH pDisp, VARIANT* URL)> OnDocumentComplete;
 

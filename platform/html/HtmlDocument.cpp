@@ -146,6 +146,12 @@ HRESULT HtmlDocument::get_httpStatus(int& p)
     return S_OK;
 }
 
+HRESULT HtmlDocument::get_loadFailure(platform::FetchFailure& p)
+{
+    p = loadFailure_;
+    return S_OK;
+}
+
 HRESULT CoCreateInstance(CLSID clsid, std::nullptr_t, DWORD clsContext, ComPtr<IHTMLDocument2>& ppv)
 {
     ppv.reset();

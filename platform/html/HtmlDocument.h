@@ -1,6 +1,7 @@
 #pragma once
 // The engine's document object: a parsed HTML tree behind IHTMLDocument2,
-// IPersistMoniker, IHTMLDocumentSerialization and IHTMLDocumentHttpStatus.
+// IPersistMoniker, IHTMLDocumentSerialization, IHTMLDocumentHttpStatus and
+// IHTMLDocumentLoadFailure.
 // Internal to platform/: the rest of the program sees only the interfaces
 // of Mshtml.h.
 //
@@ -24,7 +25,8 @@ namespace html { struct Tree; }
 class HtmlDocument final : public IHTMLDocument2,
                            public IPersistMoniker,
                            public IHTMLDocumentSerialization,
-                           public IHTMLDocumentHttpStatus {
+                           public IHTMLDocumentHttpStatus,
+                           public IHTMLDocumentLoadFailure {
 public:
     // An empty document in readyState "uninitialized". Does not check COM:
     // CoCreateInstance and CreateDocumentFromHtml do.
@@ -42,6 +44,8 @@ public:
     void SetReadyState(const QString& state);
     // The status get_httpStatus reports; 0 means unknown.
     void SetHttpStatus(int status) { httpStatus_ = status; }
+    // What get_loadFailure reports; Kind::None unless set.
+    void SetLoadFailure(const platform::FetchFailure& failure) { loadFailure_ = failure; }
     QUrl Address() const;
 
     // src addresses of the document's frame and iframe elements, resolved,
@@ -79,6 +83,9 @@ public:
     // IHTMLDocumentHttpStatus
     HRESULT get_httpStatus(int& p) override;
 
+    // IHTMLDocumentLoadFailure
+    HRESULT get_loadFailure(platform::FetchFailure& p) override;
+
 private:
     HtmlDocument();
 
@@ -86,6 +93,7 @@ private:
     QUrl address_;
     QString readyState_ = QStringLiteral("uninitialized");
     int httpStatus_ = 0;
+    platform::FetchFailure loadFailure_;
     // The load under way (its fetch, then its parse), owned by the document
     // so that dropping the document or starting another load aborts it and
     // guarantees that no late result arrives here. Set by Load.

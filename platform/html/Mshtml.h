@@ -8,6 +8,7 @@
 
 #include "platform/html/ByteRange.h"
 #include "platform/html/Com.h"
+#include "platform/net/FetchFailure.h"
 
 #include <QUrl>
 
@@ -67,7 +68,8 @@ public:
     // Starts fetching the moniker's address into the document and returns at
     // once. The document's readyState goes "loading" -> "interactive" ->
     // "complete" while the window's event loop runs; a failed or timed-out
-    // fetch also ends "complete", with an empty document.
+    // fetch also ends "complete", with an empty document (after the quick
+    // retries of a transient failure; IHTMLDocumentLoadFailure says why).
     virtual HRESULT Load(bool fFullyAvailable, IMoniker* pimkName, IBindCtx* pibc, DWORD grfMode) = 0;
 };
 
@@ -90,6 +92,19 @@ public:
     // The final response's status (after redirects); 0 when unknown: not
     // loaded from the network, still loading, or no response arrived.
     virtual HRESULT get_httpStatus(int& p) = 0;
+};
+
+// Beyond the COM surface: why a document's load failed, so that a caller
+// can tell a page that is down for a moment (try again later) from one that
+// will never load, and an error page from an empty answer.
+class IHTMLDocumentLoadFailure : public virtual IDispatch {
+public:
+    // Kind::None when the document loaded with a status below 400 (or was
+    // not loaded from the network, or is still loading); Kind::HttpStatus,
+    // with its status and Retry-After, for an answer of 400 or more (its
+    // body is the document); a network kind, Timeout or Refused when no
+    // answer came (the document is empty). Set once the document is complete.
+    virtual HRESULT get_loadFailure(platform::FetchFailure& p) = 0;
 };
 
 enum class CLSID { CLSID_HTMLDocument };

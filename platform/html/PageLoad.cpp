@@ -66,6 +66,7 @@ HRESULT HtmlDocument::Load(bool fFullyAvailable, IMoniker* pimkName, IBindCtx* p
     // guarantees that its result never arrives here.
     load_.reset();
     httpStatus_ = 0;
+    loadFailure_ = {};
     SetReadyState(QStringLiteral("loading"));
 
     // The load's fetch, parse and settling timer are children of `job`,
@@ -83,21 +84,28 @@ HRESULT HtmlDocument::Load(bool fFullyAvailable, IMoniker* pimkName, IBindCtx* p
             if (!doc)
                 return;
             if (!result.ok) {
+                // No answer (after the fetch's quick retries): an empty
+                // document that says why.
                 doc->SetContent(QString(), address);
+                doc->SetLoadFailure(result.failure);
                 doc->SetReadyState(QStringLiteral("complete"));
                 return;
             }
             // Still "loading" while the worker decodes and parses: the tree
             // the callers see changes only when the new one is complete.
             const int status = result.httpStatus;
+            const platform::FetchFailure failure = result.failure;
             new platform::BackgroundParse(
                 {result.body, result.contentType, result.finalAddress, true},
-                [weak, status, context](std::shared_ptr<html::Tree> tree) {
+                [weak, status, failure, context](std::shared_ptr<html::Tree> tree) {
                     const auto doc = std::dynamic_pointer_cast<HtmlDocument>(weak.lock());
                     if (!doc)
                         return;
                     doc->SetTree(std::move(tree));
                     doc->SetHttpStatus(status);
+                    // An error status's body is the document; the failure
+                    // tells it from the page asked for.
+                    doc->SetLoadFailure(failure);
                     doc->SetReadyState(QStringLiteral("interactive"));
                     // "complete" follows on the next turn of the event loop,
                     // as in a browser where the parsed document settles
