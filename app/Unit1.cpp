@@ -71,11 +71,17 @@ void TForm1::FormCreate(TObject* Sender)
 
     // 7.
     SearchStarted = 0;
+
+    // The destinations an earlier run left unsearched come back into Memo2.
+    RestoreDestinationList();
 }
 
 void TForm1::FormClose(TObject* Sender, int& Action)
 {
     Closing = true;
+
+    // The destinations still to search, for the next start.
+    SaveDestinationList();
 
     // 1.-5. Save the links not yet handled into "Going", in one transaction.
     // The write-through has them there already; writes it still owes go
@@ -84,7 +90,7 @@ void TForm1::FormClose(TObject* Sender, int& Action)
     GoingWrites.Flush();
     const auto mode = GoingKnown ? store::GoingSave::Replace : store::GoingSave::Merge;
     try {
-        if (store::SaveGoing(*Table1, UnhandledLinks(), mode))
+        if (store::SaveGoing(*Table1, UnhandledLinks(), mode, RetryLinks.States(DetailClock)))
             GoingWrites.SupersededBySave(mode == store::GoingSave::Replace);
     } catch (const std::exception& e) {
         // The write-through kept the links; the close goes on.
@@ -115,8 +121,21 @@ void TForm1::FormClose(TObject* Sender, int& Action)
 TPendingLinks TForm1::UnhandledLinks() const
 {
     // PendingLinks in order, then the links in progress in the order they had
-    // in PendingLinks (the innermost step took the one nearest the front).
+    // in PendingLinks (the innermost step took the one nearest the front),
+    // the links waiting for another try, and the handled links whose rows
+    // the write-through still owes (a hotel row that could not be stored
+    // keeps its link). Links the database refuses are left out: the save
+    // would only fail on them again.
     TPendingLinks links = PendingLinks;
     links.insert(links.end(), InProgressLinks.rbegin(), InProgressLinks.rend());
+    const TPendingLinks waiting = RetryLinks.Links();
+    links.insert(links.end(), waiting.begin(), waiting.end());
+    const TPendingLinks unsettled = GoingWrites.UnsettledLinks();
+    links.insert(links.end(), unsettled.begin(), unsettled.end());
+    std::set<AnsiString> refused;
+    for (const Hotel_Url& link : GoingWrites.RefusedLinks())
+        refused.insert(link.Url);
+    if (!refused.empty())
+        std::erase_if(links, [&](const Hotel_Url& link) { return refused.count(link.Url) > 0; });
     return links;
 }

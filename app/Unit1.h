@@ -7,21 +7,32 @@
 //   TForm1 (constructor), FormCreate,
 //   FormClose, UnhandledLinks                 app/Unit1.cpp
 //   Button2Click, LoadPendingLinks            crawl/DestinationList.cpp
-//   Timer1Timer, SearchDestination            crawl/SearchRequest.cpp
+//   Timer1Timer, SearchDestination,
+//   SearchOwedDestination                     crawl/SearchRequest.cpp
+//   SettleSearch, SaveDestinationList,
+//   RestoreDestinationList                    crawl/DestinationProgress.cpp
 //   CppWebBrowser1DocumentComplete,
 //   CppWebBrowser1NewWindow2, CrawlResultPage,
 //   TransferDetailLinks, FollowNextPage       crawl/ResultCrawler.cpp
-//   Timer2Timer, ProcessNextDetail            detail/DetailQueue.cpp
+//   Timer2Timer, ProcessNextDetail,
+//   SettleDetail                              detail/DetailQueue.cpp
 
+#include "crawl/DestinationProgress.h"
 #include "crawl/LinkLists.h"
+#include "detail/RetryQueue.h"
 #include "platform/browser/WebBrowser.h"
 #include "platform/db/DbTables.h"
 #include "platform/toolkit/Forms.h"
 #include "store/GoingWriter.h"
 #include "ui_Unit1.h"
 
+#include <deque>
+#include <map>
 #include <memory>
+#include <optional>
 #include <set>
+
+class THotelDescParser;
 
 class TForm1 : public TForm, public Ui::Form1 {
 public:
@@ -84,12 +95,46 @@ private:
     // Set when FormClose has finished: no handler does anything any more.
     bool Closed = false;
 
+    // Ticks of Timer1 and Timer2 since start-up: the clocks by which owed
+    // destinations and failed links wait for their next try.
+    long long SearchClock = 0;
+    long long DetailClock = 0;
+    // Detail links whose page failed for a reason that may pass; each stays
+    // in "Going" and is tried again when its wait is over.
+    TRetryQueue RetryLinks;
+
+    // The operator's list is followed (searches settled, owed destinations
+    // searched again, the list kept in "Destinations") from the first press
+    // that searches it; before that, "Destinations" keeps what an earlier
+    // run left there.
+    bool ListActive = false;
+    // Memo2 shows the unfinished list of an earlier run (FormCreate).
+    bool RestoredList = false;
+    // The search under way, while the list is followed.
+    std::optional<TSearch> CurrentSearch;
+    // Destinations whose search failed or was cut short, oldest first.
+    std::deque<TOwedDestination> OwedDestinations;
+    // The failures so far of owed destinations an earlier run left, which
+    // came back as lines of Memo2, by code.
+    std::map<AnsiString, store::RetryState> RestoredRetries;
+
     void SearchDestination(int index);
+    void SearchOwedDestination(const TOwedDestination& owed);
+    // Ends the search under way: a search that failed or did not finish
+    // becomes owed (or is given up and recorded).
+    void SettleSearch();
+    // Writes the destinations still to search to "Destinations".
+    void SaveDestinationList();
+    // Puts the list an earlier run left unfinished into Memo2.
+    void RestoreDestinationList();
     void CrawlResultPage(LPDISPATCH pDisp);
     void FollowNextPage();
     void TransferDetailLinks(int count);
     void LoadPendingLinks();
     void ProcessNextDetail();
+    // What a detail step's outcome does to its link: kept hotel, recorded
+    // page without sections, another try later, or given up.
+    void SettleDetail(const Hotel_Url& link, const THotelDescParser& parser, const std::optional<TRetryLink>& retry);
     // Going as the save at close writes it: every link not yet handled.
     TPendingLinks UnhandledLinks() const;
 };

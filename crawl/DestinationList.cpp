@@ -10,12 +10,22 @@ void TForm1::Button2Click(TObject* Sender)
     if (!ResumeMode) {
         DestIndex = 0;
         // A memo of one line is searched too; only an empty memo does nothing.
-        if (Memo2->Lines->Count() > 0)
+        if (Memo2->Lines->Count() > 0) {
+            ListActive = true;
             SearchDestination(0);
+        }
         return;
     }
     // 2. Resume mode.
     LoadPendingLinks();
+    // The list an earlier run left unfinished is searched too, from its
+    // first line as in memo mode: Timer1 goes on from the line after
+    // DestIndex, which would leave line 0 out.
+    if (RestoredList && Memo2->Lines->Count() > 0) {
+        ListActive = true;
+        DestIndex = 0;
+        SearchDestination(0);
+    }
 }
 
 void TForm1::LoadPendingLinks()
@@ -23,14 +33,22 @@ void TForm1::LoadPendingLinks()
     // 1.-5. Read the rows of "Going"; the table keeps them until each is
     // handled. Only a load that opened the table has seen all of them.
     TPendingLinks rows;
-    if (store::LoadGoing(*Table1, rows))
+    store::GoingRetries retries;
+    if (store::LoadGoing(*Table1, rows, &retries))
         GoingKnown = true;
 
     // Rows already queued in this run (an earlier press, or a transfer of the
-    // same link) are not queued again; they are in "Going" already either way.
-    for (const Hotel_Url& row : rows)
-        if (QueuedLinks.insert(row.Url).second)
+    // same link) are not queued again; they are in "Going" already either
+    // way. A row whose page failed before waits for its next try, counted
+    // on from where the earlier run left it.
+    for (const Hotel_Url& row : rows) {
+        if (!QueuedLinks.insert(row.Url).second)
+            continue;
+        if (const auto failed = retries.find(row.Url); failed != retries.end())
+            RetryLinks.Add(row, failed->second, DetailClock);
+        else
             PendingLinks.push_back(row);
+    }
 
     // 6. Start the detail crawl.
     ProcessNextDetail();

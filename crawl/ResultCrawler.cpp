@@ -23,8 +23,21 @@ void TForm1::CppWebBrowser1DocumentComplete(TObject* Sender, LPDISPATCH pDisp, V
     // Before FormCreate made DetailLinks (a message box of the start-up
     // probe pumps events, and Timer1 may have searched by then) and once the
     // close has begun, there are no link lists to crawl into.
-    if (SearchStarted == 1 && DetailLinks && !Closing)
+    if (SearchStarted == 1 && DetailLinks && !Closing) {
+        // A page of the search that failed (after the control's own quick
+        // retries) leaves the destination owed; the pass runs as for any
+        // completed document.
+        if (CurrentSearch) {
+            ComPtr<IHTMLDocumentLoadFailure> load;
+            platform::FetchFailure failure;
+            if (QueryInterface(pDisp, load) == S_OK && load && load->get_loadFailure(failure) == S_OK
+                && failure.Failed()) {
+                CurrentSearch->failure = failure;
+                CurrentSearch->done = false;
+            }
+        }
         CrawlResultPage(pDisp);
+    }
 }
 
 void TForm1::CppWebBrowser1NewWindow2(TObject* Sender, LPDISPATCH* ppDisp, VARIANT_BOOL* Cancel)
@@ -65,8 +78,11 @@ void TForm1::CrawlResultPage(LPDISPATCH pDisp)
             ComPtr<IHTMLElement> element;
             QString innerText;
             if (QueryInterface(item, element) == S_OK && element->get_innerText(innerText) == S_OK
-                && IsNextPageLink(link, ToAnsi(innerText)))
+                && IsNextPageLink(link, ToAnsi(innerText))) {
                 NextPageCounts[link] += 1;
+                if (CurrentSearch)
+                    CurrentSearch->pagingLinks.push_back(link);
+            }
         }
         // 3.6: the anchor's interfaces are released as they go out of scope.
     }
@@ -105,10 +121,18 @@ void TForm1::CrawlResultPage(LPDISPATCH pDisp)
 
     // 9. Paging.
     int pageNumber = 2;
+    const bool follows = !NextPages.empty();
     while (!NextPages.empty()) {
         FollowNextPage();
         Memo1->Lines->Add(PageLogLine(pageNumber));
         ++pageNumber;
+    }
+
+    // A page that leaves nothing to follow, with no page of the search
+    // failed and nothing still loading, finishes its destination.
+    if (CurrentSearch && !follows && !CurrentSearch->failure && !CppWebBrowser1->Busy() && !CurrentSearch->done) {
+        CurrentSearch->done = true;
+        SaveDestinationList();
     }
 
     // 11. Detail turn.

@@ -3,6 +3,8 @@
 #include "app/Unit1.h"
 #include "platform/settings/Settings.h"
 
+#include <algorithm>
+
 int SearchTicks = 0;
 
 AnsiString BuildSearchUrl(const AnsiString& siteBase, const AnsiString& destCode)
@@ -18,6 +20,8 @@ AnsiString BuildSearchUrl(const AnsiString& siteBase, const AnsiString& destCode
 
 void TForm1::SearchDestination(int index)
 {
+    // The search this one replaces is finished, or owed from here on.
+    SettleSearch();
     // 1.
     SearchStarted = 1;
     // 2. The line exactly as typed; past the last line, an empty code.
@@ -26,6 +30,35 @@ void TForm1::SearchDestination(int index)
     SearchUrl = BuildSearchUrl(ToAnsi(platform::CurrentSettings().siteBase), DestCode);
     // 4. Navigate without the optional arguments; returns at once.
     CppWebBrowser1->Navigate(ToWide(SearchUrl));
+
+    // A line of the operator's list is followed until it is finished; the
+    // searches of the empty code past the list are not.
+    if (ListActive && index >= 0 && index < Memo2->Lines->Count()) {
+        TSearch search{DestCode, index, {}, SearchClock, {}, std::nullopt, false};
+        if (const auto restored = RestoredRetries.find(DestCode); restored != RestoredRetries.end()) {
+            search.state = restored->second;
+            RestoredRetries.erase(restored);
+        }
+        CurrentSearch = std::move(search);
+    }
+    SaveDestinationList();
+}
+
+void TForm1::SearchOwedDestination(const TOwedDestination& owed)
+{
+    SettleSearch();
+    // The paging links its failed attempts counted start from nothing again,
+    // so that this search follows every result page.
+    for (const AnsiString& link : owed.pagingLinks) {
+        NextPageCounts.erase(link);
+        QueuedPages.erase(link);
+    }
+    SearchStarted = 1;
+    DestCode = owed.code;
+    SearchUrl = BuildSearchUrl(ToAnsi(platform::CurrentSettings().siteBase), DestCode);
+    CppWebBrowser1->Navigate(ToWide(SearchUrl));
+    CurrentSearch = TSearch{owed.code, -1, owed.state, owed.countedAt, {}, std::nullopt, false};
+    SaveDestinationList();
 }
 
 void TForm1::Timer1Timer(TObject* Sender)
@@ -33,9 +66,25 @@ void TForm1::Timer1Timer(TObject* Sender)
     // No new search once the close has begun.
     if (Closing)
         return;
+    ++SearchClock;
     if (SearchTicks == 60) {
         SearchTicks = 0;
         ++DestIndex;
+        // Past the operator's list, the slot goes to the destination owed
+        // longest whose wait is over; with none, to the search of the empty
+        // code as before.
+        if (ListActive && DestIndex >= Memo2->Lines->Count()) {
+            const auto due = std::find_if(OwedDestinations.begin(), OwedDestinations.end(),
+                                          [this](const TOwedDestination& owed) {
+                                              return SearchClock - owed.countedAt >= owed.state.retryInTicks;
+                                          });
+            if (due != OwedDestinations.end()) {
+                const TOwedDestination owed = *due;
+                OwedDestinations.erase(due);
+                SearchOwedDestination(owed);
+                return;
+            }
+        }
         SearchDestination(DestIndex);
     } else {
         ++SearchTicks;

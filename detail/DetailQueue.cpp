@@ -1,10 +1,13 @@
-// The detail queue driver: one step takes the last pending link, extracts its
-// hotel page and keeps what it found; Timer2 runs a step every 61st tick.
+// The detail queue driver: one step takes the next pending link, extracts
+// its hotel page and keeps what it found; Timer2 runs a step every 61st tick.
 
 #include "detail/DetailQueue.h"
 
 #include "app/Unit1.h"
 #include "detail/HotelDescParser.h"
+#include "platform/base/Report.h"
+#include "platform/settings/Settings.h"
+#include "store/Failures.h"
 #include "store/Staymarker.h"
 
 #include <QDateTime>
@@ -16,46 +19,69 @@ int DetailTicks = 0;
 
 namespace {
 
+AnsiString NowUtc()
+{
+    return ToAnsi(QDateTime::currentDateTimeUtc().toString(Qt::ISODate));
+}
+
 bool AnySectionFound(const THotelDescParser& parser)
 {
     return std::any_of(store::kHotelSectionFields.begin(), store::kHotelSectionFields.end(),
                        [&](const auto& field) { return !(parser.*field.member).empty(); });
 }
 
-// The Staymarker row of what the page yielded; none for a page that did not
-// load (its error page, say) or yielded no section, so that a good row kept
-// earlier is never replaced by an empty one.
+// The Staymarker row of what a loaded page yielded; none for a page without
+// any section, so that a good row kept earlier is never replaced by an empty one.
 std::optional<store::StaymarkerRow> HotelRow(const THotelDescParser& parser, const AnsiString& airPort)
 {
-    if (!parser.Loaded() || !AnySectionFound(parser))
+    if (!AnySectionFound(parser))
         return std::nullopt;
     store::StaymarkerRow row;
     static_cast<store::HotelSections&>(row) = parser;
     row.Url = parser.PageUrl;
     row.AirPort = airPort;
-    row.ExtractedAt = ToAnsi(QDateTime::currentDateTimeUtc().toString(Qt::ISODate));
+    row.ExtractedAt = NowUtc();
     return row;
+}
+
+// A Retry-After in ticks of the detail timer, rounded up; 0 for none.
+long long RetryAfterTicks(const platform::FetchFailure& failure)
+{
+    if (failure.retryAfterS <= 0)
+        return 0;
+    const long long interval = std::max(platform::CurrentSettings().timerIntervalMs, 1);
+    return (static_cast<long long>(failure.retryAfterS) * 1000 + interval - 1) / interval;
 }
 
 }  // namespace
 
 void TForm1::ProcessNextDetail()
 {
-    // 1.
-    if (PendingLinks.empty()) {
+    // A step nested too deep leaves every link where it is for a later tick.
+    if (InProgressLinks.size() >= static_cast<std::size_t>(kMaxDetailNesting)) {
+        Timer2->SetEnabled(true);
+        return;
+    }
+    // 1.-2.2, with no message pumped in between: a failed link whose next
+    // try is due goes first, else the last of PendingLinks. The link stays
+    // in "Going" while its page is handled, so a crash meanwhile loses nothing.
+    std::optional<TRetryLink> retry = RetryLinks.TakeDue(DetailClock);
+    if (!retry && PendingLinks.empty()) {
         Timer1->SetEnabled(true);
     } else {
-        // 2.1-2.2, with no message pumped in between. The link stays in
-        // "Going" while its page is handled, so a crash meanwhile loses nothing.
-        const Hotel_Url link = PendingLinks.back();
-        PendingLinks.pop_back();
+        Hotel_Url link;
+        if (retry) {
+            link = retry->link;
+        } else {
+            link = PendingLinks.back();
+            PendingLinks.pop_back();
+        }
         InProgressLinks.push_back(link);
         // 2.3-2.6.
         auto parser = std::make_unique<THotelDescParser>();
         parser->SetUrl(link.Url);
         parser->Parse();
-        // The link leaves "Going" in the transaction that keeps its hotel.
-        GoingWrites.Handled(link, HotelRow(*parser, link.AirPort));
+        SettleDetail(link, *parser, retry);
         parser.reset();
         // Nested steps finish first, so this step's link is the last one.
         const auto mine = std::find(InProgressLinks.rbegin(), InProgressLinks.rend(), link);
@@ -66,10 +92,49 @@ void TForm1::ProcessNextDetail()
     Timer2->SetEnabled(true);
 }
 
+void TForm1::SettleDetail(const Hotel_Url& link, const THotelDescParser& parser, const std::optional<TRetryLink>& retry)
+{
+    const platform::FetchFailure& failure = parser.LoadFailure();
+    const AnsiString now = NowUtc();
+    if (parser.Loaded()) {
+        // The link leaves "Going" in the transaction that keeps its hotel;
+        // a page without any section is recorded instead.
+        if (auto row = HotelRow(parser, link.AirPort))
+            GoingWrites.Handled(link, row);
+        else
+            GoingWrites.Handled(link, std::nullopt,
+                                store::FailureRecord{store::kFailureNoSections, link.Url, link.AirPort,
+                                                     "no section found", 0, now});
+        return;
+    }
+
+    // The page failed: counted, then tried again later or given up.
+    store::RetryState state = retry ? retry->state : store::RetryState{};
+    const AnsiString why = ToAnsi(failure.Describe());
+    const auto decision = store::CountFailure(state, retry ? DetailClock - retry->countedAt : 0, why, now,
+                                              failure.IsTransient(), RetryAfterTicks(failure));
+    if (decision == store::RetryDecision::TryLater) {
+        RetryLinks.Add(link, state, DetailClock);
+        GoingWrites.Failed(link, state);
+        platform::Report(QStringLiteral("page not loaded (%1), tried again in %2 ticks: %3")
+                             .arg(failure.Describe())
+                             .arg(state.retryInTicks)
+                             .arg(ToWide(link.Url)));
+        return;
+    }
+    GoingWrites.Handled(link, std::nullopt,
+                        store::FailureRecord{store::kFailureLink, link.Url, link.AirPort, why, state.attempts, now});
+    platform::Report(QStringLiteral("page given up after %1 attempts (%2): %3")
+                         .arg(state.attempts)
+                         .arg(failure.Describe())
+                         .arg(ToWide(link.Url)));
+}
+
 void TForm1::Timer2Timer(TObject* Sender)
 {
     if (Closed)
         return;
+    ++DetailClock;
     if (DetailTicks == 60) {
         DetailTicks = 0;
         ProcessNextDetail();

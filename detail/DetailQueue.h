@@ -1,5 +1,12 @@
 #pragma once
-// The detail watchdog's tick count.
+// The detail watchdog's tick count, and how deep detail steps may nest.
 
 // Ticks of Timer2 since the last timer-driven detail step, 0 .. 60.
 extern int DetailTicks;
+
+// Detail steps running at once at most: a step pumps events while its page
+// loads, and a tick or a finished result page then starts another inside
+// it. While pages hang (an outage without answers) a new step would nest
+// about every step's worth of ticks for as long as it lasts; past this
+// depth a step leaves its link queued for a later tick instead.
+constexpr int kMaxDetailNesting = 3;

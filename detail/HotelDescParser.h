@@ -11,6 +11,7 @@
 
 #include "platform/base/AnsiString.h"
 #include "platform/html/Com.h"
+#include "platform/net/FetchFailure.h"
 #include "store/HotelRecord.h"
 
 #include <array>
@@ -35,19 +36,22 @@ public:
     // until it reports "complete", then extracts the sections into the
     // fields. A creation failure shows its message box and ends Parse. A
     // page that does not complete within the configured page timeout, or
-    // completes empty (the engine's outcome of a fetch that failed or timed
-    // out), or answers an HTTP error status (400 or more), is a failed load:
-    // one line on standard error naming the address, no extraction, no
-    // message box.
+    // whose load failed (no answer, a broken answer, an HTTP status of 400
+    // or more, as the engine reports it after its own quick retries), is a
+    // failed load: no extraction, no message box; LoadFailure() says why.
     // Events are processed during the call, so handlers (and nested Parses
     // of other records) may run inside it.
     void Parse();
 
     // True when the last Parse saw its document reach "complete" within the
-    // time limit, not empty and not an HTTP error page (status 400 or more,
-    // reported as a failed load on standard error), and ran the extraction;
-    // callers keep the fields only then.
+    // time limit with no load failure, and ran the extraction; callers keep
+    // the fields only then.
     bool Loaded() const { return loaded_; }
+    // Why the last Parse did not load its page: Kind::None after a load (or
+    // before any Parse). A creation failure is Kind::Refused for an address
+    // no moniker can be made of (it will never load) and Kind::Other for
+    // the document or bind context (the engine, not the page, failed).
+    const platform::FetchFailure& LoadFailure() const { return failure_; }
 
     // Extracts the sections of an already complete document (a page parsed
     // from a file, say) into the fields; `document` is borrowed.
@@ -80,6 +84,7 @@ private:
 
     HRESULT comInit_ = E_FAIL;
     bool loaded_ = false;
+    platform::FetchFailure failure_;
 };
 
 // The record's twelve fields with their names, in the order the extract

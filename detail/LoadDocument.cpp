@@ -3,7 +3,6 @@
 
 #include "detail/HotelDescParser.h"
 #include "detail/Pump.h"
-#include "platform/base/Report.h"
 #include "platform/html/Mshtml.h"
 #include "platform/settings/Settings.h"
 #include "platform/toolkit/Forms.h"
@@ -23,41 +22,6 @@ struct THotelDescParser::LoadedPage {
     ComPtr<IPersistMoniker> persist;
 };
 
-namespace {
-
-// True for a document with nothing in it: no elements beyond the implied
-// html, head and body, and no text. The engine ends a fetch that failed or
-// ran out of time as such a document in readyState "complete", so this is
-// how a lost page is told from a loaded one.
-bool IsEmptyDocument(IHTMLDocument2& doc)
-{
-    ComPtr<IHTMLElementCollection> all;
-    LONG n = 0;
-    if (FAILED(doc.get_all(all)) || !all || FAILED(all->get_length(&n)) || n == 0)
-        return true;
-    if (n > 3)
-        return false;
-    ComPtr<IDispatch> root;
-    ComPtr<IHTMLElement> rootElement;
-    if (all->item(VariantI4(0), VARIANT{}, root) != S_OK || QueryInterface(root.get(), rootElement) != S_OK)
-        return true;
-    QString outer;
-    rootElement->get_outerHTML(outer);
-    return outer == QStringLiteral("<html><head></head><body></body></html>");
-}
-
-// The HTTP status the page answered with; 0 when the document cannot tell.
-int HttpStatusOf(IHTMLDocument2& doc)
-{
-    ComPtr<IHTMLDocumentHttpStatus> status;
-    int code = 0;
-    if (QueryInterface(&doc, status) == S_OK && status)
-        status->get_httpStatus(code);
-    return code;
-}
-
-}  // namespace
-
 bool THotelDescParser::LoadDocument(LoadedPage& page)
 {
     // 1. The address as UTF-16.
@@ -65,16 +29,19 @@ bool THotelDescParser::LoadDocument(LoadedPage& page)
 
     // 2. The document.
     if (FAILED(CoCreateInstance(CLSID_HTMLDocument, nullptr, CLSCTX_INPROC_SERVER, page.doc))) {
+        failure_ = {platform::FetchFailure::Kind::Other, 0, -1, QStringLiteral("no document could be created")};
         ShowMessage("MSHTML 생성 실패");
         return false;
     }
     // 3. The moniker.
     if (FAILED(CreateURLMoniker(nullptr, address, page.moniker))) {
+        failure_ = {platform::FetchFailure::Kind::Refused, 0, -1, QStringLiteral("not an http or https address")};
         ShowMessage("URL Moniker 생성 실패");
         return false;
     }
     // 4. The bind context.
     if (FAILED(CreateBindCtx(0, page.ctx))) {
+        failure_ = {platform::FetchFailure::Kind::Other, 0, -1, QStringLiteral("no bind context could be created")};
         ShowMessage("IBindCtx 생성 실패");
         return false;
     }
@@ -105,19 +72,16 @@ bool THotelDescParser::LoadDocument(LoadedPage& page)
         state.clear();
         page.doc->get_readyState(state);
         if (state == QStringLiteral("complete")) {
-            // An error page (404, 500...) arrives with a body like any page;
-            // its sections, if it had any, are not the hotel's.
-            if (const int status = HttpStatusOf(*page.doc); status >= 400) {
-                platform::Report(QStringLiteral("page answered HTTP %1, not extracted: %2").arg(status).arg(ToWide(PageUrl)));
-                return false;
-            }
-            if (!IsEmptyDocument(*page.doc))
-                return true;
-            platform::Report(QStringLiteral("page empty or not fetched, not extracted: %1").arg(ToWide(PageUrl)));
-            return false;
+            // A failed fetch completes too: empty, or as an error page (404,
+            // 503...) whose sections, if it had any, are not the hotel's.
+            ComPtr<IHTMLDocumentLoadFailure> load;
+            if (QueryInterface(page.doc, load) == S_OK && load)
+                load->get_loadFailure(failure_);
+            return !failure_.Failed();
         }
         if (deadline.hasExpired()) {
-            platform::Report(QStringLiteral("page not complete after %1 s, not extracted: %2").arg(timeoutS).arg(ToWide(PageUrl)));
+            failure_ = {platform::FetchFailure::Kind::Timeout, 0, -1,
+                        QStringLiteral("not complete after %1 s").arg(timeoutS)};
             return false;
         }
         if (!wake.isActive())
@@ -131,6 +95,7 @@ bool THotelDescParser::LoadDocument(LoadedPage& page)
 void THotelDescParser::Parse()
 {
     loaded_ = false;
+    failure_ = {};
     LoadedPage page;
     if (!LoadDocument(page))
         return;  // 8. `page` releases what was created

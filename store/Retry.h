@@ -11,8 +11,8 @@ namespace store {
 
 struct RetryState {
     int attempts = 0;            // failed attempts so far; 0: never failed
-    long long failingTicks = 0;  // ticks from the first failure to the last one
-    long long retryInTicks = 0;  // ticks to wait, from the last failure, before the next try
+    long long failingTicks = 0;  // ticks from the first failure to when the state was last counted
+    long long retryInTicks = 0;  // ticks to wait, from then, before the next try
     AnsiString lastFailure;      // why the last attempt failed ("HTTP 503", "time-out"...)
     AnsiString lastFailedAt;     // UTC ISO 8601 time of the last failure
 

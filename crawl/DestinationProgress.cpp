@@ -1,0 +1,125 @@
+// The window's bookkeeping of the operator's list: settling each search as
+// finished or owed, and keeping the list in "Destinations" so that a close,
+// a crash or a kill does not lose the lines not yet searched.
+
+#include "crawl/DestinationProgress.h"
+
+#include "app/Unit1.h"
+#include "platform/base/Report.h"
+#include "platform/settings/Settings.h"
+#include "store/Destinations.h"
+#include "store/Failures.h"
+
+#include <QDateTime>
+
+#include <algorithm>
+#include <exception>
+
+namespace {
+
+AnsiString NowUtc()
+{
+    return ToAnsi(QDateTime::currentDateTimeUtc().toString(Qt::ISODate));
+}
+
+// The Retry-After of a failed page in ticks of the timers (rounded up).
+long long RetryAfterTicks(const platform::FetchFailure& failure)
+{
+    if (failure.retryAfterS <= 0)
+        return 0;
+    const long long interval = std::max(platform::CurrentSettings().timerIntervalMs, 1);
+    return (static_cast<long long>(failure.retryAfterS) * 1000 + interval - 1) / interval;
+}
+
+}  // namespace
+
+void TForm1::SettleSearch()
+{
+    if (!CurrentSearch)
+        return;
+    TSearch search = std::move(*CurrentSearch);
+    CurrentSearch.reset();
+    if (search.done && !search.failure)
+        return;
+
+    // Failed, or still under way when the next search replaced it.
+    const AnsiString why = search.failure ? ToAnsi(search.failure->Describe()) : AnsiString("cut short by the next search");
+    const bool transient = !search.failure || search.failure->IsTransient();
+    const long long retryAfter = search.failure ? RetryAfterTicks(*search.failure) : 0;
+    const AnsiString now = NowUtc();
+    store::RetryState state = search.state;
+    const auto decision =
+        store::CountFailure(state, SearchClock - search.countedAt, why, now, transient, retryAfter);
+    if (decision == store::RetryDecision::GiveUp) {
+        GoingWrites.Record(store::FailureRecord{store::kFailureDestination, search.code, search.code, why,
+                                                state.attempts, now});
+        platform::Report(QStringLiteral("destination \"%1\" given up after %2 attempts: %3")
+                             .arg(ToWide(search.code))
+                             .arg(state.attempts)
+                             .arg(ToWide(why)));
+        return;
+    }
+    std::sort(search.pagingLinks.begin(), search.pagingLinks.end());
+    search.pagingLinks.erase(std::unique(search.pagingLinks.begin(), search.pagingLinks.end()),
+                             search.pagingLinks.end());
+    OwedDestinations.push_back(TOwedDestination{search.code, state, SearchClock, std::move(search.pagingLinks)});
+    platform::Report(QStringLiteral("destination \"%1\" not finished (%2); searched again later")
+                         .arg(ToWide(search.code), ToWide(why)));
+}
+
+void TForm1::SaveDestinationList()
+{
+    if (!ListActive)
+        return;
+    std::vector<store::DestinationEntry> entries;
+    // The typed lines not searched yet, and the one under way until it is done.
+    const int lines = Memo2->Lines->Count();
+    for (int i = 0; i < lines; ++i) {
+        const bool underWay = CurrentSearch && CurrentSearch->line == i && !CurrentSearch->done;
+        if (i <= DestIndex && !underWay)
+            continue;
+        store::DestinationEntry entry{Memo2->Lines->Strings(i), false, {}};
+        if (underWay)
+            entry.retry = CurrentSearch->state;
+        else if (const auto restored = RestoredRetries.find(entry.code); restored != RestoredRetries.end())
+            entry.retry = restored->second;
+        entries.push_back(std::move(entry));
+    }
+    // Then the owed ones, their waits brought up to now; an owed destination
+    // being searched again stays owed until its search is done.
+    const auto owedEntry = [this](const AnsiString& code, store::RetryState state, long long countedAt) {
+        const long long passed = std::max(0LL, SearchClock - countedAt);
+        state.failingTicks += passed;
+        state.retryInTicks = std::max(0LL, state.retryInTicks - passed);
+        return store::DestinationEntry{code, true, state};
+    };
+    if (CurrentSearch && CurrentSearch->line < 0 && !CurrentSearch->done)
+        entries.push_back(owedEntry(CurrentSearch->code, CurrentSearch->state, CurrentSearch->countedAt));
+    for (const TOwedDestination& owed : OwedDestinations)
+        entries.push_back(owedEntry(owed.code, owed.state, owed.countedAt));
+    GoingWrites.Destinations(entries);
+}
+
+void TForm1::RestoreDestinationList()
+{
+    std::vector<store::DestinationEntry> entries;
+    try {
+        entries = store::ReadDestinations();
+    } catch (const std::exception& e) {
+        // The memo keeps its lines; the table is read again at the next start.
+        platform::Report(QStringLiteral("could not read the unfinished destinations: ") + QString::fromUtf8(e.what()));
+        return;
+    }
+    if (entries.empty())
+        return;
+    // The lines not searched yet, then the owed ones, each on a line of its
+    // own: one press searches them all from the first line on.
+    QStringList lines;
+    for (const store::DestinationEntry& entry : entries) {
+        lines << ToWide(entry.code);
+        if (entry.retry.Failed())
+            RestoredRetries.emplace(entry.code, entry.retry);
+    }
+    Memo2->setPlainText(lines.join(QLatin1Char('\n')));
+    RestoredList = true;
+}
