@@ -7,16 +7,31 @@
 
 #include <condition_variable>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
 // An HTTP server on a free loopback port, run on its own thread. Pages are
-// added at any time; every request is logged with its Host and User-Agent.
-// A held page answers only once Release() is called (or the server ends).
+// added at any time (from any thread); every request is logged with its
+// Host and User-Agent. A held page answers only once Release() is called
+// (or the server ends). Faults: a dropped answer sends its headers and half
+// its body, then closes the connection (the client sees the connection
+// closed before the answer was whole); a status page answers its status
+// with a short body "<p>status N</p>".
 class LoopbackSite {
 public:
+    // How FailTimes fails a request: dropped, or answered with a status
+    // (and a Retry-After header when `retryAfter` is not empty).
+    struct Fault {
+        int status = 0;  // 0: dropped
+        std::string retryAfter;
+
+        static Fault Dropped() { return {}; }
+        static Fault Answering(int status, std::string retryAfter = {}) { return {status, std::move(retryAfter)}; }
+    };
+
     struct Seen {
         std::string path;
         std::string host;
@@ -48,18 +63,40 @@ public:
     void Serve(const std::string& path, std::string body, std::string contentType = "text/html")
     {
         std::lock_guard lock(mutex_);
-        pages_[path] = Page{200, std::move(body), std::move(contentType), {}, false};
+        pages_[path] = Page{200, std::move(body), std::move(contentType), {}, false, false, {}};
     }
     void Redirect(const std::string& path, std::string location, int status = 302)
     {
         std::lock_guard lock(mutex_);
-        pages_[path] = Page{status, {}, "text/html", std::move(location), false};
+        pages_[path] = Page{status, {}, "text/html", std::move(location), false, false, {}};
     }
     void Hold(const std::string& path)
     {
         std::lock_guard lock(mutex_);
-        pages_[path] = Page{200, "<p>late</p>", "text/html", {}, true};
+        pages_[path] = Page{200, "<p>late</p>", "text/html", {}, true, false, {}};
     }
+    // Every request for `path` is dropped (replaces what was set for it).
+    void Drop(const std::string& path)
+    {
+        std::lock_guard lock(mutex_);
+        pages_[path] = Page{200, {}, "text/html", {}, false, true, {}};
+    }
+    // Every request for `path` is answered `status`, with the header
+    // Retry-After: `retryAfter` unless it is empty (replaces what was set).
+    void Status(const std::string& path, int status, std::string retryAfter = {})
+    {
+        std::lock_guard lock(mutex_);
+        pages_[path] = Page{status, StatusBody(status), "text/html", {}, false, false, std::move(retryAfter)};
+    }
+    // The next `n` requests for `path` fail as `how`; the ones after get
+    // what Serve (or Redirect, Hold...) set for it, before or after this.
+    // The body a dropped one starts to send is that page's.
+    void FailTimes(const std::string& path, int n, Fault how)
+    {
+        std::lock_guard lock(mutex_);
+        failing_[path] = Failing{n, std::move(how)};
+    }
+
     void Release()
     {
         std::lock_guard lock(mutex_);
@@ -88,7 +125,15 @@ private:
         std::string contentType;
         std::string location;
         bool held = false;
+        bool dropped = false;
+        std::string retryAfter;
     };
+    struct Failing {
+        int remaining = 0;
+        Fault how;
+    };
+
+    static std::string StatusBody(int status) { return "<p>status " + std::to_string(status) + "</p>"; }
 
     void Answer(const httplib::Request& req, httplib::Response& res)
     {
@@ -96,18 +141,44 @@ private:
         if (req.path != "/__ready")
             seen_.push_back({req.path, req.get_header_value("Host"), req.get_header_value("User-Agent")});
         const auto it = pages_.find(req.path);
-        if (it == pages_.end()) {
-            res.status = 404;
-            res.set_content("<p>missing</p>", "text/html");
-            return;
+        Page page = it != pages_.end() ? it->second : Page{404, "<p>missing</p>", "text/html", {}, false, false, {}};
+        if (auto f = failing_.find(req.path); f != failing_.end() && f->second.remaining > 0) {
+            --f->second.remaining;
+            const Fault& how = f->second.how;
+            if (how.status == 0)
+                page.dropped = true;
+            else
+                page = Page{how.status, StatusBody(how.status), "text/html", {}, false, false, how.retryAfter};
         }
-        const Page page = it->second;
         if (page.held)
             released_cv_.wait(lock, [this] { return released_; });
+        lock.unlock();
+        if (page.dropped) {
+            Cut(res, page);
+            return;
+        }
         res.status = page.status;
         if (!page.location.empty())
             res.set_header("Location", page.location);
+        if (!page.retryAfter.empty())
+            res.set_header("Retry-After", page.retryAfter);
         res.set_content(page.body, page.contentType.c_str());
+    }
+
+    // Announces the whole body, sends the headers and half of it, then has
+    // the server close the connection: a content provider that returns
+    // false ends the connection there.
+    static void Cut(httplib::Response& res, const Page& page)
+    {
+        auto body = std::make_shared<std::string>(
+            page.body.empty() ? std::string("<html><body><p>this answer is cut short</p></body></html>") : page.body);
+        res.status = 200;
+        res.set_content_provider(body->size(), page.contentType.c_str(),
+                                 [body](std::size_t offset, std::size_t, httplib::DataSink& sink) {
+                                     if (offset == 0)
+                                         sink.write(body->data(), body->size() / 2);
+                                     return false;
+                                 });
     }
 
     httplib::Server server_;
@@ -117,5 +188,6 @@ private:
     std::condition_variable released_cv_;
     bool released_ = false;
     std::map<std::string, Page> pages_;
+    std::map<std::string, Failing> failing_;
     std::vector<Seen> seen_;
 };

@@ -111,6 +111,14 @@ protected:
         return *text;
     }
 
+    // A page time-out of 3 s: quick retries wait 100, 200 and 400 ms.
+    void ShortTimeout(int seconds = 3)
+    {
+        platform::Settings quick = saved_;
+        quick.pageTimeoutS = seconds;
+        platform::SetSettings(quick);
+    }
+
     static QUrl AddressOf(const ComPtr<IHTMLDocument2>& doc) { return std::dynamic_pointer_cast<HtmlDocument>(doc)->Address(); }
 
     // The href of the document's first named anchor.
@@ -220,6 +228,7 @@ TEST_F(DocumentLoadRedirects, ToAnotherSchemeEndsTheFetchAsFailed)
 
 TEST_F(DocumentLoadOverHttp, RefusedConnectionEndsCompleteAndEmpty)
 {
+    ShortTimeout();  // the refused connection is retried quickly first
     const QString url = QStringLiteral("http://127.0.0.1:%1/x").arg(RefusingPort());
     auto doc = LoadComplete(url);
     EXPECT_TRUE(IsEmptyDocument(doc));
@@ -464,10 +473,88 @@ TEST_F(DocumentParsedInBackground, TellsTheFinalResponsesHttpStatus)
     EXPECT_EQ(Status(LoadComplete(site_.Url("/ok"))), 200);
     EXPECT_EQ(Status(LoadComplete(site_.Url("/moved"))), 200);
     EXPECT_EQ(Status(LoadComplete(site_.Url("/nowhere"))), 404);
+    ShortTimeout();
     EXPECT_EQ(Status(LoadComplete(QStringLiteral("http://127.0.0.1:%1/x").arg(RefusingPort()))), 0);
     ComPtr<IHTMLDocument2> parsed;
     ASSERT_EQ(CreateDocumentFromHtml(QStringLiteral("<p>x"), QUrl(), parsed), S_OK);
     EXPECT_EQ(Status(parsed), 0);
+}
+
+// ------------------------------------------------- why a load failed
+
+class DocumentLoadFailure : public DocumentLoadOverHttp {
+protected:
+    void SetUp() override
+    {
+        DocumentLoadOverHttp::SetUp();
+        ShortTimeout();
+    }
+    static platform::FetchFailure FailureOf(const ComPtr<IHTMLDocument2>& doc)
+    {
+        ComPtr<IHTMLDocumentLoadFailure> loadFailure;
+        platform::FetchFailure failure;
+        failure.kind = platform::FetchFailure::Kind::Other;  // what a missing interface would leave
+        EXPECT_EQ(QueryInterface(doc, loadFailure), S_OK);
+        if (loadFailure) {
+            EXPECT_EQ(loadFailure->get_loadFailure(failure), S_OK);
+        }
+        return failure;
+    }
+};
+
+TEST_F(DocumentLoadFailure, UnavailablePageIsItsStatusWithItsBodyAsTheDocument)
+{
+    // Retry-After beyond the page time-out: no retry, the wait is kept.
+    site_.Status("/busy", 503, "120");
+    auto doc = LoadComplete(site_.Url("/busy"));
+    const auto failure = FailureOf(doc);
+    EXPECT_EQ(failure.kind, platform::FetchFailure::Kind::HttpStatus);
+    EXPECT_EQ(failure.httpStatus, 503);
+    EXPECT_EQ(failure.retryAfterS, 120);
+    EXPECT_NE(Serialized(doc).find("status 503"), std::string::npos);
+    EXPECT_EQ(site_.Requests("/busy"), 1);
+}
+
+TEST_F(DocumentLoadFailure, AnswerDroppedEveryTimeIsAnEmptyDocumentThatSaysSo)
+{
+    site_.Serve("/cut", "<p>" + std::string(4000, 'c') + "</p>");
+    site_.FailTimes("/cut", 1 + platform::kQuickRetries, LoopbackSite::Fault::Dropped());
+    auto doc = LoadComplete(site_.Url("/cut"));
+    EXPECT_EQ(FailureOf(doc).kind, platform::FetchFailure::Kind::ConnectionClosed);
+    EXPECT_TRUE(IsEmptyDocument(doc));  // not the half that arrived
+    EXPECT_EQ(site_.Requests("/cut"), 1 + platform::kQuickRetries);
+}
+
+TEST_F(DocumentLoadFailure, PageThatAnswersAfterRetriesHasNoFailure)
+{
+    site_.Serve("/flaky", "<p>whole</p>");
+    site_.FailTimes("/flaky", 2, LoopbackSite::Fault::Answering(503));
+    auto doc = LoadComplete(site_.Url("/flaky"));
+    EXPECT_FALSE(FailureOf(doc).Failed());
+    EXPECT_NE(Serialized(doc).find("whole"), std::string::npos);
+    EXPECT_EQ(site_.Requests("/flaky"), 3);
+
+    ComPtr<IHTMLDocument2> parsed;
+    ASSERT_EQ(CreateDocumentFromHtml(QStringLiteral("<p>x"), QUrl(), parsed), S_OK);
+    EXPECT_FALSE(FailureOf(parsed).Failed());
+}
+
+TEST_F(DocumentLoadFailure, TimeOutAndRefusalAreToldAndANewLoadStartsClean)
+{
+    ShortTimeout(1);
+    site_.Hold("/slow");
+    auto doc = LoadComplete(site_.Url("/slow"));
+    EXPECT_EQ(FailureOf(doc).kind, platform::FetchFailure::Kind::Timeout);
+
+    site_.Serve("/fine", "<p>fine</p>");
+    ASSERT_EQ(StartLoad(doc, site_.Url("/fine")), S_OK);
+    EXPECT_FALSE(FailureOf(doc).Failed());  // while loading: nothing known yet
+    WaitComplete(doc);
+    EXPECT_FALSE(FailureOf(doc).Failed());
+
+    ShortTimeout();
+    EXPECT_EQ(FailureOf(LoadComplete(QStringLiteral("http://127.0.0.1:%1/x").arg(RefusingPort()))).kind,
+              platform::FetchFailure::Kind::NoConnection);
 }
 
 TEST_F(PageFetchLimits, FetchesSharingABudgetTakeNoMoreThanItTogether)
