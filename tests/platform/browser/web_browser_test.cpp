@@ -3,6 +3,8 @@
 
 #include "platform/browser/WebBrowser.h"
 #include "platform/html/HtmlDocument.h"
+#include "platform/net/Network.h"
+#include "platform/settings/Settings.h"
 
 #include "support/LoopbackSite.h"
 #include "support/ParseGate.h"
@@ -36,6 +38,11 @@ protected:
             EXPECT_EQ(QueryInterface(pDisp, doc), S_OK);
             EXPECT_EQ(url->vt, VT_BSTR);
             completed_ << url->bstrVal;
+            ComPtr<IHTMLDocumentLoadFailure> loadFailure;
+            EXPECT_EQ(QueryInterface(pDisp, loadFailure), S_OK);
+            if (loadFailure) {
+                loadFailure->get_loadFailure(failures_[url->bstrVal]);
+            }
             if (onComplete_)
                 onComplete_(url->bstrVal);
         };
@@ -60,9 +67,21 @@ protected:
         ASSERT_TRUE(PumpUntil([&] { return completed_.count(settle) > before; }));
     }
 
+    // A page time-out of 3 s: quick retries wait 100, 200 and 400 ms.
+    void ShortTimeout()
+    {
+        platform::Settings quick = saved_;
+        quick.pageTimeoutS = 3;
+        platform::SetSettings(quick);
+    }
+    ~BrowserNavigation() override { platform::SetSettings(saved_); }
+
+    platform::Settings saved_ = platform::CurrentSettings();
     LoopbackSite site_;
     TCppWebBrowser browser_;
     QStringList completed_;
+    // The load failure of each completed document, by address.
+    std::map<QString, platform::FetchFailure> failures_;
     std::function<void(const QString& url)> onComplete_;
 };
 
@@ -97,6 +116,7 @@ TEST_F(BrowserNavigation, FrameNestingStopsThreeDeep)
 
 TEST_F(BrowserNavigation, FailedPageStillCompletesEmpty)
 {
+    ShortTimeout();  // the refused connection is retried quickly first
     QTcpServer probe;  // a port with nothing listening once it is closed
     ASSERT_TRUE(probe.listen(QHostAddress::LocalHost, 0));
     const QString refused = QStringLiteral("http://127.0.0.1:%1/x").arg(probe.serverPort());
@@ -106,6 +126,53 @@ TEST_F(BrowserNavigation, FailedPageStillCompletesEmpty)
     EXPECT_EQ(completed_, QStringList{refused});
     EXPECT_EQ(browser_.LocationURL(), refused);
     EXPECT_TRUE(browser_.View()->toPlainText().trimmed().isEmpty());
+}
+
+class BrowserLoadFailure : public BrowserNavigation {
+protected:
+    void SetUp() override { ShortTimeout(); }
+};
+
+TEST_F(BrowserLoadFailure, PageThatKeepsFailingCompletesEmptyWithItsFailure)
+{
+    site_.Drop("/down");
+    browser_.Navigate(Url("/down"));
+    ASSERT_TRUE(WaitFor(Url("/down")));
+    EXPECT_EQ(completed_, QStringList{Url("/down")});
+    EXPECT_EQ(failures_[Url("/down")].kind, platform::FetchFailure::Kind::ConnectionClosed);
+    EXPECT_EQ(site_.Requests("/down"), 1 + platform::kQuickRetries);
+    EXPECT_TRUE(browser_.View()->toPlainText().trimmed().isEmpty());
+}
+
+TEST_F(BrowserLoadFailure, FlakyResultPageAndFrameAreRetriedAndCompleteWhole)
+{
+    site_.Serve("/results", "<a name=h1 href='/hotel'>Hotel one</a><iframe src='/frame'></iframe>");
+    site_.Serve("/frame", "<p>frame</p>");
+    site_.FailTimes("/results", 2, LoopbackSite::Fault::Answering(503));
+    site_.FailTimes("/frame", 1, LoopbackSite::Fault::Dropped());
+    browser_.Navigate(Url("/results"));
+    ASSERT_TRUE(WaitFor(Url("/results")));
+    EXPECT_EQ(completed_, (QStringList{Url("/frame"), Url("/results")}));  // each once, after its retries
+    EXPECT_FALSE(failures_[Url("/results")].Failed());
+    EXPECT_FALSE(failures_[Url("/frame")].Failed());
+    EXPECT_EQ(site_.Requests("/results"), 3);
+    EXPECT_EQ(site_.Requests("/frame"), 2);
+    EXPECT_TRUE(browser_.View()->toPlainText().contains(QStringLiteral("Hotel one")));
+}
+
+TEST_F(BrowserLoadFailure, ErrorStatusFrameCarriesItsStatusBesideAPageThatLoaded)
+{
+    site_.Serve("/page", "<p>page</p><iframe src='/busy'></iframe>");
+    site_.Status("/busy", 503, "600");  // asks for longer than the page time-out: no retry
+    browser_.Navigate(Url("/page"));
+    ASSERT_TRUE(WaitFor(Url("/page")));
+    EXPECT_EQ(completed_, (QStringList{Url("/busy"), Url("/page")}));
+    const platform::FetchFailure& busy = failures_[Url("/busy")];
+    EXPECT_EQ(busy.kind, platform::FetchFailure::Kind::HttpStatus);
+    EXPECT_EQ(busy.httpStatus, 503);
+    EXPECT_EQ(busy.retryAfterS, 600);
+    EXPECT_EQ(site_.Requests("/busy"), 1);
+    EXPECT_FALSE(failures_[Url("/page")].Failed());
 }
 
 class BrowserReplacedNavigation : public BrowserNavigation {};
@@ -320,6 +387,7 @@ TEST_F(BrowserBodyBudget, FrameFoundOnceTheBudgetIsSpentIsNotFetchedButCompletes
     ASSERT_TRUE(WaitFor(Url("/page")));
     EXPECT_EQ(completed_, (QStringList{Url("/after"), Url("/big"), Url("/page")}));
     EXPECT_EQ(site_.Requests("/after"), 0);
+    EXPECT_FALSE(failures_[Url("/after")].Failed());  // nothing was asked of the site
 
     // The next navigation has a budget of its own.
     completed_.clear();
