@@ -7,11 +7,11 @@
 #include <QRegularExpression>
 #include <QCoreApplication>
 
-SampleSite::SampleSite()
+SampleSite::SampleSite(const QStringList& extraArguments)
 {
     QObject::connect(&process_, &QProcess::readyReadStandardError, &process_, [this] { readErrors(); });
     process_.setProgram(QStringLiteral(HC_SAMPLE_SITE_EXE));
-    process_.setArguments({QStringLiteral("--port"), QStringLiteral("0")});
+    process_.setArguments(QStringList{QStringLiteral("--port"), QStringLiteral("0")} + extraArguments);
     process_.start();
 
     QByteArray out;
@@ -121,6 +121,21 @@ bool SampleSite::release(const QString& hotelId)
     return get("/release?hotel=" + hotelId.toStdString()) == 200;
 }
 
+bool SampleSite::fault(const std::string& modeAndQuery)
+{
+    return get("/fault/" + modeAndQuery) == 200;
+}
+
+int SampleSite::countFaultsContaining(const QString& text)
+{
+    drain();
+    int count = 0;
+    for (const auto& line : lines_)
+        if (line.startsWith(QLatin1String("FAULT ")) && line.contains(text))
+            ++count;
+    return count;
+}
+
 platform::Settings SampleSite::routedSettings() const
 {
     platform::Settings settings;
@@ -130,7 +145,8 @@ platform::Settings SampleSite::routedSettings() const
 
 QStringList SampleSite::requestedHotelIds()
 {
-    static const QRegularExpression detail(QStringLiteral("^GET /hotsdetail\\.ctl\\?hotel=([^ &]+)[^ ]* "));
+    static const QRegularExpression detail(
+        QStringLiteral("^(?:FAULT [^ ]+ )?GET /hotsdetail\\.ctl\\?hotel=([^ &]+)[^ ]* "));
     QStringList ids;
     for (const QString& line : requestLines())
         if (const auto match = detail.match(line); match.hasMatch())

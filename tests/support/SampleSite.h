@@ -2,11 +2,14 @@
 // Runs the sample hotel-search site (hotelcrawler-sample-site) for one test.
 //
 // The constructor starts the program as a child process on a free loopback
-// port and waits (at most 20 s, pumping the Qt event loop) for its
+// port, with `extraArguments` after "--port 0" (e.g. "--fault", "flaky?..."),
+// and waits (at most 20 s, pumping the Qt event loop) for its
 // "listening on 127.0.0.1:PORT" line; started() tells whether that worked.
 // The destructor stops the process (SIGTERM, then SIGKILL if it does not end
 // within 5 s). Every request the site receives becomes one line
-// "METHOD TARGET Host: HOST" in requestLines(), in arrival order.
+// "METHOD TARGET Host: HOST" in requestLines(), in arrival order; a request
+// that a fault mode failed has "FAULT drop ", "FAULT 503 " or "FAULT 429 " in
+// front.
 //
 // Use from the thread that owns the TApplication. Not copyable.
 
@@ -20,7 +23,7 @@
 
 class SampleSite {
 public:
-    SampleSite();
+    explicit SampleSite(const QStringList& extraArguments = {});
     ~SampleSite();
     SampleSite(const SampleSite&) = delete;
     SampleSite& operator=(const SampleSite&) = delete;
@@ -34,7 +37,11 @@ public:
     QStringList requestLines();
     // The number of logged request lines containing `text`.
     int countRequestsContaining(const QString& text);
-    // The hotel ids of the detail pages requested so far, in arrival order.
+    // The number of logged request lines that a fault failed and that
+    // contain `text`.
+    int countFaultsContaining(const QString& text = {});
+    // The hotel ids of the detail pages requested so far, in arrival order,
+    // failed ones included.
     QStringList requestedHotelIds();
     // Pumps the event loop until a logged request line contains `text`, or
     // `timeoutMs` passes; returns whether it was seen.
@@ -45,9 +52,15 @@ public:
     bool release(const QString& hotelId);
 
     // A plain GET of `pathAndQuery` with the Host header "hotels.example",
-    // bypassing Qt. Returns the status (0 when the connection failed) and
-    // stores the body in `body` when given.
+    // bypassing Qt. Returns the status (0 when the connection failed or
+    // closed before the answer was whole) and stores the body in `body` when
+    // given.
     int get(const std::string& pathAndQuery, std::string* body = nullptr);
+
+    // Switches a fault mode: sends /fault/`modeAndQuery` ("flaky?percent=25",
+    // "off"). Blocks for the one round trip; returns whether the site
+    // answered 200.
+    bool fault(const std::string& modeAndQuery);
 
     // Default settings with [network] routes sending hotels.example:80 here.
     platform::Settings routedSettings() const;

@@ -3,8 +3,10 @@
 //
 // Standard output carries exactly one line, "listening on HOST:PORT", once
 // the port is bound. Standard error carries one line per request, written
-// before the request is handled: "METHOD TARGET Host: HOST".
+// before the request is handled: "METHOD TARGET Host: HOST", with "FAULT
+// drop ", "FAULT 503 " or "FAULT 429 " in front when a fault mode fails it.
 
+#include "Faults.h"
 #include "Pages.h"
 
 #include <httplib.h>
@@ -27,7 +29,7 @@
 namespace {
 
 const char* const kUsage =
-    "usage: hotelcrawler-sample-site --port N [--host 127.0.0.1]\n"
+    "usage: hotelcrawler-sample-site --port N [--host 127.0.0.1] [--fault MODE[?PARAMS]]...\n"
     "\n"
     "Serves a small hotel-search site with fixed content on a loopback address.\n"
     "--port 0 picks a free port. The first line on standard output is\n"
@@ -53,7 +55,26 @@ const char* const kUsage =
     "  /release?hotel=slow-NAME          releases one such request\n"
     "  /redirect?to=/PATH                answers 302 to /PATH (site paths only;\n"
     "                                    the rest of the query is the target, with\n"
-    "                                    its own '?' written as %3F)\n";
+    "                                    its own '?' written as %3F)\n"
+    "\n"
+    "Fault modes (switched at run time; each answers one text/plain line, 400 for\n"
+    "a bad parameter; --fault MODE?PARAMS sets one at start, e.g.\n"
+    "--fault 'flaky?percent=25&seed=7'):\n"
+    "  /fault/outage?ms=N                for the next N ms every request is dropped\n"
+    "  /fault/flaky?percent=P&seed=S     from now on P% of requests fail, half with\n"
+    "                                    503, half dropped, as drawn by a generator\n"
+    "                                    seeded with S (default 1): the same seed and\n"
+    "                                    order of requests fail the same requests\n"
+    "  /fault/slow?ms=N                  every answer waits N ms first\n"
+    "  /fault/retry-after?percent=P&seconds=S[&seed=X]\n"
+    "                                    P% of requests answer 429 with\n"
+    "                                    \"Retry-After: S\"\n"
+    "  /fault/off                        every mode ends\n"
+    "A dropped request gets the headers of a page and its first bytes, then the\n"
+    "connection closes. An outage drops everything; otherwise flaky draws first,\n"
+    "then retry-after. Setting a mode again replaces its settings. Requests a\n"
+    "fault fails are logged with \"FAULT drop \", \"FAULT 503 \" or \"FAULT 429 \"\n"
+    "in front. The control requests /fault/... and /release are never faulted.\n";
 
 // Detail requests for "slow-..." ids wait here until released. Each release
 // is one token: it lets through one waiting request, or the next one to
@@ -132,9 +153,11 @@ bool IsLoopbackHost(const std::string& host)
     return inet_pton(AF_INET6, host.c_str(), &v6) == 1 && IN6_IS_ADDR_LOOPBACK(&v6);
 }
 
-void LogRequest(const httplib::Request& req)
+// `marker` is empty, or the fault that fails the request ("503", "drop").
+void LogRequest(const httplib::Request& req, const std::string& marker)
 {
-    const std::string line = req.method + " " + req.target + " Host: " + req.get_header_value("Host") + "\n";
+    const std::string line = (marker.empty() ? std::string() : "FAULT " + marker + " ") + req.method + " " +
+                             req.target + " Host: " + req.get_header_value("Host") + "\n";
     // One write per line keeps lines from concurrent workers whole.
     static std::mutex logMutex;
     std::lock_guard lock(logMutex);
@@ -159,8 +182,73 @@ std::string QueryOf(const httplib::Request& req)
     return q == std::string::npos ? std::string() : req.target.substr(q + 1);
 }
 
-void AddRoutes(httplib::Server& server, SlowGate& gate)
+void SendText(httplib::Response& res, int status, const std::string& line)
 {
+    res.status = status;
+    res.set_content(line + "\n", "text/plain; charset=utf-8");
+}
+
+// Control requests steer the site and must get through whatever it is told
+// to do with the rest.
+bool IsControlRequest(const httplib::Request& req)
+{
+    return req.path.rfind("/fault/", 0) == 0 || req.path == "/release";
+}
+
+// Answers the way a fault fails a request. A drop announces a whole page,
+// sends its first bytes and gives up: a content provider that returns false
+// makes the server close the connection, so the client gets a status line
+// and a short body, never the whole answer.
+void SendFault(httplib::Response& res, const site::FaultAction& action)
+{
+    switch (action.kind) {
+    case site::FaultAction::Kind::None:
+        return;
+    case site::FaultAction::Kind::Drop:
+        res.status = 200;
+        res.set_content_provider(4096, "text/html; charset=utf-8", [](size_t, size_t, httplib::DataSink& sink) {
+            static const std::string start = "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n";
+            sink.write(start.data(), start.size());
+            return false;
+        });
+        return;
+    case site::FaultAction::Kind::Unavailable:
+        return SendError(res, 503, "The service is unavailable; try again later.");
+    case site::FaultAction::Kind::TooManyRequests:
+        res.set_header("Retry-After", std::to_string(action.retryAfterS));
+        return SendError(res, 429, "Too many requests; try again later.");
+    }
+}
+
+// Every request passes here first: it is logged, and failed when a fault
+// mode says so.
+httplib::Server::HandlerResponse PreRoute(site::FaultPlan& faults, const httplib::Request& req,
+                                          httplib::Response& res)
+{
+    if (IsControlRequest(req)) {
+        LogRequest(req, std::string());
+        return httplib::Server::HandlerResponse::Unhandled;
+    }
+    const site::FaultAction action = faults.Decide(site::FaultPlan::Clock::now());
+    LogRequest(req, site::FaultMarker(action));
+    faults.Delay(action.delay);
+    if (!action.Failed())
+        return httplib::Server::HandlerResponse::Unhandled;
+    SendFault(res, action);
+    return httplib::Server::HandlerResponse::Handled;
+}
+
+void AddRoutes(httplib::Server& server, SlowGate& gate, site::FaultPlan& faults)
+{
+    server.Get(R"(/fault/([^/]*))", [&faults](const httplib::Request& req, httplib::Response& res) {
+        std::string problem;
+        const auto done = faults.Apply(req.matches[1].str(), site::ParseFaultParams(QueryOf(req)),
+                                       site::FaultPlan::Clock::now(), problem);
+        if (!done)
+            return SendText(res, 400, problem);
+        SendText(res, 200, *done);
+    });
+
     server.Get("/", [](const httplib::Request&, httplib::Response& res) { SendHtml(res, 200, site::IndexPage()); });
 
     server.Get("/cannonball.ctl", [](const httplib::Request& req, httplib::Response& res) {
@@ -236,11 +324,24 @@ int main(int argc, char** argv)
 {
     std::string host = "127.0.0.1";
     int port = -1;
+    site::FaultPlan faults;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--help" || arg == "-h") {
             std::fputs(kUsage, stdout);
             return 0;
+        }
+        if (arg == "--fault" && i + 1 < argc) {
+            const std::string value = argv[++i];
+            const size_t q = value.find('?');
+            std::string problem;
+            if (!faults.Apply(value.substr(0, q), site::ParseFaultParams(q == std::string::npos ? "" : value.substr(q + 1)),
+                              site::FaultPlan::Clock::now(), problem)) {
+                std::fprintf(stderr, "hotelcrawler-sample-site: bad --fault \"%s\": %s\n", value.c_str(),
+                             problem.c_str());
+                return 2;
+            }
+            continue;
         }
         if ((arg == "--port" || arg == "--host") && i + 1 < argc) {
             const std::string value = argv[++i];
@@ -291,11 +392,10 @@ int main(int argc, char** argv)
     };
     server.set_keep_alive_timeout(1);  // bounds how long shutdown waits for idle connections
     SlowGate gate;
-    server.set_pre_routing_handler([](const httplib::Request& req, httplib::Response&) {
-        LogRequest(req);
-        return httplib::Server::HandlerResponse::Unhandled;
+    server.set_pre_routing_handler([&faults](const httplib::Request& req, httplib::Response& res) {
+        return PreRoute(faults, req, res);
     });
-    AddRoutes(server, gate);
+    AddRoutes(server, gate, faults);
 
     int bound = port;
     if (port == 0)
@@ -322,6 +422,7 @@ int main(int argc, char** argv)
     int received = 0;
     sigwait(&stopSignals, &received);
     gate.Close();
+    faults.Close();
     server.stop();
     servingThread.join();
     return 0;
