@@ -4,28 +4,13 @@
 #include "platform/net/Network.h"
 #include "platform/settings/Settings.h"
 
+#include <QDateTime>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
-
-#include <QDateTime>
 
 #include <algorithm>
 
 namespace platform {
-
-PageFetch::PageFetch(const QUrl& address, Callback onFinished, QObject* parent)
-    : QObject(parent), address_(address), current_(address), onFinished_(std::move(onFinished))
-{
-    deadline_.setSingleShot(true);
-    connect(&deadline_, &QTimer::timeout, this, [this] { Fail(FetchFailure::Kind::Timeout, QStringLiteral("timed out")); });
-    retry_.setSingleShot(true);
-    // Precise: a retry must not start before the time a Retry-After asked for.
-    retry_.setTimerType(Qt::PreciseTimer);
-    connect(&retry_, &QTimer::timeout, this, [this] {
-        ++attempts_;
-        Request(current_);
-    });
-}
 
 namespace {
 
@@ -43,6 +28,20 @@ FetchFailure StatusFailure(QNetworkReply& reply, int status)
 }
 
 }  // namespace
+
+PageFetch::PageFetch(const QUrl& address, Callback onFinished, QObject* parent)
+    : QObject(parent), address_(address), current_(address), onFinished_(std::move(onFinished))
+{
+    deadline_.setSingleShot(true);
+    connect(&deadline_, &QTimer::timeout, this, [this] { Fail(FetchFailure::Kind::Timeout, QStringLiteral("timed out")); });
+    retry_.setSingleShot(true);
+    // Precise: a retry must not start before the time a Retry-After asked for.
+    retry_.setTimerType(Qt::PreciseTimer);
+    connect(&retry_, &QTimer::timeout, this, [this] {
+        ++attempts_;
+        Request(current_);
+    });
+}
 
 PageFetch::~PageFetch() { DropReply(); }
 

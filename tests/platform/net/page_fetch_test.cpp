@@ -111,7 +111,7 @@ TEST(FetchFailureKinds, DescriptionNamesTheStatusAndTheWaitAskedFor)
 // 1994-11-06 08:49:37 UTC.
 constexpr qint64 kNow = 784111777;
 
-TEST(RetryAfterHeader, DeltaSecondsAreTakenAsTheyAre)
+TEST(FetchRetryAfterHeader, DeltaSecondsAreTakenAsTheyAre)
 {
     EXPECT_EQ(platform::ParseRetryAfter("120", kNow), 120);
     EXPECT_EQ(platform::ParseRetryAfter(" 5 ", kNow), 5);
@@ -120,7 +120,7 @@ TEST(RetryAfterHeader, DeltaSecondsAreTakenAsTheyAre)
     EXPECT_EQ(platform::ParseRetryAfter("99999999999999999999999", kNow), std::numeric_limits<int>::max());
 }
 
-TEST(RetryAfterHeader, HttpDatesInAllThreeFormsCountFromNow)
+TEST(FetchRetryAfterHeader, HttpDatesInAllThreeFormsCountFromNow)
 {
     EXPECT_EQ(platform::ParseRetryAfter("Sun, 06 Nov 1994 08:50:07 GMT", kNow), 30);
     EXPECT_EQ(platform::ParseRetryAfter("Sunday, 06-Nov-94 08:50:07 GMT", kNow), 30);
@@ -134,7 +134,7 @@ TEST(RetryAfterHeader, HttpDatesInAllThreeFormsCountFromNow)
     EXPECT_EQ(platform::ParseRetryAfter("Sat, 05 Nov 1994 08:49:37 GMT", kNow), 0);
 }
 
-TEST(RetryAfterHeader, GarbageIsUnreadable)
+TEST(FetchRetryAfterHeader, GarbageIsUnreadable)
 {
     for (const char* value : {"", "   ", "soon", "-5", "+5", "1.5", "5s", "Sun, 31 Feb 1994 08:49:37 GMT",
                               "Sun, 06 Nov 1994 25:00:00 GMT", "Sun, 06 Nov 1994 08:49:37 PST",
@@ -142,7 +142,7 @@ TEST(RetryAfterHeader, GarbageIsUnreadable)
         EXPECT_EQ(platform::ParseRetryAfter(value, kNow), -1) << value;
 }
 
-TEST(QuickRetryDelays, DoubleFromAThirtiethOfThePageTimeoutHeldWithinBounds)
+TEST(FetchRetryDelays, DoubleFromAThirtiethOfThePageTimeoutHeldWithinBounds)
 {
     using std::chrono::milliseconds;
     EXPECT_EQ(platform::QuickRetryDelay(60, 0), milliseconds(2000));
@@ -158,7 +158,7 @@ TEST(QuickRetryDelays, DoubleFromAThirtiethOfThePageTimeoutHeldWithinBounds)
 // ------------------------------------------------- fetching with retries
 
 // A page time-out of 3 s: quick retries wait 100, 200 and 400 ms.
-class QuickRetries : public ::testing::Test {
+class PageFetchRetries : public ::testing::Test {
 protected:
     void SetUp() override
     {
@@ -208,7 +208,7 @@ protected:
 };
 
 // A page that fails twice in some transient way and then answers.
-class FlakyPage : public QuickRetries, public ::testing::WithParamInterface<LoopbackSite::Fault> {};
+class FlakyPage : public PageFetchRetries, public ::testing::WithParamInterface<LoopbackSite::Fault> {};
 
 TEST_P(FlakyPage, FailingTwiceIsFetchedWholeOnTheThirdAttempt)
 {
@@ -233,7 +233,7 @@ INSTANTIATE_TEST_SUITE_P(TransientFailures, FlakyPage,
                                                            : "Status" + std::to_string(info.param.status);
                          });
 
-TEST_F(QuickRetries, DroppedAnswerIsAClosedConnectionNotAPage)
+TEST_F(PageFetchRetries, DroppedAnswerIsAClosedConnectionNotAPage)
 {
     site_.Drop("/cut");
     const auto result = Fetch(site_.Url("/cut"));
@@ -243,7 +243,7 @@ TEST_F(QuickRetries, DroppedAnswerIsAClosedConnectionNotAPage)
     EXPECT_FALSE(result.error.isEmpty());
 }
 
-TEST_F(QuickRetries, PageFailingEveryTimeReportsTheLastAttemptsFailure)
+TEST_F(PageFetchRetries, PageFailingEveryTimeReportsTheLastAttemptsFailure)
 {
     // Three drops, then an error status: the report is the status.
     site_.Status("/down", 502);
@@ -269,7 +269,7 @@ TEST_F(QuickRetries, PageFailingEveryTimeReportsTheLastAttemptsFailure)
     EXPECT_EQ(gone.httpStatus, 0);
 }
 
-TEST_F(QuickRetries, RetryAfterThatFitsIsTheDelay)
+TEST_F(PageFetchRetries, RetryAfterThatFitsIsTheDelay)
 {
     site_.Serve("/busy", "<p>served</p>");
     site_.FailTimes("/busy", 1, LoopbackSite::Fault::Answering(503, "1"));
@@ -280,7 +280,7 @@ TEST_F(QuickRetries, RetryAfterThatFitsIsTheDelay)
     EXPECT_EQ(result.text, QStringLiteral("<p>served</p>"));
 }
 
-TEST_F(QuickRetries, RetryAfterBeyondTheTimeOutFailsAtOnceAndKeepsTheWait)
+TEST_F(PageFetchRetries, RetryAfterBeyondTheTimeOutFailsAtOnceAndKeepsTheWait)
 {
     site_.Status("/busy", 429, "30");
     const auto result = Fetch(site_.Url("/busy"));
@@ -293,7 +293,7 @@ TEST_F(QuickRetries, RetryAfterBeyondTheTimeOutFailsAtOnceAndKeepsTheWait)
     EXPECT_TRUE(result.failure.IsTransient());
 }
 
-TEST_F(QuickRetries, PermanentStatusIsNotRetriedButKeepsItsBody)
+TEST_F(PageFetchRetries, PermanentStatusIsNotRetriedButKeepsItsBody)
 {
     const auto missing = Fetch(site_.Url("/nowhere"));  // 404
     EXPECT_EQ(missing.attempts, 1);
@@ -312,7 +312,7 @@ TEST_F(QuickRetries, PermanentStatusIsNotRetriedButKeepsItsBody)
     EXPECT_TRUE(delays_.empty());
 }
 
-TEST_F(QuickRetries, ClosedPortIsNoConnectionAfterItsRetries)
+TEST_F(PageFetchRetries, ClosedPortIsNoConnectionAfterItsRetries)
 {
     const auto result = Fetch(ClosedPortUrl());
     EXPECT_FALSE(result.ok);
@@ -320,7 +320,7 @@ TEST_F(QuickRetries, ClosedPortIsNoConnectionAfterItsRetries)
     EXPECT_EQ(result.attempts, 1 + platform::kQuickRetries);
 }
 
-TEST_F(QuickRetries, HeldPageBeyondThePageTimeOutIsATimeOutNotRetried)
+TEST_F(PageFetchRetries, HeldPageBeyondThePageTimeOutIsATimeOutNotRetried)
 {
     SetTimeout(1);
     site_.Hold("/slow");
@@ -331,7 +331,7 @@ TEST_F(QuickRetries, HeldPageBeyondThePageTimeOutIsATimeOutNotRetried)
     EXPECT_TRUE(delays_.empty());
 }
 
-TEST_F(QuickRetries, RedirectHopIsNoRetryAndOnlyTheFailedHopIsTriedAgain)
+TEST_F(PageFetchRetries, RedirectHopIsNoRetryAndOnlyTheFailedHopIsTriedAgain)
 {
     site_.Redirect("/moved", "/flaky");
     site_.Serve("/flaky", "<p>arrived</p>");
@@ -344,7 +344,7 @@ TEST_F(QuickRetries, RedirectHopIsNoRetryAndOnlyTheFailedHopIsTriedAgain)
     EXPECT_EQ(result.text, QStringLiteral("<p>arrived</p>"));
 }
 
-TEST_F(QuickRetries, RefusedAddressesAreNeitherFetchedNorRetried)
+TEST_F(PageFetchRetries, RefusedAddressesAreNeitherFetchedNorRetried)
 {
     const auto notHttp = Fetch(QStringLiteral("file:///etc/passwd"));
     EXPECT_EQ(notHttp.failure.kind, Kind::Refused);
@@ -357,7 +357,7 @@ TEST_F(QuickRetries, RefusedAddressesAreNeitherFetchedNorRetried)
     EXPECT_TRUE(delays_.empty());
 }
 
-TEST_F(QuickRetries, FailedAttemptsGiveTheirBytesBackToTheSharedBudget)
+TEST_F(PageFetchRetries, FailedAttemptsGiveTheirBytesBackToTheSharedBudget)
 {
     // Each drop sends half the page; kept, two of them and the page would
     // not fit in the budget together.
@@ -376,7 +376,7 @@ TEST_F(QuickRetries, FailedAttemptsGiveTheirBytesBackToTheSharedBudget)
     EXPECT_EQ(budget->Remaining(), 40000);
 }
 
-TEST_F(QuickRetries, FetchDestroyedWhileWaitingToRetryReportsNothing)
+TEST_F(PageFetchRetries, FetchDestroyedWhileWaitingToRetryReportsNothing)
 {
     site_.Serve("/later", "<p>later</p>");
     site_.FailTimes("/later", 1, LoopbackSite::Fault::Answering(503));
@@ -398,7 +398,7 @@ TEST_F(QuickRetries, FetchDestroyedWhileWaitingToRetryReportsNothing)
     EXPECT_EQ(site_.Requests("/later"), 1);
 }
 
-TEST_F(QuickRetries, ReceiverMayDestroyTheFetchWhenTold)
+TEST_F(PageFetchRetries, ReceiverMayDestroyTheFetchWhenTold)
 {
     site_.Status("/down", 503);
     int reports = 0;
