@@ -10,6 +10,7 @@
 #include "store/Going.h"
 #include "store/InstanceLock.h"
 #include "support/FormAccess.h"
+#include "support/LoopbackSite.h"
 #include "support/RecordedMessages.h"
 #include "support/TestDatabase.h"
 
@@ -22,10 +23,10 @@
 
 namespace {
 
-// A result page whose detail links cannot be loaded (their host is routed to
-// a closed port), so each detail step ends at once as a failed load. With
-// `base` "ftp:" no address can be made of them at all, and each step shows
-// "URL Moniker 생성 실패" while it is in progress.
+// A result page whose detail links answer 404 (their host is routed to a
+// loopback site that has no such page), so each detail step gives its link
+// up at once. With `base` "ftp:" no address can be made of them at all, and
+// each step shows "URL Moniker 생성 실패" while it is in progress.
 QString ResultPage(std::initializer_list<const char*> ids, const char* base = "http://hotels.example")
 {
     QString html = QStringLiteral("<html><body>");
@@ -42,13 +43,15 @@ AnsiString Detail(const char* id, const char* base = "http://hotels.example")
 
 class PendingWork : public ::testing::Test {
 protected:
+    LoopbackSite site;  // answers 404 to every detail page
     std::unique_ptr<TestDatabase> db = std::make_unique<TestDatabase>(Slow());
     RecordedMessages recorded;
 
-    static platform::Settings Slow()
+    platform::Settings Slow() const
     {
         platform::Settings s;
         s.timerIntervalMs = 60000;  // only the steps a test runs itself
+        s.routes.push_back({QStringLiteral("hotels.example"), 80, QStringLiteral("127.0.0.1"), site.Port()});
         return s;
     }
 

@@ -17,6 +17,12 @@ public:
     bool& ResumeMode() { return f.ResumeMode; }
     AnsiString& DestCode() { return f.DestCode; }
     int& SearchStarted() { return f.SearchStarted; }
+    long long& SearchClock() { return f.SearchClock; }
+    long long& DetailClock() { return f.DetailClock; }
+    TRetryQueue& RetryLinks() { return f.RetryLinks; }
+    std::vector<Hotel_Url>& InProgressLinks() { return f.InProgressLinks; }
+    std::optional<TSearch>& CurrentSearch() { return f.CurrentSearch; }
+    std::deque<TOwedDestination>& OwedDestinations() { return f.OwedDestinations; }
 
     void SearchDestination(int index) { f.SearchDestination(index); }
     void CrawlResultPage(LPDISPATCH pDisp) { f.CrawlResultPage(pDisp); }
