@@ -6,7 +6,8 @@
 #include <QCloseEvent>
 #include <QMessageBox>
 #include <QPainter>
-#include <QTextBlock>
+#include <QTextCursor>
+#include <QTextDocument>
 
 #include <exception>
 
@@ -149,30 +150,55 @@ TButton::TButton(QWidget* parent) : QPushButton(parent)
     });
 }
 
+namespace {
+
+// A line ends at a paragraph end (U+2029, one per block of the document), at a
+// break typed inside a paragraph with Shift+Enter (U+2028) or at a '\n'.
+bool IsLineBreak(QChar c)
+{
+    return c == QLatin1Char('\n') || c == QChar::ParagraphSeparator || c == QChar::LineSeparator;
+}
+
+// The memo's lines. Count, Strings and Add all read this one split, so a line
+// number means the same to each; reading blocks instead would merge the lines
+// of a Shift+Enter break into one. The raw text keeps no-break spaces as typed.
+QStringList SplitLines(const QPlainTextEdit& edit)
+{
+    const QString text = edit.document()->toRawText();
+    QStringList lines;
+    qsizetype from = 0;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (IsLineBreak(text[i])) {
+            lines << text.mid(from, i - from);
+            from = i + 1;
+        }
+    }
+    if (from < text.size())
+        lines << text.mid(from);  // the empty line after the final break is not a line
+    return lines;
+}
+
+}  // namespace
+
 int TMemoLines::Count() const
 {
-    const QString text = edit_.toPlainText();
-    if (text.isEmpty())
-        return 0;
-    int count = static_cast<int>(text.count(QLatin1Char('\n'))) + 1;
-    if (text.endsWith(QLatin1Char('\n')))
-        --count;  // the empty line after the final break is not a line
-    return count;
+    return static_cast<int>(SplitLines(edit_).size());
 }
 
 AnsiString TMemoLines::Strings(int index) const
 {
-    if (index < 0 || index >= Count())
+    const QStringList lines = SplitLines(edit_);
+    if (index < 0 || index >= lines.size())
         return {};
-    return ToAnsi(edit_.document()->findBlockByNumber(index).text());
+    return ToAnsi(lines[index]);
 }
 
 void TMemoLines::Add(const AnsiString& line)
 {
     // appendPlainText starts a new paragraph, which is one line of the memo;
-    // after a final line break the empty last block is filled instead.
-    const QString text = edit_.toPlainText();
-    if (!text.isEmpty() && text.endsWith(QLatin1Char('\n'))) {
+    // after a final line break the empty last line is filled instead.
+    const QString text = edit_.document()->toRawText();
+    if (!text.isEmpty() && IsLineBreak(text.back())) {
         QTextCursor cursor(edit_.document());
         cursor.movePosition(QTextCursor::End);
         cursor.insertText(ToWide(line) + QLatin1Char('\n'));

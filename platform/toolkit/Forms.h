@@ -98,8 +98,9 @@ public:
 
 class TMemo;
 
-// A memo's lines: the text split at line breaks, where an empty line after
-// the final line break is not counted.
+// A memo's lines: the text split at line breaks (Enter, and Shift+Enter inside
+// a paragraph alike), where an empty line after the final line break is not
+// counted. Count and Strings read the same split.
 class TMemoLines {
 public:
     explicit TMemoLines(QPlainTextEdit& edit) : edit_(edit) {}

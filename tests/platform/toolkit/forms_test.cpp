@@ -6,6 +6,8 @@
 #include "support/Pump.h"
 
 #include <QCloseEvent>
+#include <QKeyEvent>
+#include <QTextDocument>
 
 #include <gtest/gtest.h>
 
@@ -66,6 +68,40 @@ TEST_F(MemoLines, AddAppendsOneLine)
     memo.Lines->Add("only");
     EXPECT_EQ(count(), 1);
     EXPECT_EQ(line(0), "only");
+}
+
+TEST_F(MemoLines, ShiftEnterBreaksALineInsideAParagraph)
+{
+    // Typed as an operator does: "osl", Shift+Enter, "adl", Enter, "krk".
+    auto press = [&](int key, Qt::KeyboardModifiers modifiers, const QString& text) {
+        QKeyEvent event(QEvent::KeyPress, key, modifiers, text);
+        QCoreApplication::sendEvent(&memo, &event);
+    };
+    memo.setFocus();
+    memo.insertPlainText("osl");
+    press(Qt::Key_Return, Qt::ShiftModifier, "\r");
+    memo.insertPlainText("adl");
+    press(Qt::Key_Return, Qt::NoModifier, "\r");
+    memo.insertPlainText("krk");
+    ASSERT_EQ(memo.document()->blockCount(), 2) << "Shift+Enter stays inside the first paragraph";
+    ASSERT_EQ(count(), 3);
+    EXPECT_EQ(line(0), "osl");
+    EXPECT_EQ(line(1), "adl");
+    EXPECT_EQ(line(2), "krk");
+
+    // Either separator as the final break leaves no extra line.
+    for (const QString& text : {QStringLiteral("osl\u2028"), QStringLiteral("osl\u2029")}) {
+        type(text);
+        EXPECT_EQ(count(), 1);
+        memo.Lines->Add("adl");
+        EXPECT_EQ(count(), 2);
+        EXPECT_EQ(line(0), "osl");
+        EXPECT_EQ(line(1), "adl");
+    }
+    type(QStringLiteral("a\u2028\u2028b"));
+    EXPECT_EQ(count(), 3);
+    EXPECT_EQ(line(1), "");
+    EXPECT_EQ(line(2), "b");
 }
 
 // Message boxes go to the fixture while it lives.
