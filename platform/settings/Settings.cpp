@@ -9,6 +9,7 @@
 #include <QSet>
 #include <QUrl>
 
+#include <algorithm>
 #include <limits>
 #include <mutex>
 #include <optional>
@@ -164,6 +165,57 @@ Settings LoadFromFile()
     return *s;
 }
 
+// Where the line holding `from` ends in `text`.
+qsizetype LineEnd(const QString& text, qsizetype from)
+{
+    qsizetype end = from;
+    while (end < text.size() && text[end] != QLatin1Char('\n') && text[end] != QLatin1Char('\r'))
+        ++end;
+    return end;
+}
+
+// Where the next address ("scheme://" after a blank, a quote or '=') starts
+// in text[from, end), or `end`.
+qsizetype NextAddress(const QString& text, qsizetype from, qsizetype end)
+{
+    for (qsizetype sep = text.indexOf(QStringLiteral("://"), from); sep >= 0 && sep < end;
+         sep = text.indexOf(QStringLiteral("://"), sep + 3)) {
+        auto inScheme = [](QChar c) {
+            return c.isLetterOrNumber() || c == QLatin1Char('+') || c == QLatin1Char('-') || c == QLatin1Char('.');
+        };
+        qsizetype scheme = sep;
+        while (scheme > from && inScheme(text[scheme - 1]))
+            --scheme;
+        if (scheme == sep || scheme == from || !text[scheme].isLetter())
+            continue;
+        const QChar before = text[scheme - 1];
+        if (before.isSpace() || before == QLatin1Char('"') || before == QLatin1Char('='))
+            return scheme;
+    }
+    return end;
+}
+
+// The last '@' in text[from, end), or -1.
+qsizetype LastAt(const QString& text, qsizetype from, qsizetype end)
+{
+    for (qsizetype i = end - 1; i >= from; --i)
+        if (text[i] == QLatin1Char('@'))
+            return i;
+    return -1;
+}
+
+// The database address check quotes the address as the URL parser read it,
+// without its password. A password holding '/', '?' or '#' ends the
+// authority early for that parser, so the rest of the password would show as
+// host or path (or nothing would show): quote the value as written instead;
+// the masking of every problem then hides its password.
+QString QuotedAsWritten(const QString& value, QString problem)
+{
+    const QString parsed = QUrl(value, QUrl::StrictMode).toDisplayString(QUrl::RemovePassword);
+    const QChar quote = QLatin1Char('"');
+    return problem.replace(quote + parsed + quote, quote + value + quote);
+}
+
 }  // namespace
 
 Settings ParseSettings(const QString& iniText, QStringList& errors)
@@ -250,7 +302,7 @@ Settings ParseSettings(const QString& iniText, QStringList& errors)
             if (value.isEmpty() || ParseDatabaseUrl(value, &problem))
                 s.hotelsDb = value;
             else
-                errors << KeyProblem(section, key, problem);
+                errors << KeyProblem(section, key, QuotedAsWritten(value, problem));
         } else {
             errors << QStringLiteral("line %1: unknown key %2").arg(lineNo).arg(full);
         }
@@ -286,25 +338,32 @@ QString MaskPasswords(const QString& text)
 {
     QString out;
     qsizetype copied = 0;  // text before this index is already in `out`
-    qsizetype search = 0;
-    for (qsizetype sep; (sep = text.indexOf(QStringLiteral("://"), search)) >= 0;) {
+    qsizetype lineEnd = -1;
+    for (qsizetype sep = text.indexOf(QStringLiteral("://")); sep >= 0;) {
         const qsizetype start = sep + 3;
-        // The authority ends at the path, a blank or a closing quote; its
-        // last '@' ends the user part, so an '@' in the password is covered.
-        qsizetype end = start;
-        while (end < text.size() && text[end] != QLatin1Char('/') && !text[end].isSpace()
-               && text[end] != QLatin1Char('"'))
-            ++end;
-        search = end;
-        const qsizetype atSign = end > start ? text.lastIndexOf(QLatin1Char('@'), end - 1) : -1;
-        if (atSign < start)
-            continue;
-        const qsizetype colon = text.indexOf(QLatin1Char(':'), start);
-        if (colon < 0 || colon > atSign)
-            continue;
-        out += QStringView(text).mid(copied, colon + 1 - copied);
-        out += QStringLiteral("***");
-        copied = atSign;
+        if (start > lineEnd)
+            lineEnd = LineEnd(text, start);
+        // The user part ends at the last '@' of the address. A password may
+        // hold '/', '@', blanks or quotes, so the address is taken to run to
+        // the next one on the line, or to the line's end. Without an '@' of
+        // its own, an '@' further on the line still counts: hiding too much
+        // beats leaking.
+        const qsizetype next = NextAddress(text, start, lineEnd);
+        qsizetype atSign = LastAt(text, start, next);
+        // Any "://" before `next` lies inside this address and is hidden with it.
+        qsizetype resume = next;
+        if (atSign < 0) {
+            atSign = LastAt(text, next, lineEnd);
+            if (atSign < 0)
+                resume = lineEnd;  // no '@' left on the line: nothing on it to hide
+        }
+        const qsizetype colon = atSign < 0 ? -1 : text.indexOf(QLatin1Char(':'), start);
+        if (colon >= 0 && colon < atSign) {
+            out += QStringView(text).mid(copied, colon + 1 - copied);
+            out += QStringLiteral("***");
+            copied = atSign;
+        }
+        sep = text.indexOf(QStringLiteral("://"), std::max(resume, atSign));
     }
     out += QStringView(text).mid(copied);
     return out;
