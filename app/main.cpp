@@ -43,6 +43,10 @@ int main(int argc, char** argv)
 
         // 2. The one main window; its construction runs FormCreate.
         TForm1 form;
+        if (closeOnSignals.Requested()) {
+            form.close();  // a signal came while it was built: end through its close handler
+            return 0;
+        }
         form.show();
 
         // 3. The message loop, until the main window is closed.
