@@ -16,27 +16,58 @@ const QString kKeyPrefix = QStringLiteral("hc_key_");
 
 // ---------------------------------------------------------------- TField
 
+const QVariant& TField::Value(const char* operation) const
+{
+    if (table_.inserting_)
+        return table_.insertRow_[static_cast<std::size_t>(column_)];
+    table_.EnsureFresh();
+    if (table_.current_ >= table_.rows_.size())
+        table_.Fail(QStringLiteral("Cannot %1 field '%2'").arg(QLatin1String(operation), table_.columns_[column_]),
+                    QStringLiteral("no current row"));
+    return table_.rows_[table_.current_][static_cast<std::size_t>(column_)];
+}
+
+void TField::Set(const char* operation, QVariant value)
+{
+    if (!table_.inserting_)
+        table_.Fail(QStringLiteral("Cannot %1 field '%2'").arg(QLatin1String(operation), table_.columns_[column_]),
+                    QStringLiteral("the table is not in insert mode"));
+    table_.insertRow_[static_cast<std::size_t>(column_)] = std::move(value);
+}
+
 AnsiString TField::AsString() const
 {
-    const QVariant* v = nullptr;
-    if (table_.inserting_) {
-        v = &table_.insertRow_[static_cast<std::size_t>(column_)];
-    } else {
-        table_.EnsureFresh();
-        if (table_.current_ >= table_.rows_.size())
-            table_.Fail(QStringLiteral("Cannot read field '%1'").arg(table_.columns_[column_]),
-                        QStringLiteral("no current row"));
-        v = &table_.rows_[table_.current_][static_cast<std::size_t>(column_)];
-    }
-    return v->isNull() || !v->isValid() ? AnsiString() : ToAnsi(v->toString());
+    const QVariant& v = Value("read");
+    return v.isNull() || !v.isValid() ? AnsiString() : ToAnsi(v.toString());
 }
 
 void TField::SetAsString(const AnsiString& value)
 {
-    if (!table_.inserting_)
-        table_.Fail(QStringLiteral("Cannot modify field '%1'").arg(table_.columns_[column_]),
-                    QStringLiteral("the table is not in insert mode"));
-    table_.insertRow_[static_cast<std::size_t>(column_)] = QVariant(ToWide(value));
+    Set("modify", QVariant(ToWide(value)));
+}
+
+bool TField::IsNull() const
+{
+    const QVariant& v = Value("read");
+    return v.isNull() || !v.isValid();
+}
+
+long long TField::AsLargeInt() const
+{
+    const QVariant& v = Value("read");
+    if (v.isNull() || !v.isValid())
+        return 0;
+    bool ok = false;
+    const long long n = v.toLongLong(&ok);
+    if (!ok)
+        table_.Fail(QStringLiteral("Cannot read field '%1' as a number").arg(table_.columns_[column_]),
+                    QStringLiteral("it holds '%1'").arg(v.toString().left(40)));
+    return n;
+}
+
+void TField::SetAsLargeInt(long long value)
+{
+    Set("modify", QVariant(static_cast<qlonglong>(value)));
 }
 
 AnsiString TField::FieldName() const
@@ -220,6 +251,14 @@ int TTable::RecordCount() const
 
 TField* TTable::FieldByName(const AnsiString& name)
 {
+    TField* field = FindField(name);
+    if (!field)
+        Fail(QStringLiteral("Field '%1' not found").arg(ToWide(name)), QString());
+    return field;
+}
+
+TField* TTable::FindField(const AnsiString& name)
+{
     RequireOpen("look up a field");
     const QString wanted = ToWide(name);
     int found = static_cast<int>(columns_.indexOf(wanted));
@@ -227,9 +266,7 @@ TField* TTable::FieldByName(const AnsiString& name)
         for (int i = 0; i < columns_.size() && found < 0; ++i)
             if (columns_[i].compare(wanted, Qt::CaseInsensitive) == 0)
                 found = i;
-    if (found < 0)
-        Fail(QStringLiteral("Field '%1' not found").arg(wanted), QString());
-    return fields_[static_cast<std::size_t>(found)].get();
+    return found < 0 ? nullptr : fields_[static_cast<std::size_t>(found)].get();
 }
 
 void TTable::Next()

@@ -28,11 +28,22 @@ public:
     // Sets the value of the row being inserted (between Insert and Post).
     // Throws EDatabaseError when no row is being inserted.
     void SetAsString(const AnsiString& value);
+    // Whether the value in the current row (or in the row being inserted) is
+    // NULL; a field of a row being inserted that was never set is NULL.
+    // Throws EDatabaseError when there is no current row.
+    bool IsNull() const;
+    // The value as a whole number; NULL reads as 0. Throws EDatabaseError when
+    // there is no current row or the value is not a whole number.
+    long long AsLargeInt() const;
+    // Sets a whole number in the row being inserted; as SetAsString.
+    void SetAsLargeInt(long long value);
     AnsiString FieldName() const;
 
 private:
     friend class TTable;
     TField(TTable& table, int column) : table_(table), column_(column) {}
+    const QVariant& Value(const char* operation) const;
+    void Set(const char* operation, QVariant value);
     TTable& table_;
     int column_;
 };
@@ -70,6 +81,10 @@ public:
     // The named column (exact name first, then ignoring case). Throws
     // EDatabaseError for an unknown field or a closed table.
     TField* FieldByName(const AnsiString& name);
+    // The same lookup without the error: nullptr when the table has no such
+    // column (a table of an earlier shape, say). Throws EDatabaseError only
+    // for a closed table.
+    TField* FindField(const AnsiString& name);
     void Next();
     // True when the table is closed, empty or moved past its last row.
     bool Eof() const;

@@ -78,6 +78,33 @@ TEST_P(OpenTable, PostedRowIsStoredCountedAndCurrent)
     EXPECT_EQ(GoingRows().back(), (Hotel_Url{"u4", "서울"}));
 }
 
+TEST_P(OpenTable, WholeNumbersAndNullsAndOptionalFields)
+{
+    Bind().Open();
+    EXPECT_EQ(table.FindField("NoSuchColumn"), nullptr);
+    ASSERT_EQ(table.FindField("failingticks"), table.FieldByName("FailingTicks"));
+    EXPECT_TRUE(table.FieldByName("FailingTicks")->IsNull());
+    EXPECT_EQ(table.FieldByName("FailingTicks")->AsLargeInt(), 0) << "NULL reads as 0";
+    EXPECT_THROW(table.FieldByName("FailingTicks")->SetAsLargeInt(1), EDatabaseError) << "not inserting";
+
+    table.Insert();
+    table.FieldByName("Url")->SetAsString("u4");
+    table.FieldByName("FailingTicks")->SetAsLargeInt(5'000'000'000LL);
+    EXPECT_FALSE(table.FieldByName("FailingTicks")->IsNull());
+    EXPECT_TRUE(table.FieldByName("Attempts")->IsNull()) << "never set";
+    table.Post();
+    EXPECT_EQ(Url(), "u4");
+    EXPECT_EQ(table.FieldByName("FailingTicks")->AsLargeInt(), 5'000'000'000LL);
+    EXPECT_TRUE(table.FieldByName("Attempts")->IsNull());
+    EXPECT_THROW(table.FieldByName("Url")->AsLargeInt(), EDatabaseError) << "text is not a number";
+
+    while (!table.Eof())
+        table.Next();
+    EXPECT_THROW(table.FieldByName("Attempts")->IsNull(), EDatabaseError) << "no current row";
+    table.Close();
+    EXPECT_THROW(table.FindField("Url"), EDatabaseError);
+}
+
 TEST_P(OpenTable, RollbackBringsBackDeletedRows)
 {
     Bind().Open();
