@@ -65,7 +65,7 @@ bool Exec(const QString& sql)
     return ok;
 }
 
-// Makes "Hotels_Db" the engine's database with both tables empty; false (and
+// Makes "Hotels_Db" the engine's database with its tables empty; false (and
 // the benchmark skipped) when the engine is not available.
 bool UseEngine(benchmark::State& state, Engine engine)
 {
@@ -83,12 +83,12 @@ bool UseEngine(benchmark::State& state, Engine engine)
     }
     platform::SetSettings(settings);
     try {
-        if (engine == kPostgreSQL
-            && !(Exec(QStringLiteral("DROP TABLE IF EXISTS \"Going\""))
-                 && Exec(QStringLiteral("DROP TABLE IF EXISTS \"Staymarker\"")))) {
-            state.SkipWithError("the old tables could not be dropped");
-            return false;
-        }
+        if (engine == kPostgreSQL)
+            for (const char* table : {"Going", "Staymarker", "Failures", "Destinations"})
+                if (!Exec(QStringLiteral("DROP TABLE IF EXISTS \"%1\"").arg(QLatin1String(table)))) {
+                    state.SkipWithError("the old tables could not be dropped");
+                    return false;
+                }
         store::EnsureHotelsDbTables("Hotels_Db");
     } catch (const EDatabaseError& e) {
         state.SkipWithError(e.what());

@@ -1,6 +1,7 @@
 #include "store/Going.h"
 
 #include "platform/toolkit/Forms.h"
+#include "store/RetryColumns.h"
 
 #include <memory>
 #include <set>
@@ -55,12 +56,20 @@ bool LoadGoing(TTable& Table1, std::vector<Hotel_Url>& PendingLinks, GoingRetrie
     const bool opened = OpenOrReport(Table1);
     if (opened) {
         try {
+            // A table of an earlier version has no retry columns: its links
+            // never failed as far as it knows.
+            const bool withRetries = retries && HasRetryColumns(Table1);
             // 4. Append every row; the row count is read again before each pass.
             if (Table1.RecordCount() != 0) {
                 for (int i = 0; i < Table1.RecordCount(); ++i) {
                     Hotel_Url link;
                     link.Url = Table1.FieldByName("Url")->AsString();
                     link.AirPort = Table1.FieldByName("AirPort")->AsString();
+                    if (withRetries) {
+                        const RetryState state = ReadRetry(Table1);
+                        if (state.Failed())
+                            (*retries)[link.Url] = state;
+                    }
                     PendingLinks.push_back(link);
                     Table1.Next();
                 }
@@ -100,11 +109,16 @@ bool SaveGoing(TTable& Table1, const std::vector<Hotel_Url>& PendingLinks, Going
                     else
                         Table1.Next();
                 }
-            // 4. Insert every record, from index 0 to the last.
+            // 4. Insert every record, from index 0 to the last. A table of an
+            // earlier version still takes the links, without their retry state.
+            const bool withRetries = !retries.empty() && HasRetryColumns(Table1);
             for (const Hotel_Url& link : PendingLinks) {
                 Table1.Insert();
                 Table1.FieldByName("Url")->SetAsString(link.Url);
                 Table1.FieldByName("AirPort")->SetAsString(link.AirPort);
+                if (withRetries)
+                    if (const auto found = retries.find(link.Url); found != retries.end() && found->second.Failed())
+                        SetRetry(Table1, found->second);
                 Table1.Post();
             }
             Table1.Commit();

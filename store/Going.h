@@ -49,7 +49,9 @@ enum class GoingSave {
 };
 
 // Save at close: writes `PendingLinks` into "Going" in list order, all in one
-// transaction; a link found in `retries` gets its retry state with its row. True when written; false when the table could not be opened
+// transaction; a link found in `retries` gets its retry state with its row
+// (a table of an earlier version, without those columns, gets the links
+// alone). True when written; false when the table could not be opened
 // (reported, nothing changed). On a failure after opening (the transaction
 // cannot start, a statement fails) the transaction is rolled back, so the
 // table keeps its previous rows, `Table1` is closed and the error is rethrown.

@@ -16,16 +16,20 @@
 // Each call writes, in one transaction on a connection of its own, every
 // write still owed from earlier calls followed by its own, each write in a
 // savepoint of its own. A write that fails because the database cannot be
-// reached or the transaction cannot commit (missing, read-only, locked,
-// full, server gone) is kept, in order, and tried again at the next call:
-// the crawl goes on, and nothing is lost while the program runs. A write
-// that fails while the rest of its transaction commits (a value the engine
-// refuses, a table renamed or locked) is tried again too; after
-// kSetAsideAfter such failures it is set aside: reported on standard error
-// with its row, and no longer tried. A set-aside Handled leaves the link's
-// rows in "Going" (its deletion never happened); a set-aside Added of several
-// links is first split so that only the refused link is set aside. Each kind
-// of failure is reported on standard error once, until a write succeeds again.
+// reached or the transaction cannot go on (missing, read-only, locked, full,
+// server gone, a statement timed out) is kept, in order, and tried again at
+// the next call, however long that lasts: the crawl goes on, and nothing is
+// lost while the program runs. A write that fails on its own while the rest
+// of its transaction commits (a value the engine refuses, a table renamed, a
+// privilege revoked) is tried again too; after kSetAsideAfter such failures
+// it is set aside: reported on standard error with its row, and no longer
+// tried. A set-aside Handled leaves the link's rows in "Going" (its deletion
+// never happened); an Added of several links that fails is split at once so
+// that the links the engine takes are written and only a refused link is
+// counted and, in the end, set aside. Writes about the same address keep
+// their order: while one fails, the later ones about that address wait
+// (uncounted). Each kind of failure is reported on standard error once,
+// until nothing is owed any more.
 //
 // Errors: nothing here throws; the store's EDatabaseError is caught in one
 // place, and the failed write is kept and reported as above.
@@ -93,23 +97,33 @@ public:
 
 private:
     // Implementation's own; see GoingWriter.cpp.
+    enum class Kind { Added, Handled, Failed, Destinations, Record };
+    struct Write {
+        Kind kind = Kind::Added;
+        std::vector<Hotel_Url> links;             // Added: the rows; Handled, Failed: the one link
+        std::optional<StaymarkerRow> hotel;       // Handled
+        std::optional<FailureRecord> failure;     // Handled, Record
+        RetryState retry;                         // Failed
+        std::vector<DestinationEntry> entries;    // Destinations
+        int failures = 0;                         // failed alone, the rest committed
+    };
     struct Problem {
-        QString kind;
+        QString kind;  // what "reported once per kind" compares
         QString text;
     };
-    struct Write {
-        std::vector<Hotel_Url> added;       // rows to insert
-        std::optional<Hotel_Url> handled;   // rows to delete
-        std::optional<StaymarkerRow> hotel;
-        std::optional<FailureRecord> failure;
-    };
-    std::optional<Problem> WriteOwed();
+    struct Pass;
+
+    void Owe(Write write);
+    Pass WriteOwed() const;
+    void Settle(const Pass& pass);
+    void SetAside(const Write& write, const Problem& problem);
     void Report(const Problem& problem);
 
     std::vector<Write> owed_;
     std::vector<Hotel_Url> unsettled_;  // set-aside Handled writes
     std::vector<Hotel_Url> refused_;    // set-aside Added links
     std::set<QString> reported_;
+    std::size_t setAside_ = 0;          // since the first failure reported
 };
 
 }  // namespace store

@@ -1,16 +1,24 @@
 #pragma once
-// The two tables of the "Hotels_Db" database and their creation.
+// The tables of the "Hotels_Db" database, their creation and their upgrade.
 //
-//   "Going"      "Id" integer key assigned on insert (keeps the natural order
-//                stable), "Url" text, "AirPort" text: pending detail links.
-//   "Staymarker" "Url" text primary key, then "AirPort", "HeaderBar",
-//                "HotelInfo", "Direction", "Dining", "Transportation",
-//                "PropertyInformation", "Services", "RatingsAwards",
-//                "Attractions", "PhotoUrl", "ExtractedAt" (UTC ISO 8601), all
-//                text: one extracted hotel per row.
+//   "Going"        "Id" integer key assigned on insert (keeps the natural
+//                  order stable), "Url" text, "AirPort" text: pending detail
+//                  links; then the link's retry state (RetryColumns.h:
+//                  "Attempts", "FailingTicks", "RetryInTicks", "LastFailure",
+//                  "LastFailedAt"), NULL for a link that never failed.
+//   "Staymarker"   "Url" text key, then "AirPort", "HeaderBar", "HotelInfo",
+//                  "Direction", "Dining", "Transportation",
+//                  "PropertyInformation", "Services", "RatingsAwards",
+//                  "Attractions", "PhotoUrl", "ExtractedAt" (UTC ISO 8601),
+//                  all text: one extracted hotel per row.
+//   "Failures"     what the crawl gave up on (Failures.h).
+//   "Destinations" the destinations still to search (Destinations.h).
 //
-// The window never creates tables; these functions are for the first-run
-// step of the program entry and for the set-up tool.
+// Addresses are indexed as UrlKey.h says: by their text on SQLite, by their
+// digest on PostgreSQL, so an address of any length is stored and found.
+//
+// The window never creates tables; these functions are for the program
+// entry (first run, upgrade) and for the set-up tool.
 //
 // Errors: a failure is reported by throwing EDatabaseError.
 
@@ -21,15 +29,18 @@
 
 namespace store {
 
-// The CREATE TABLE statement of `table` ("Going" or "Staymarker") for a Qt
-// Sql driver name ("QSQLITE" or "QPSQL"); empty for anything else.
+// The CREATE TABLE statement of `table` ("Going", "Staymarker", "Failures"
+// or "Destinations") for a Qt Sql driver name ("QSQLITE" or "QPSQL"), in
+// this version's shape; empty for anything else. The indexes are made
+// separately (UrlKey::CreateIndexSql).
 QString CreateTableSql(const QString& table, const QString& driverName);
 
-// Creates the tables the alias's database lacks, in one transaction, and
-// returns the names of those it created (empty when all existed), then
-// upgrades it (UpgradeHotelsDb). A missing SQLite file, and its folder, are
-// created first. Throws EDatabaseError.
-QStringList EnsureHotelsDbTables(const AnsiString& alias);
+// Creates the tables the alias's database lacks and upgrades those of an
+// earlier version (as UpgradeHotelsDb), all in one transaction, and returns
+// the names of the tables it created (empty when all existed); the lines of
+// the upgrade go to `upgraded` when given. A missing SQLite file, and its
+// folder, are created first. Throws EDatabaseError.
+QStringList EnsureHotelsDbTables(const AnsiString& alias, QStringList* upgraded = nullptr);
 
 // Brings a database of an earlier version up to this one in place, in one
 // transaction: adds the retry columns "Going" lacks, the tables "Failures"
@@ -43,7 +54,7 @@ QStringList EnsureHotelsDbTables(const AnsiString& alias);
 QStringList UpgradeHotelsDb(const AnsiString& alias);
 
 // First start on this machine: when "Hotels_Db" resolves to the embedded
-// default file and that file does not exist yet, creates it with both tables.
+// default file and that file does not exist yet, creates it with every table.
 // Otherwise does nothing. Throws EDatabaseError when the creation fails.
 void PrepareFirstRun();
 

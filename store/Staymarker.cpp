@@ -2,6 +2,7 @@
 
 #include "platform/db/Alias.h"
 #include "store/Connection.h"
+#include "store/UrlKey.h"
 
 #include <QSqlDriver>
 #include <QSqlError>
@@ -35,17 +36,27 @@ void UpsertHotel(QSqlDatabase& db, const StaymarkerRow& row)
     }
     // Both engines understand ON CONFLICT: one statement, no window
     // between a delete and an insert.
-    const QString sql = QStringLiteral("INSERT INTO %1 (%2) VALUES (%3) ON CONFLICT (%4) DO UPDATE SET %5")
+    const UrlKey key(db);
+    const QString sql = QStringLiteral("INSERT INTO %1 (%2) VALUES (%3) ON CONFLICT %4 DO UPDATE SET %5%6")
                             .arg(db.driver()->escapeIdentifier(QStringLiteral("Staymarker"), QSqlDriver::TableName),
                                  names.join(QStringLiteral(", ")), marks.join(QStringLiteral(", ")),
-                                 Quoted(db, "Url"), updates.join(QStringLiteral(", ")));
+                                 key.StaymarkerConflict(), updates.join(QStringLiteral(", ")),
+                                 key.StaymarkerUpdateGuard());
+    // An address may be tens of kilobytes long; the message names its start.
+    const QString url = ToWide(row.Url);
+    const QString failed = QStringLiteral("Cannot store hotel %1")
+                               .arg(url.size() > 200 ? url.left(200) + QStringLiteral("...") : url);
     QSqlQuery q(db);
     if (!q.prepare(sql))
-        throw EDatabaseError(QStringLiteral("Cannot store hotel %1").arg(ToWide(row.Url)), q.lastError());
+        throw EDatabaseError(failed, q.lastError());
     for (const NamedField<StaymarkerRow>& c : kStaymarkerColumns)
         q.addBindValue(ToWide(row.*c.member));
     if (!q.exec())
-        throw EDatabaseError(QStringLiteral("Cannot store hotel %1").arg(ToWide(row.Url)), q.lastError());
+        throw EDatabaseError(failed, q.lastError());
+    // Only a row whose address digest equals another address's changes
+    // nothing; losing it silently would lose the hotel.
+    if (q.numRowsAffected() == 0)
+        throw EDatabaseError(ToAnsi(failed + QStringLiteral(": another stored address has the same digest")));
 }
 
 void StoreHotel(const StaymarkerRow& row)

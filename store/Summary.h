@@ -1,8 +1,9 @@
 #pragma once
 // How far the crawl got, per destination code: the hotels kept in
-// "Staymarker", the detail links still waiting in "Going", and when the last
-// kept hotel was extracted. Read for the export tool's --summary; the crawl
-// itself never reads it.
+// "Staymarker", the detail links still waiting in "Going", when the last
+// kept hotel was extracted, whether the destination is still to be searched
+// ("Destinations") and what was given up on ("Failures"). Read for the
+// export tool's --summary; the crawl itself never reads it.
 //
 // Errors: a failure is reported by throwing EDatabaseError.
 
@@ -18,7 +19,8 @@ struct DestinationSummary {
     long long waiting = 0;       // rows of "Going" with this code
     AnsiString lastExtractedAt;  // greatest "ExtractedAt" of the kept rows; empty when none
     // "waiting": a typed line not searched yet; "owed": searched, failed, to
-    // be searched again; "searched": neither (from "Destinations").
+    // be searched again (also when the code is typed once more); "searched":
+    // neither (from "Destinations").
     AnsiString state = "searched";
     long long givenUp = 0;       // rows of "Failures" with this code (links and the destination)
 
@@ -26,8 +28,9 @@ struct DestinationSummary {
 };
 
 // One entry per code found in any of "Staymarker", "Going", "Destinations"
-// and "Failures" (the last two may be missing: a database not yet upgraded), sorted by code (byte order, the
-// same on every engine); a code in only one table has zero for the other.
+// and "Failures" (the last two may be missing: a database not yet upgraded),
+// sorted by code (byte order, the same on every engine); a code missing from
+// a table has zero (or "searched") for it.
 // Uses its own short-lived connection to "Hotels_Db"; a table that cannot be
 // read is a failure.
 std::vector<DestinationSummary> ReadDestinationSummary();

@@ -1,7 +1,7 @@
 #pragma once
 // Runs a test once per database engine behind "Hotels_Db": SQLite in a fresh
 // temporary file, and PostgreSQL at $HC_TEST_POSTGRES_URL (skipped when that
-// is unset), whose tables are dropped and created anew for every test.
+// is unset), whose four tables are dropped and created anew for every test.
 // Message boxes are recorded instead of shown.
 
 #include "platform/db/Alias.h"
@@ -51,8 +51,8 @@ protected:
                 GTEST_SKIP() << "HC_TEST_POSTGRES_URL is not set; PostgreSQL case skipped";
             UseDatabase(dbSetting);
             HoldServerLock();
-            Exec("DROP TABLE IF EXISTS \"Going\"");
-            Exec("DROP TABLE IF EXISTS \"Staymarker\"");
+            for (const char* table : {"Going", "Staymarker", "Failures", "Destinations"})
+                Exec(QStringLiteral("DROP TABLE IF EXISTS \"%1\"").arg(QLatin1String(table)));
         }
         store::EnsureHotelsDbTables("Hotels_Db");
     }

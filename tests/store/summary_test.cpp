@@ -1,6 +1,7 @@
-// The per-destination summary of the crawl: counts read from both tables on
-// each engine.
+// The per-destination summary of the crawl: counts read from the four
+// tables on each engine.
 
+#include "store/GoingWriter.h"
 #include "store/Staymarker.h"
 #include "store/Summary.h"
 
@@ -73,6 +74,36 @@ TEST_P(DestinationSummaryRead, MissingTableIsADatabaseErrorNamingIt)
     } catch (const EDatabaseError& e) {
         EXPECT_NE(std::string(e.what()).find("Going"), std::string::npos) << e.what();
     }
+}
+
+TEST_P(DestinationSummaryRead, StateAndGivenUpComeFromDestinationsAndFailures)
+{
+    Keep("u/osl-1", "osl", "2024-05-01T10:00:00Z");
+    store::GoingWriter writer;
+    // osl typed again after it failed; adl not searched yet; bcn owed only.
+    writer.Destinations({{"adl", false, {}}, {"osl", false, {}}, {"osl", true, {}}, {"bcn", true, {}}});
+    writer.Record({store::kFailureDestination, "zrh", "zrh", "HTTP 500", 5, "2024-05-01T00:00:00Z"});
+    writer.Record({store::kFailureLink, "u/osl-9", "osl", "HTTP 404", 1, "2024-05-01T00:00:00Z"});
+    // A page without sections is not something given up.
+    writer.Record({store::kFailureNoSections, "u/osl-8", "osl", "no sections", 1, "2024-05-01T00:00:00Z"});
+    ASSERT_FALSE(writer.Owes());
+
+    const std::vector<DestinationSummary> expected{
+        {"adl", 0, 0, "", "waiting", 0},
+        {"bcn", 0, 0, "", "owed", 0},
+        {"osl", 1, 0, "2024-05-01T10:00:00Z", "owed", 1},
+        {"zrh", 0, 0, "", "searched", 1},
+    };
+    EXPECT_EQ(store::ReadDestinationSummary(), expected);
+}
+
+TEST_P(DestinationSummaryRead, DatabaseNotYetUpgradedIsSummarisedWithoutTheNewTables)
+{
+    Keep("u/osl-1", "osl", "2024-05-01T10:00:00Z");
+    Exec("DROP TABLE \"Failures\"");
+    Exec("DROP TABLE \"Destinations\"");
+    EXPECT_EQ(store::ReadDestinationSummary(),
+              (std::vector<DestinationSummary>{{"osl", 1, 0, "2024-05-01T10:00:00Z", "searched", 0}}));
 }
 
 HC_INSTANTIATE_FOR_ENGINES(DestinationSummaryRead);

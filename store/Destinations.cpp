@@ -1,0 +1,58 @@
+#include "store/Destinations.h"
+
+#include "platform/db/Alias.h"
+#include "store/Connection.h"
+#include "store/RetryColumns.h"
+
+#include <QSqlError>
+#include <QSqlQuery>
+
+namespace store {
+
+void ReplaceDestinations(QSqlDatabase& db, const std::vector<DestinationEntry>& entries)
+{
+    const QString failed = QStringLiteral("cannot write \"Destinations\"");
+    QSqlQuery q(db);
+    if (!q.prepare(QStringLiteral("DELETE FROM \"Destinations\"")) || !q.exec())
+        throw EDatabaseError(failed, q.lastError());
+    // The list is as long as what the operator typed: one prepared statement
+    // executed per row is cheap enough, and the keys follow the list's order.
+    if (!q.prepare(QStringLiteral("INSERT INTO \"Destinations\" (\"Code\", \"Owed\", %1) VALUES (?, ?, ?, ?, ?, ?, ?)")
+                       .arg(RetryColumnList())))
+        throw EDatabaseError(failed, q.lastError());
+    for (const DestinationEntry& entry : entries) {
+        q.addBindValue(ToWide(entry.code));
+        q.addBindValue(entry.owed ? 1 : 0);
+        BindRetry(q, entry.retry);
+        if (!q.exec())
+            throw EDatabaseError(failed, q.lastError());
+    }
+}
+
+std::vector<DestinationEntry> ReadDestinations()
+{
+    return WithConnection("destinations", [](QSqlDatabase& db) {
+        std::vector<DestinationEntry> entries;
+        if (!db.tables(QSql::Tables).contains(QStringLiteral("Destinations")))
+            return entries;
+        const QString failed = QStringLiteral("Cannot read table 'Destinations'");
+        QSqlQuery q(db);
+        q.setForwardOnly(true);
+        if (!q.prepare(QStringLiteral("SELECT \"Code\", \"Owed\", %1 FROM \"Destinations\" ORDER BY \"Id\"")
+                           .arg(RetryColumnList()))
+            || !q.exec())
+            throw EDatabaseError(failed, q.lastError());
+        while (q.next()) {
+            DestinationEntry entry;
+            entry.code = q.value(0).isNull() ? AnsiString() : ToAnsi(q.value(0).toString());
+            entry.owed = q.value(1).toInt() != 0;
+            entry.retry = ReadRetry(q, 2);
+            entries.push_back(std::move(entry));
+        }
+        if (q.lastError().isValid())
+            throw EDatabaseError(failed, q.lastError());
+        return entries;
+    });
+}
+
+}  // namespace store

@@ -1,0 +1,47 @@
+#include "store/UrlKey.h"
+
+#include <QSqlDriver>
+
+namespace store {
+
+UrlKey::UrlKey(const QSqlDatabase& db) : UrlKey(db.driverName()) {}
+
+UrlKey::UrlKey(const QString& driverName) : byDigest_(driverName == QLatin1String("QPSQL")) {}
+
+QString UrlKey::Match(const char* table) const
+{
+    const QString column = QStringLiteral("\"%1\".\"Url\"").arg(QLatin1String(table));
+    // The digest first: it is what the index holds.
+    return byDigest_ ? QStringLiteral("md5(%1) = md5(?) AND %1 = ?").arg(column) : QStringLiteral("%1 = ?").arg(column);
+}
+
+void UrlKey::Bind(QSqlQuery& q, const AnsiString& url) const
+{
+    const QString value = ToWide(url);
+    q.addBindValue(value);
+    if (byDigest_)
+        q.addBindValue(value);
+}
+
+QString UrlKey::StaymarkerConflict() const
+{
+    return byDigest_ ? QStringLiteral("((md5(\"Url\")))") : QStringLiteral("(\"Url\")");
+}
+
+QString UrlKey::StaymarkerUpdateGuard() const
+{
+    return byDigest_ ? QStringLiteral(" WHERE \"Staymarker\".\"Url\" = excluded.\"Url\"") : QString();
+}
+
+QStringList UrlKey::CreateIndexSql(const QString& table) const
+{
+    if (table == QLatin1String("Going"))
+        return {byDigest_ ? QStringLiteral("CREATE INDEX \"%1\" ON \"Going\" (md5(\"Url\"))").arg(QLatin1String(kGoingDigestIndex))
+                          : QStringLiteral("CREATE INDEX \"%1\" ON \"Going\" (\"Url\")").arg(QLatin1String(kGoingPlainIndex))};
+    if (table == QLatin1String("Staymarker") && byDigest_)
+        return {QStringLiteral("CREATE UNIQUE INDEX \"%1\" ON \"Staymarker\" (md5(\"Url\"))")
+                    .arg(QLatin1String(kStaymarkerDigestIndex))};
+    return {};
+}
+
+}  // namespace store
