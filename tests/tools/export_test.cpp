@@ -1,5 +1,7 @@
 // Text forms of the extracted hotels and the export tool's arguments.
 
+#include "store/Failures.h"
+#include "store/GoingWriter.h"
 #include "store/Staymarker.h"
 #include "tools/common/Export.h"
 
@@ -100,6 +102,19 @@ TEST_F(CsvFormulaGuard, CharactersElsewhereInTheFieldAreNotTouched)
     EXPECT_EQ(CsvBody(row), "u?hotel=a-1&x=@, =blank first,,,,,,,,,,,2024-05-01T00:00:00Z\r\n");
 }
 
+class FailuresCsv : public ::testing::Test {};
+
+TEST_F(FailuresCsv, SameRulesAsTheHotelsUnderItsOwnHeader)
+{
+    const std::string csv = tools::FailuresToCsv(
+        {{"link", "http://hotels.example/hotsdetail.ctl?a=1,2", "osl", "=cmd|' /C calc'!A0", 3, "2024-05-01T00:00:00Z"},
+         {"destination", "zrh", "zrh", "HTTP 500", 5, "2024-05-02T00:00:00Z"}});
+    EXPECT_EQ(csv,
+              "Kind,Url,AirPort,Reason,Attempts,FailedAt\r\n"
+              "link,\"http://hotels.example/hotsdetail.ctl?a=1,2\",osl,'=cmd|' /C calc'!A0,3,2024-05-01T00:00:00Z\r\n"
+              "destination,zrh,zrh,HTTP 500,5,2024-05-02T00:00:00Z\r\n");
+}
+
 class JsonLinesExport : public ::testing::Test {};
 
 TEST_F(JsonLinesExport, FormulaLeadersStayAsStored)
@@ -189,10 +204,39 @@ TEST_P(ExportTool, SummaryPrintsOneLinePerDestination)
     SeedGoing({{"http://hotels.example/hotsdetail.ctl?hotel=adl-1", "adl"}});
     EXPECT_EQ(Run({QStringLiteral("--summary")}), 0) << err.str();
     EXPECT_EQ(out.str(),
-              "AirPort  Kept  Waiting  Last kept at\n"
-              "adl         0        1  -\n"
-              "osl         1        0  2024-05-01T00:00:00Z\n");
+              "AirPort  Kept  Waiting  Last kept at          Given up  State\n"
+              "adl         0        1  -                            0  searched\n"
+              "osl         1        0  2024-05-01T00:00:00Z         0  searched\n");
     EXPECT_TRUE(err.str().empty());
+}
+
+TEST_P(ExportTool, FailuresPrintsWhatWasGivenUpAsCsv)
+{
+    const store::FailureRecord row{store::kFailureLink, "http://hotels.example/hotsdetail.ctl?hotel=9", "osl",
+                                   "HTTP 404", 1, "2024-05-01T00:00:00Z"};
+    store::GoingWriter writer;
+    writer.Record(row);
+    ASSERT_FALSE(writer.Owes());
+    EXPECT_EQ(Run({QStringLiteral("--failures")}), 0) << err.str();
+    EXPECT_EQ(out.str(), tools::FailuresToCsv({row}));
+    EXPECT_TRUE(err.str().empty());
+}
+
+TEST_P(ExportTool, FailuresOfADatabaseNotYetUpgradedAreTheHeaderOnly)
+{
+    Exec("DROP TABLE \"Failures\"");
+    EXPECT_EQ(Run({QStringLiteral("--failures")}), 0) << err.str();
+    EXPECT_EQ(out.str(), tools::FailuresToCsv({}));
+}
+
+TEST_P(ExportTool, FailuresTakeNoFormatOrSummary)
+{
+    for (const QStringList& args : {QStringList{QStringLiteral("--failures"), QStringLiteral("--summary")},
+                                    QStringList{QStringLiteral("--format=jsonl"), QStringLiteral("--failures")}}) {
+        EXPECT_EQ(Run(args), 2) << args.join(' ').toStdString();
+        EXPECT_NE(err.str().find("usage: hotelcrawler-export"), std::string::npos);
+        EXPECT_TRUE(out.str().empty());
+    }
 }
 
 TEST_P(ExportTool, SummaryTakesNoFormat)

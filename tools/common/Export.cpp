@@ -2,6 +2,7 @@
 
 #include "platform/db/Alias.h"
 #include "platform/settings/Settings.h"
+#include "store/Failures.h"
 #include "store/Staymarker.h"
 #include "store/Summary.h"
 #include "tools/common/SummaryTable.h"
@@ -42,13 +43,25 @@ void AppendCsvField(std::string& out, const std::string& raw)
     out += '"';
 }
 
+// One CSV line of `fields`, ended with CRLF.
+void AppendCsvLine(std::string& out, const std::vector<std::string>& fields)
+{
+    for (std::size_t i = 0; i < fields.size(); ++i) {
+        if (i)
+            out += ',';
+        AppendCsvField(out, fields[i]);
+    }
+    out += "\r\n";
+}
 
 void Usage(std::ostream& err)
 {
-    err << "usage: hotelcrawler-export [--settings FILE] [--format csv|jsonl | --summary]\n"
+    err << "usage: hotelcrawler-export [--settings FILE] [--format csv|jsonl | --summary | --failures]\n"
            "Writes every row of the \"Staymarker\" table of \"Hotels_Db\" to standard output\n"
            "(CSV when no format is given), or with --summary one line per destination\n"
-           "code: hotels kept, links still waiting in \"Going\", time of the last kept hotel.\n"
+           "code: hotels kept, links still waiting in \"Going\", time of the last kept hotel,\n"
+           "links and destinations given up, whether it is still to be searched; or with\n"
+           "--failures every row of \"Failures\" (what the crawl gave up on) as CSV.\n"
            "  --settings FILE  read the settings from FILE instead of\n"
            "                   $XDG_CONFIG_HOME/hotelcrawler/hotelcrawler.ini\n";
 }
@@ -58,20 +71,25 @@ void Usage(std::ostream& err)
 std::string HotelsToCsv(const std::vector<StaymarkerRow>& rows)
 {
     std::string out;
-    for (std::size_t i = 0; i < kStaymarkerColumns.size(); ++i) {
-        if (i)
-            out += ',';
-        AppendCsvField(out, std::string(kStaymarkerColumns[i].name));
-    }
-    out += "\r\n";
+    std::vector<std::string> fields;
+    for (const auto& column : kStaymarkerColumns)
+        fields.emplace_back(column.name);
+    AppendCsvLine(out, fields);
     for (const StaymarkerRow& row : rows) {
-        for (std::size_t i = 0; i < kStaymarkerColumns.size(); ++i) {
-            if (i)
-                out += ',';
-            AppendCsvField(out, row.*kStaymarkerColumns[i].member);
-        }
-        out += "\r\n";
+        fields.clear();
+        for (const auto& column : kStaymarkerColumns)
+            fields.push_back(row.*column.member);
+        AppendCsvLine(out, fields);
     }
+    return out;
+}
+
+std::string FailuresToCsv(const std::vector<store::FailureRecord>& rows)
+{
+    std::string out;
+    AppendCsvLine(out, {"Kind", "Url", "AirPort", "Reason", "Attempts", "FailedAt"});
+    for (const store::FailureRecord& row : rows)
+        AppendCsvLine(out, {row.kind, row.url, row.airPort, row.reason, std::to_string(row.attempts), row.failedAt});
     return out;
 }
 
@@ -102,9 +120,14 @@ int RunExport(const QStringList& arguments, std::ostream& out, std::ostream& err
     bool jsonl = false;
     bool formatGiven = false;
     bool summary = false;
+    bool failures = false;
     for (int i = 0; i < args.size(); ++i) {
         if (args[i] == QLatin1String("--summary")) {
             summary = true;
+            continue;
+        }
+        if (args[i] == QLatin1String("--failures")) {
+            failures = true;
             continue;
         }
         QString value;
@@ -133,9 +156,16 @@ int RunExport(const QStringList& arguments, std::ostream& out, std::ostream& err
         Usage(err);
         return 2;
     }
+    if (failures && (summary || formatGiven)) {
+        err << "hotelcrawler-export: --failures is a list of its own; it takes no --format or --summary\n";
+        Usage(err);
+        return 2;
+    }
     try {
         if (summary) {
             out << SummaryTable(store::ReadDestinationSummary());
+        } else if (failures) {
+            out << FailuresToCsv(store::ReadFailures());
         } else {
             const std::vector<StaymarkerRow> rows = store::ReadAllHotels();
             out << (jsonl ? HotelsToJsonLines(rows) : HotelsToCsv(rows));

@@ -1,6 +1,7 @@
 #pragma once
-// Text forms of the "Staymarker" rows for the export tool.
+// Text forms of the "Staymarker" and "Failures" rows for the export tool.
 
+#include "store/Failures.h"
 #include "store/Staymarker.h"
 
 #include <QStringList>
@@ -20,6 +21,11 @@ namespace tools {
 // "-5" becomes "'-5". Readers that want the stored text drop that one quote.
 std::string HotelsToCsv(const std::vector<store::StaymarkerRow>& rows);
 
+// The rows of "Failures" as CSV under the same rules (formula guard
+// included): the header "Kind,Url,AirPort,Reason,Attempts,FailedAt", then
+// one line per row in the order recorded.
+std::string FailuresToCsv(const std::vector<store::FailureRecord>& rows);
+
 // One JSON object per row and line (LF), the column names as keys in column
 // order. Text is written as UTF-8; quotes, backslashes and control characters
 // are escaped. Values are exactly the stored text (no formula guard).
@@ -29,9 +35,11 @@ std::string HotelsToJsonLines(const std::vector<store::StaymarkerRow>& rows);
 // backslashes and control characters escaped.
 void AppendJsonString(std::string& out, const std::string& text);
 
-// The export tool: `[--settings FILE] [--format csv|jsonl | --summary]`.
-// Writes every row to `out` (csv when no format is given), or with --summary
-// the per-destination table of SummaryTable. --settings makes FILE the
+// The export tool: `[--settings FILE] [--format csv|jsonl | --summary |
+// --failures]`. Writes every row to `out` (csv when no format is given), or
+// with --summary the per-destination table of SummaryTable, or with
+// --failures FailuresToCsv of every row of "Failures" (only the header when a
+// database not yet upgraded has no such table). --settings makes FILE the
 // settings in force first (see TakeSettingsOption); problems in its text are
 // written on `err` and do not stop the export. Returns the exit code: 0 done,
 // 1 database failure (message on `err`, passwords masked), 2 bad arguments or

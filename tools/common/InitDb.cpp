@@ -21,8 +21,9 @@ int RunInitDb(const QStringList& arguments, std::ostream& out, std::ostream& err
         if (!args.isEmpty() && settings != SettingsOption::Failed)
             err << "hotelcrawler-initdb: unexpected argument \"" << ToAnsi(args.first()) << "\"\n";
         err << "usage: hotelcrawler-initdb [--settings FILE]\n"
-               "Creates the tables \"Going\" and \"Staymarker\" of the database \"Hotels_Db\"\n"
-               "when they are missing; tables that exist are left as they are.\n"
+               "Creates the tables \"Going\", \"Staymarker\", \"Failures\" and \"Destinations\" of\n"
+               "the database \"Hotels_Db\" when they are missing, and upgrades tables made by an\n"
+               "earlier version in place (no row is changed or lost); says what it changed.\n"
                "  --settings FILE  read the settings from FILE instead of\n"
                "                   $XDG_CONFIG_HOME/hotelcrawler/hotelcrawler.ini\n";
         return 2;
@@ -33,10 +34,14 @@ int RunInitDb(const QStringList& arguments, std::ostream& out, std::ostream& err
         const QString where = target.kind == platform::DatabaseTarget::Kind::SQLite
             ? target.sqlitePath
             : QStringLiteral("postgresql://%1:%2/%3").arg(target.host).arg(target.port).arg(target.dbName);
-        const QStringList created = store::EnsureHotelsDbTables(kAlias);
-        for (const QString& table : {QStringLiteral("Going"), QStringLiteral("Staymarker")})
+        QStringList upgraded;
+        const QStringList created = store::EnsureHotelsDbTables(kAlias, &upgraded);
+        for (const QString& table : {QStringLiteral("Going"), QStringLiteral("Staymarker"), QStringLiteral("Failures"),
+                                     QStringLiteral("Destinations")})
             out << (created.contains(table) ? "created table \"" : "table exists: \"") << ToAnsi(table)
                 << "\" in " << ToAnsi(where) << "\n";
+        for (const QString& change : upgraded)
+            out << "upgraded: " << ToAnsi(change) << "\n";
         return 0;
     } catch (const EDatabaseError& e) {
         // Database errors may quote the connection address.

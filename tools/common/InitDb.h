@@ -8,7 +8,10 @@
 namespace tools {
 
 // The set-up tool, `[--settings FILE]`: creates the "Hotels_Db" tables when
-// missing and tells on `out` what it did. --settings makes FILE the settings
+// missing, upgrades those of an earlier version in place
+// (store::EnsureHotelsDbTables), and tells on `out` what it did: a line per
+// table ("created table ..." or "table exists: ..."), then "upgraded: ..."
+// for each change the upgrade made. --settings makes FILE the settings
 // in force first (see TakeSettingsOption). Returns the process exit code:
 // 0 done, 1 database failure (message on `err`, passwords masked), 2 bad
 // arguments or an unreadable settings file (usage on `err`).

@@ -1,4 +1,4 @@
-// hotelcrawler-export [--format csv|jsonl]: prints every "Staymarker" row.
+// hotelcrawler-export: prints every "Staymarker" row, the summary or the failures.
 
 #include "tools/common/Export.h"
 

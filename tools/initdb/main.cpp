@@ -1,4 +1,4 @@
-// hotelcrawler-initdb: creates the "Hotels_Db" tables that are missing.
+// hotelcrawler-initdb: creates the "Hotels_Db" tables that are missing and upgrades the others.
 
 #include "tools/common/InitDb.h"
 
