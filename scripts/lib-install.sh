@@ -1,15 +1,16 @@
 # shellcheck shell=bash
-# Shared by scripts/test, scripts/demo, scripts/sanitize, scripts/fuzz and
-# scripts/crash-test: the Debian packages the project builds, tests and runs
-# with, their installation (apt is asked only when something is missing) and
-# the build in the default folder.
+# Shared by scripts/test, scripts/demo, scripts/sanitize, scripts/fuzz,
+# scripts/crash-test and scripts/fault-test: the Debian packages the project
+# builds, tests and runs with, their installation (apt is asked only when
+# something is missing) and the build in the default folder.
 # Source it; it defines HC_PACKAGES, hc_as_root, hc_install_packages,
 # hc_build_dir and hc_build.
 
-# What the default build, its tests, scripts/demo and scripts/crash-test use.
+# What the default build, its tests, scripts/demo, scripts/crash-test and
+# scripts/fault-test use.
 # Not listed: clang (the "asan" preset of scripts/sanitize and scripts/fuzz),
-# ccache (used when present), and python3 or sqlite3 (scripts/crash-test
-# reads its databases with whichever it finds).
+# ccache (used when present), and python3 or sqlite3 (scripts/crash-test and
+# scripts/fault-test read their databases with whichever they find).
 HC_PACKAGES=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev libqt6sql6-sqlite libqt6sql6-psql
@@ -18,6 +19,8 @@ HC_PACKAGES=(
   postgresql xvfb xauth imagemagick
   # scripts/crash-test drives the window on its private display with it
   xdotool
+  # scripts/fault-test reads the destination memo back through the clipboard
+  xclip
 )
 
 # Runs a command as root: directly when we are root, through sudo otherwise.
