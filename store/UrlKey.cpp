@@ -1,7 +1,5 @@
 #include "store/UrlKey.h"
 
-#include <QSqlDriver>
-
 namespace store {
 
 UrlKey::UrlKey(const QSqlDatabase& db) : UrlKey(db.driverName()) {}
