@@ -41,6 +41,17 @@ int main(int argc, char** argv)
             break;
         }
 
+        // A database of an earlier version gains, in place, what this one
+        // keeps beside the links: their retry state, the failures, the
+        // unfinished destination list. Done once the database is ours.
+        try {
+            for (const QString& change : store::UpgradeHotelsDb("Hotels_Db"))
+                platform::Report(QStringLiteral("upgraded \"Hotels_Db\": ") + change);
+        } catch (const std::exception& e) {
+            // The run goes on; what needs the new tables reports its own failures.
+            platform::Report(QStringLiteral("could not upgrade \"Hotels_Db\": ") + QString::fromUtf8(e.what()));
+        }
+
         // 2. The one main window; its construction runs FormCreate.
         TForm1 form;
         if (closeOnSignals.Requested()) {

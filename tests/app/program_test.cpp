@@ -1,18 +1,23 @@
 // The program as an operator starts it: a second copy on the same database
 // refuses to start and says why, a copy killed outright leaves no lock that
-// keeps the next one out, and SIGTERM ends a copy normally, also while a
-// message box waits for a click.
+// keeps the next one out, SIGTERM ends a copy normally, also while a
+// message box waits for a click, and a database of the earlier version is
+// upgraded in place.
 
 #include "app/CloseOnSignals.h"
+#include "platform/db/Alias.h"
 #include "platform/settings/Settings.h"
 #include "store/Schema.h"
 #include "support/Pump.h"
+#include "support/TestDatabase.h"
 
 #include <QDir>
 #include <QFile>
 #include <QLockFile>
 #include <QMessageBox>
 #include <QProcess>
+#include <QSqlError>
+#include <QSqlQuery>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 
@@ -97,6 +102,50 @@ TEST_F(Program, SecondCopyOnTheSameDatabaseRefusesToStartAndAKilledCopyDoesNotBl
     EXPECT_EQ(third.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(third.exitCode(), 0);
     EXPECT_FALSE(QFile::exists(database() + ".lock"));
+}
+
+TEST_F(Program, StartUpgradesADatabaseOfTheEarlierVersionKeepingItsRows)
+{
+    // The two tables as the earlier version made them, with a link waiting.
+    ASSERT_TRUE(QFile::remove(database()));
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "earlier_version");
+        db.setDatabaseName(database());
+        ASSERT_TRUE(db.open());
+        QSqlQuery q(db);
+        for (const char* sql : {"CREATE TABLE \"Going\" (\"Id\" INTEGER PRIMARY KEY AUTOINCREMENT, "
+                                "\"Url\" TEXT, \"AirPort\" TEXT)",
+                                "CREATE TABLE \"Staymarker\" (\"Url\" TEXT NOT NULL PRIMARY KEY, \"AirPort\" TEXT)",
+                                "INSERT INTO \"Going\" (\"Url\", \"AirPort\") "
+                                "VALUES ('http://hotels.example/hotsdetail.ctl?hotel=1', 'osl')"})
+            ASSERT_TRUE(q.exec(sql)) << q.lastError().text().toStdString();
+        db.close();
+    }
+    QSqlDatabase::removeDatabase("earlier_version");
+
+    QProcess p;
+    start(p);
+    QString said;
+    ASSERT_TRUE(PumpUntil([&] {
+        said += QString::fromUtf8(p.readAllStandardError());
+        return said.contains("upgraded \"Hotels_Db\"");
+    }, 30000)) << said.toStdString();
+    p.terminate();
+    ASSERT_TRUE(p.waitForFinished(30000));
+
+    EXPECT_EQ(TestDatabase::ReadGoing(),
+              (std::vector<Hotel_Url>{{"http://hotels.example/hotsdetail.ctl?hotel=1", "osl"}}));
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "upgraded_version");
+        db.setDatabaseName(database());
+        ASSERT_TRUE(db.open());
+        const QStringList tables = db.tables();
+        EXPECT_TRUE(tables.contains("Failures") && tables.contains("Destinations")) << tables.join(' ').toStdString();
+        QSqlQuery q(db);
+        EXPECT_TRUE(q.exec("SELECT \"Attempts\", \"RetryInTicks\" FROM \"Going\"")) << q.lastError().text().toStdString();
+        db.close();
+    }
+    QSqlDatabase::removeDatabase("upgraded_version");
 }
 
 // Under a display a box is modal and waits for a click, so a signal must
