@@ -59,12 +59,21 @@ void TForm1::SettleSearch()
                              .arg(ToWide(why)));
         return;
     }
-    std::sort(search.pagingLinks.begin(), search.pagingLinks.end());
-    search.pagingLinks.erase(std::unique(search.pagingLinks.begin(), search.pagingLinks.end()),
-                             search.pagingLinks.end());
-    OwedDestinations.push_back(TOwedDestination{search.code, state, SearchClock, std::move(search.pagingLinks)});
+    OwedDestinations.push_back(TOwedDestination{search.code, state, SearchClock});
     platform::Report(QStringLiteral("destination \"%1\" not finished (%2); searched again later")
                          .arg(ToWide(search.code), ToWide(why)));
+}
+
+void TForm1::ForgetPagingLinks(const AnsiString& code)
+{
+    const auto counted = PagingLinksByCode.find(code);
+    if (counted == PagingLinksByCode.end())
+        return;
+    for (const AnsiString& link : counted->second) {
+        NextPageCounts.erase(link);
+        QueuedPages.erase(link);
+    }
+    PagingLinksByCode.erase(counted);
 }
 
 void TForm1::SaveDestinationList()

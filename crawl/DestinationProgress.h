@@ -13,17 +13,12 @@
 #include "store/Retry.h"
 
 #include <optional>
-#include <vector>
 
 // A destination owed a new search.
 struct TOwedDestination {
     AnsiString code;
     store::RetryState state;
     long long countedAt = 0;  // Timer1 tick at which `state` was last counted
-    // The paging links its failed searches counted: forgotten before it is
-    // searched again, so that the counts of the failed attempt do not stop
-    // the new one from following them.
-    std::vector<AnsiString> pagingLinks;
 };
 
 // The search under way.
@@ -32,7 +27,6 @@ struct TSearch {
     int line = -1;  // the Memo2 line searched; -1 for an owed destination searched again
     store::RetryState state;  // its failures before this search
     long long countedAt = 0;
-    std::vector<AnsiString> pagingLinks;
     // Why a page of this search failed, when one did.
     std::optional<platform::FetchFailure> failure;
     // A pass ended its paging with no page failed.

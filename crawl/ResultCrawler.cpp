@@ -80,8 +80,7 @@ void TForm1::CrawlResultPage(LPDISPATCH pDisp)
             if (QueryInterface(item, element) == S_OK && element->get_innerText(innerText) == S_OK
                 && IsNextPageLink(link, ToAnsi(innerText))) {
                 NextPageCounts[link] += 1;
-                if (CurrentSearch)
-                    CurrentSearch->pagingLinks.push_back(link);
+                PagingLinksByCode[DestCode].insert(link);
             }
         }
         // 3.6: the anchor's interfaces are released as they go out of scope.

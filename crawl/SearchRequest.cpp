@@ -22,19 +22,22 @@ void TForm1::SearchDestination(int index)
 {
     // The search this one replaces is finished, or owed from here on.
     SettleSearch();
+    // A line of the operator's list is followed until it is finished; the
+    // searches of the empty code past the list are not.
+    const bool listed = ListActive && index >= 0 && index < Memo2->Lines->Count();
     // 1.
     SearchStarted = 1;
     // 2. The line exactly as typed; past the last line, an empty code.
     DestCode = Memo2->Lines->Strings(index);
+    if (listed)
+        ForgetPagingLinks(DestCode);
     // 3.
     SearchUrl = BuildSearchUrl(ToAnsi(platform::CurrentSettings().siteBase), DestCode);
     // 4. Navigate without the optional arguments; returns at once.
     CppWebBrowser1->Navigate(ToWide(SearchUrl));
 
-    // A line of the operator's list is followed until it is finished; the
-    // searches of the empty code past the list are not.
-    if (ListActive && index >= 0 && index < Memo2->Lines->Count()) {
-        TSearch search{DestCode, index, {}, SearchClock, {}, std::nullopt, false};
+    if (listed) {
+        TSearch search{DestCode, index, {}, SearchClock, std::nullopt, false};
         if (const auto restored = RestoredRetries.find(DestCode); restored != RestoredRetries.end()) {
             search.state = restored->second;
             RestoredRetries.erase(restored);
@@ -47,17 +50,12 @@ void TForm1::SearchDestination(int index)
 void TForm1::SearchOwedDestination(const TOwedDestination& owed)
 {
     SettleSearch();
-    // The paging links its failed attempts counted start from nothing again,
-    // so that this search follows every result page.
-    for (const AnsiString& link : owed.pagingLinks) {
-        NextPageCounts.erase(link);
-        QueuedPages.erase(link);
-    }
     SearchStarted = 1;
     DestCode = owed.code;
+    ForgetPagingLinks(DestCode);
     SearchUrl = BuildSearchUrl(ToAnsi(platform::CurrentSettings().siteBase), DestCode);
     CppWebBrowser1->Navigate(ToWide(SearchUrl));
-    CurrentSearch = TSearch{owed.code, -1, owed.state, owed.countedAt, {}, std::nullopt, false};
+    CurrentSearch = TSearch{owed.code, -1, owed.state, owed.countedAt, std::nullopt, false};
     SaveDestinationList();
 }
 

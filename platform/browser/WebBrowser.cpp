@@ -61,12 +61,16 @@ public:
         std::vector<std::size_t> children;  // indexes into frames, document order
     };
 
-    Navigation(TCppWebBrowser* owner, std::uint64_t generation, qint64 budget)
-        : owner_(owner), generation_(generation), budget_(std::make_shared<platform::BodyBudget>(budget))
+    Navigation(TCppWebBrowser* owner, std::uint64_t generation, qint64 budget, QUrl address)
+        : address(std::move(address)), owner_(owner), generation_(generation),
+          budget_(std::make_shared<platform::BodyBudget>(budget))
     {
     }
 
-    void Start(const QUrl& address) { Add(address, 0); }
+    void Start() { Add(address, 0); }
+
+    // The page's address.
+    const QUrl address;
 
     // Index 0 is the page.
     std::vector<Frame> frames;
@@ -187,8 +191,18 @@ void TCppWebBrowser::Navigate(const QString& URL, VARIANT*, VARIANT*, VARIANT*, 
     // fetches; the new generation number silences anything it had queued.
     navigation_.reset();
     ++generation_;
-    navigation_ = std::make_unique<Navigation>(this, generation_, bodyBudget_);
-    navigation_->Start(address);
+    navigation_ = std::make_unique<Navigation>(this, generation_, bodyBudget_, address);
+    // The fetch starts from the event loop, so that a navigation replaced
+    // before then (a result-page pass issues one per paging link it
+    // follows, and only the last one counts) sends no request at all.
+    QPointer<TCppWebBrowser> self(this);
+    const std::uint64_t generation = generation_;
+    QMetaObject::invokeMethod(
+        this, [self, generation] {
+            if (self && self->generation_ == generation && self->navigation_)
+                self->navigation_->Start();
+        },
+        Qt::QueuedConnection);
 }
 
 void TCppWebBrowser::OnNavigationLoaded(std::uint64_t generation)
@@ -276,5 +290,5 @@ bool TCppWebBrowser::Busy() const { return navigation_ != nullptr; }
 
 QString TCppWebBrowser::PendingURL() const
 {
-    return navigation_ && !navigation_->frames.empty() ? navigation_->frames.front().address.toString() : QString();
+    return navigation_ ? navigation_->address.toString() : QString();
 }

@@ -24,15 +24,17 @@ public:
     explicit TCppWebBrowser(QWidget* parent = nullptr);
     ~TCppWebBrowser() override;
 
-    // Starts loading `URL` and returns at once. Only absolute http and https
-    // addresses are loaded; anything else is refused (nothing is fetched, no
-    // event follows, a navigation under way goes on). The page and each of
-    // its frames that fails transiently is retried a few times quickly
-    // before it is completed as failed (OnDocumentComplete says how to
-    // learn why). A navigation started
-    // while another is loading replaces it: the replaced one raises no event,
-    // not even for its frames. The optional arguments are accepted and not
-    // used (there is no post data or extra header support).
+    // Starts loading `URL` and returns at once; the first request is sent
+    // from the event loop. Only absolute http and https addresses are
+    // loaded; anything else is refused (nothing is fetched, no event
+    // follows, a navigation under way goes on). The page and each of its
+    // frames that fails transiently is retried a few times quickly before
+    // it is completed as failed (OnDocumentComplete says how to learn why).
+    // A navigation started while another is loading replaces it: the
+    // replaced one raises no event, not even for its frames, and one
+    // replaced before the event loop ran sent no request at all. The
+    // optional arguments are accepted and not used (there is no post data
+    // or extra header support).
     void Navigate(const QString& URL, VARIANT* Flags = nullptr, VARIANT* TargetFrameName = nullptr,
                   VARIANT* PostData = nullptr, VARIANT* Headers = nullptr);
 

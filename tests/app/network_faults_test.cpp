@@ -262,6 +262,28 @@ TEST_F(NetworkFaults, DestinationWhoseResultPageFailedIsSearchedAgainToItsLastPa
     EXPECT_TRUE(store::ReadDestinations().empty()) << "nothing is left of the list";
 }
 
+TEST_F(NetworkFaults, SecondSearchOfADestinationFollowsItsPagesThoughTheFirstCountedThem)
+{
+    site.Serve("/cannonball.ctl", ResultPage({1}, "/hotsavail.ctl?airport=dst&page=2"));
+    site.Status("/hotsavail.ctl", 503);
+    ServeHotel(1);
+    ServeHotel(2);
+    TForm1 form;
+    TForm1TestAccess f(form);
+    form.Memo2->setPlainText("dst");
+    form.Button2->click();
+    // Page 2 failed twice over (queued, then queued again by the pass on
+    // its failed document): its link is counted past following.
+    ASSERT_TRUE(PumpUntil([&] { return site.Requests("/hotsavail.ctl") >= 8 && Idle(form); }));
+    ASSERT_GE(f.NextPageCounts().begin()->second, 3);
+
+    // The operator presses again: the list starts over, and its search of
+    // "dst" reaches page 2 all the same.
+    site.Serve("/hotsavail.ctl", ResultPage({2}));
+    form.Button2->click();
+    ASSERT_TRUE(PumpUntil([&] { return Kept().count(Link(2).Url) && Idle(form); }));
+}
+
 TEST_F(NetworkFaults, SearchCutShortByTheNextSlotIsOwed)
 {
     site.Hold("/cannonball.ctl");
