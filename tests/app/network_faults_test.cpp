@@ -4,6 +4,7 @@
 // again after the list; the typed list outlives the window.
 
 #include "crawl/SearchRequest.h"
+#include "platform/db/Alias.h"
 #include "detail/DetailQueue.h"
 #include "store/Destinations.h"
 #include "store/Failures.h"
@@ -14,6 +15,9 @@
 #include "support/Pump.h"
 #include "support/RecordedMessages.h"
 #include "support/TestDatabase.h"
+
+#include <QSqlError>
+#include <QSqlQuery>
 
 #include <gtest/gtest.h>
 
@@ -207,6 +211,40 @@ TEST_F(NetworkFaults, StepNestedPastTheLimitLeavesItsLinkQueued)
     f.InProgressLinks().clear();
     f.ProcessNextDetail();
     EXPECT_EQ(Kept(), std::set<AnsiString>{Link(8).Url});
+}
+
+TEST_F(NetworkFaults, LinkWhoseHotelRowCouldNotBeStoredStaysInGoingThroughTheClose)
+{
+    ServeHotel(10);
+    const auto sql = [](const char* statement) {
+        QSqlDatabase conn = OpenAliasDatabase("Hotels_Db", "network_faults_sql");
+        {
+            QSqlQuery q(conn);
+            EXPECT_TRUE(q.exec(statement)) << q.lastError().text().toStdString();
+        }
+        conn.close();
+        conn = QSqlDatabase();
+        QSqlDatabase::removeDatabase("network_faults_sql");
+    };
+    {
+        TForm1 form;
+        TForm1TestAccess f(form);
+        f.PendingLinks() = {Link(10)};
+        store::GoingWriter().Added({Link(10)});
+        sql("ALTER TABLE \"Staymarker\" RENAME TO \"Elsewhere\"");
+        f.ProcessNextDetail();  // the page loads; its row cannot be stored
+        form.show();
+        form.close();
+    }
+    EXPECT_EQ(TestDatabase::ReadGoing(), TPendingLinks{Link(10)});
+
+    // With the table back, the next run keeps the hotel.
+    sql("ALTER TABLE \"Elsewhere\" RENAME TO \"Staymarker\"");
+    TForm1 again;
+    ASSERT_TRUE(TForm1TestAccess(again).ResumeMode());
+    again.Button2->click();
+    EXPECT_EQ(Kept(), std::set<AnsiString>{Link(10).Url});
+    EXPECT_TRUE(TestDatabase::ReadGoing().empty());
 }
 
 // A result page: its hotels and, when given, a "Next" link.
