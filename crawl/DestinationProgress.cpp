@@ -10,28 +10,8 @@
 #include "store/Destinations.h"
 #include "store/Failures.h"
 
-#include <QDateTime>
-
 #include <algorithm>
 #include <exception>
-
-namespace {
-
-AnsiString NowUtc()
-{
-    return ToAnsi(QDateTime::currentDateTimeUtc().toString(Qt::ISODate));
-}
-
-// The Retry-After of a failed page in ticks of the timers (rounded up).
-long long RetryAfterTicks(const platform::FetchFailure& failure)
-{
-    if (failure.retryAfterS <= 0)
-        return 0;
-    const long long interval = std::max(platform::CurrentSettings().timerIntervalMs, 1);
-    return (static_cast<long long>(failure.retryAfterS) * 1000 + interval - 1) / interval;
-}
-
-}  // namespace
 
 void TForm1::SettleSearch()
 {
@@ -45,8 +25,8 @@ void TForm1::SettleSearch()
     // Failed, or still under way when the next search replaced it.
     const AnsiString why = search.failure ? ToAnsi(search.failure->Describe()) : AnsiString("cut short by the next search");
     const bool transient = !search.failure || search.failure->IsTransient();
-    const long long retryAfter = search.failure ? RetryAfterTicks(*search.failure) : 0;
-    const AnsiString now = NowUtc();
+    const long long retryAfter = search.failure ? store::TicksFor(search.failure->retryAfterS, platform::CurrentSettings().timerIntervalMs) : 0;
+    const AnsiString now = store::UtcNowText();
     store::RetryState state = search.state;
     const auto decision =
         store::CountFailure(state, SearchClock - search.countedAt, why, now, transient, retryAfter);

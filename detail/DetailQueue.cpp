@@ -10,19 +10,12 @@
 #include "store/Failures.h"
 #include "store/Staymarker.h"
 
-#include <QDateTime>
-
 #include <algorithm>
 #include <optional>
 
 int DetailTicks = 0;
 
 namespace {
-
-AnsiString NowUtc()
-{
-    return ToAnsi(QDateTime::currentDateTimeUtc().toString(Qt::ISODate));
-}
 
 bool AnySectionFound(const THotelDescParser& parser)
 {
@@ -40,17 +33,8 @@ std::optional<store::StaymarkerRow> HotelRow(const THotelDescParser& parser, con
     static_cast<store::HotelSections&>(row) = parser;
     row.Url = parser.PageUrl;
     row.AirPort = airPort;
-    row.ExtractedAt = NowUtc();
+    row.ExtractedAt = store::UtcNowText();
     return row;
-}
-
-// A Retry-After in ticks of the detail timer, rounded up; 0 for none.
-long long RetryAfterTicks(const platform::FetchFailure& failure)
-{
-    if (failure.retryAfterS <= 0)
-        return 0;
-    const long long interval = std::max(platform::CurrentSettings().timerIntervalMs, 1);
-    return (static_cast<long long>(failure.retryAfterS) * 1000 + interval - 1) / interval;
 }
 
 }  // namespace
@@ -95,7 +79,7 @@ void TForm1::ProcessNextDetail()
 void TForm1::SettleDetail(const Hotel_Url& link, const THotelDescParser& parser, const std::optional<TRetryLink>& retry)
 {
     const platform::FetchFailure& failure = parser.LoadFailure();
-    const AnsiString now = NowUtc();
+    const AnsiString now = store::UtcNowText();
     if (parser.Loaded()) {
         // The link leaves "Going" in the transaction that keeps its hotel;
         // a page without any section is recorded instead.
@@ -112,7 +96,7 @@ void TForm1::SettleDetail(const Hotel_Url& link, const THotelDescParser& parser,
     store::RetryState state = retry ? retry->state : store::RetryState{};
     const AnsiString why = ToAnsi(failure.Describe());
     const auto decision = store::CountFailure(state, retry ? DetailClock - retry->countedAt : 0, why, now,
-                                              failure.IsTransient(), RetryAfterTicks(failure));
+                                              failure.IsTransient(), store::TicksFor(failure.retryAfterS, platform::CurrentSettings().timerIntervalMs));
     if (decision == store::RetryDecision::TryLater) {
         RetryLinks.Add(link, state, DetailClock);
         GoingWrites.Failed(link, state);

@@ -1,8 +1,23 @@
 #include "store/Retry.h"
 
+#include <QDateTime>
+
 #include <algorithm>
 
 namespace store {
+
+long long TicksFor(int seconds, int tickMs)
+{
+    if (seconds <= 0)
+        return 0;
+    const long long tick = std::max(tickMs, 1);
+    return (static_cast<long long>(seconds) * 1000 + tick - 1) / tick;
+}
+
+AnsiString UtcNowText()
+{
+    return ToAnsi(QDateTime::currentDateTimeUtc().toString(Qt::ISODate));
+}
 
 RetryDecision CountFailure(RetryState& state, long long ticksSinceLast, const AnsiString& why,
                            const AnsiString& atUtc, bool transient, long long retryAfterTicks)

@@ -31,6 +31,14 @@ constexpr long long kMaxRetryTicks = 3600;
 constexpr int kGiveUpAttempts = 5;
 constexpr long long kGiveUpTicks = 8LL * 3600;
 
+// The ticks that `seconds` (a Retry-After) make at a tick of `tickMs`,
+// rounded up; 0 for none (`seconds` of 0 or less).
+long long TicksFor(int seconds, int tickMs);
+
+// The time now, UTC, ISO 8601 ("2026-12-07T10:00:00Z"): the form of every
+// time stamp the store keeps.
+AnsiString UtcNowText();
+
 // What happens after a failed attempt.
 enum class RetryDecision {
     TryLater,  // keep it; `state.retryInTicks` says when
