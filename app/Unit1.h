@@ -10,7 +10,7 @@
 //   Timer1Timer, SearchDestination,
 //   SearchOwedDestination                     crawl/SearchRequest.cpp
 //   SettleSearch, SaveDestinationList,
-//   ForgetPagingLinks,
+//   ForgetPagingCounts,
 //   RestoreDestinationList                    crawl/DestinationProgress.cpp
 //   CppWebBrowser1DocumentComplete,
 //   CppWebBrowser1NewWindow2, CrawlResultPage,
@@ -118,11 +118,6 @@ private:
     // The failures so far of owed destinations an earlier run left, which
     // came back as lines of Memo2, by code.
     std::map<AnsiString, store::RetryState> RestoredRetries;
-    // The paging links counted while each code was searched. A search of
-    // the list forgets those of its code first, so that the counts of an
-    // earlier search of it (failed, cut short, or made by Timer1 before the
-    // press) cannot stop it from following its result pages.
-    std::map<AnsiString, std::set<AnsiString>> PagingLinksByCode;
 
     void SearchDestination(int index);
     void SearchOwedDestination(const TOwedDestination& owed);
@@ -131,8 +126,11 @@ private:
     void SettleSearch();
     // Writes the destinations still to search to "Destinations".
     void SaveDestinationList();
-    // Forgets the counts of the paging links searches of `code` counted.
-    void ForgetPagingLinks(const AnsiString& code);
+    // Forgets how often paging links were seen and queued. Each search of
+    // the list starts from nothing, so that the counts of an earlier search
+    // (of the same code, failed or cut short, or of another one whose
+    // result page loaded late) cannot stop it following its result pages.
+    void ForgetPagingCounts();
     // Puts the list an earlier run left unfinished into Memo2.
     void RestoreDestinationList();
     void CrawlResultPage(LPDISPATCH pDisp);

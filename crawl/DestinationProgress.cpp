@@ -44,16 +44,10 @@ void TForm1::SettleSearch()
                          .arg(ToWide(search.code), ToWide(why)));
 }
 
-void TForm1::ForgetPagingLinks(const AnsiString& code)
+void TForm1::ForgetPagingCounts()
 {
-    const auto counted = PagingLinksByCode.find(code);
-    if (counted == PagingLinksByCode.end())
-        return;
-    for (const AnsiString& link : counted->second) {
-        NextPageCounts.erase(link);
-        QueuedPages.erase(link);
-    }
-    PagingLinksByCode.erase(counted);
+    NextPageCounts.clear();
+    QueuedPages.clear();
 }
 
 void TForm1::SaveDestinationList()

@@ -78,10 +78,8 @@ void TForm1::CrawlResultPage(LPDISPATCH pDisp)
             ComPtr<IHTMLElement> element;
             QString innerText;
             if (QueryInterface(item, element) == S_OK && element->get_innerText(innerText) == S_OK
-                && IsNextPageLink(link, ToAnsi(innerText))) {
+                && IsNextPageLink(link, ToAnsi(innerText)))
                 NextPageCounts[link] += 1;
-                PagingLinksByCode[DestCode].insert(link);
-            }
         }
         // 3.6: the anchor's interfaces are released as they go out of scope.
     }

@@ -30,7 +30,7 @@ void TForm1::SearchDestination(int index)
     // 2. The line exactly as typed; past the last line, an empty code.
     DestCode = Memo2->Lines->Strings(index);
     if (listed)
-        ForgetPagingLinks(DestCode);
+        ForgetPagingCounts();
     // 3.
     SearchUrl = BuildSearchUrl(ToAnsi(platform::CurrentSettings().siteBase), DestCode);
     // 4. Navigate without the optional arguments; returns at once.
@@ -52,7 +52,7 @@ void TForm1::SearchOwedDestination(const TOwedDestination& owed)
     SettleSearch();
     SearchStarted = 1;
     DestCode = owed.code;
-    ForgetPagingLinks(DestCode);
+    ForgetPagingCounts();
     SearchUrl = BuildSearchUrl(ToAnsi(platform::CurrentSettings().siteBase), DestCode);
     CppWebBrowser1->Navigate(ToWide(SearchUrl));
     CurrentSearch = TSearch{owed.code, -1, owed.state, owed.countedAt, std::nullopt, false};
