@@ -9,8 +9,8 @@
 # What the default build, its tests, scripts/demo, scripts/crash-test and
 # scripts/fault-test use.
 # Not listed: clang (the "asan" preset of scripts/sanitize and scripts/fuzz),
-# ccache (used when present), and python3 or sqlite3 (scripts/crash-test and
-# scripts/fault-test read their databases with whichever they find).
+# and python3 or sqlite3 (scripts/crash-test and scripts/fault-test read
+# their databases with whichever they find).
 HC_PACKAGES=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev libqt6sql6-sqlite libqt6sql6-psql
@@ -21,6 +21,9 @@ HC_PACKAGES=(
   xdotool
   # scripts/fault-test reads the destination memo back through the clipboard
   xclip
+  # the build compiles through it when present: a fresh clone (as CI makes
+  # for every run) then reuses what an earlier clone compiled
+  ccache
 )
 
 # Runs a command as root: directly when we are root, through sudo otherwise.
@@ -66,5 +69,8 @@ hc_build() {
   local root=$1 dir
   dir="$(hc_build_dir "$root")"
   cmake -S "$root" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
-  cmake --build "$dir" -j "$(nproc)"
+  # Through ccache with paths relative to the repository, as the "asan"
+  # preset does (scripts/lib-sanitizers.sh), so that another clone hits too.
+  CCACHE_BASEDIR="${CCACHE_BASEDIR:-$root}" CCACHE_NOHASHDIR="${CCACHE_NOHASHDIR:-1}" \
+    cmake --build "$dir" -j "$(nproc)"
 }
