@@ -56,12 +56,12 @@ void TForm1::SaveDestinationList()
         return;
     std::vector<store::DestinationEntry> entries;
     // The typed lines not searched yet, and the one under way until it is done.
-    const int lines = Memo2->Lines->Count();
-    for (int i = 0; i < lines; ++i) {
+    const std::vector<AnsiString> lines = Memo2->Lines->All();
+    for (int i = 0; i < static_cast<int>(lines.size()); ++i) {
         const bool underWay = CurrentSearch && CurrentSearch->line == i && !CurrentSearch->done;
         if (i <= DestIndex && !underWay)
             continue;
-        store::DestinationEntry entry{Memo2->Lines->Strings(i), false, {}};
+        store::DestinationEntry entry{lines[static_cast<std::size_t>(i)], false, {}};
         if (underWay)
             entry.retry = CurrentSearch->state;
         else if (const auto restored = RestoredRetries.find(entry.code); restored != RestoredRetries.end())

@@ -193,6 +193,14 @@ AnsiString TMemoLines::Strings(int index) const
     return ToAnsi(lines[index]);
 }
 
+std::vector<AnsiString> TMemoLines::All() const
+{
+    std::vector<AnsiString> all;
+    for (const QString& line : SplitLines(edit_))
+        all.push_back(ToAnsi(line));
+    return all;
+}
+
 void TMemoLines::Add(const AnsiString& line)
 {
     // appendPlainText starts a new paragraph, which is one line of the memo;

@@ -107,6 +107,9 @@ public:
     int Count() const;
     // Line `index`; empty text for an index outside 0 .. Count() - 1.
     AnsiString Strings(int index) const;
+    // Every line, as Strings gives them, from one reading of the text (each
+    // Strings call reads the whole text).
+    std::vector<AnsiString> All() const;
     void Add(const AnsiString& line);
 
 private:

@@ -88,6 +88,7 @@ TEST_F(MemoLines, ShiftEnterBreaksALineInsideAParagraph)
     EXPECT_EQ(line(0), "osl");
     EXPECT_EQ(line(1), "adl");
     EXPECT_EQ(line(2), "krk");
+    EXPECT_EQ(memo.Lines->All(), (std::vector<AnsiString>{"osl", "adl", "krk"}));
 
     // Either separator as the final break leaves no extra line.
     for (const QString& text : {QStringLiteral("osl\u2028"), QStringLiteral("osl\u2029")}) {
