@@ -4,7 +4,6 @@
 // again after the list; the typed list outlives the window.
 
 #include "crawl/SearchRequest.h"
-#include "platform/db/Alias.h"
 #include "detail/DetailQueue.h"
 #include "store/Destinations.h"
 #include "store/Failures.h"
@@ -15,9 +14,6 @@
 #include "support/Pump.h"
 #include "support/RecordedMessages.h"
 #include "support/TestDatabase.h"
-
-#include <QSqlError>
-#include <QSqlQuery>
 
 #include <gtest/gtest.h>
 
@@ -216,22 +212,12 @@ TEST_F(NetworkFaults, StepNestedPastTheLimitLeavesItsLinkQueued)
 TEST_F(NetworkFaults, LinkWhoseHotelRowCouldNotBeStoredStaysInGoingThroughTheClose)
 {
     ServeHotel(10);
-    const auto sql = [](const char* statement) {
-        QSqlDatabase conn = OpenAliasDatabase("Hotels_Db", "network_faults_sql");
-        {
-            QSqlQuery q(conn);
-            EXPECT_TRUE(q.exec(statement)) << q.lastError().text().toStdString();
-        }
-        conn.close();
-        conn = QSqlDatabase();
-        QSqlDatabase::removeDatabase("network_faults_sql");
-    };
     {
         TForm1 form;
         TForm1TestAccess f(form);
         f.PendingLinks() = {Link(10)};
         store::GoingWriter().Added({Link(10)});
-        sql("ALTER TABLE \"Staymarker\" RENAME TO \"Elsewhere\"");
+        TestDatabase::Exec("ALTER TABLE \"Staymarker\" RENAME TO \"Elsewhere\"");
         f.ProcessNextDetail();  // the page loads; its row cannot be stored
         form.show();
         form.close();
@@ -239,7 +225,7 @@ TEST_F(NetworkFaults, LinkWhoseHotelRowCouldNotBeStoredStaysInGoingThroughTheClo
     EXPECT_EQ(TestDatabase::ReadGoing(), TPendingLinks{Link(10)});
 
     // With the table back, the next run keeps the hotel.
-    sql("ALTER TABLE \"Elsewhere\" RENAME TO \"Staymarker\"");
+    TestDatabase::Exec("ALTER TABLE \"Elsewhere\" RENAME TO \"Staymarker\"");
     TForm1 again;
     ASSERT_TRUE(TForm1TestAccess(again).ResumeMode());
     again.Button2->click();

@@ -81,18 +81,6 @@ protected:
     }
     void TearDown() override { probeInstalled_.reset(); }
 
-    void Sql(const QString& statement)
-    {
-        QSqlDatabase conn = OpenAliasDatabase("Hotels_Db", "pending_work_sql");
-        {
-            QSqlQuery q(conn);
-            EXPECT_TRUE(q.exec(statement)) << q.lastError().text().toStdString();
-        }
-        conn.close();
-        conn = QSqlDatabase();
-        QSqlDatabase::removeDatabase("pending_work_sql");
-    }
-
     void BreakDatabase()
     {
         saved_ = platform::CurrentSettings();
@@ -196,7 +184,7 @@ TEST_F(PendingWork, SaveAtCloseThatFailsAfterOpeningIsReportedAndTheWindowCloses
     TForm1TestAccess f(form);
     Pass(f, ResultPage({"1", "2", "3"}));
     // Every insert now fails: the close's rewrite cannot complete.
-    Sql("CREATE TRIGGER refuse BEFORE INSERT ON \"Going\" BEGIN SELECT RAISE(ABORT, 'disk full'); END");
+    TestDatabase::Exec("CREATE TRIGGER refuse BEFORE INSERT ON \"Going\" BEGIN SELECT RAISE(ABORT, 'disk full'); END");
     form.show();
     form.close();
     EXPECT_FALSE(form.isVisible());

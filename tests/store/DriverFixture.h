@@ -9,6 +9,7 @@
 #include "platform/toolkit/Forms.h"
 #include "store/HotelUrl.h"
 #include "store/Schema.h"
+#include "store/Staymarker.h"
 #include "support/RecordedMessages.h"
 
 #include <QSqlError>
@@ -22,6 +23,17 @@
 #include <vector>
 
 enum class Engine { SQLite, PostgreSQL };
+
+// A "Staymarker" row of destination "osl" whose header bar is `header`.
+inline store::StaymarkerRow HotelRow(const AnsiString& url, const char* header)
+{
+    store::StaymarkerRow row;
+    row.Url = url;
+    row.AirPort = "osl";
+    row.HeaderBar = header;
+    row.ExtractedAt = "2024-05-01T00:00:00Z";
+    return row;
+}
 
 inline std::string EngineName(const ::testing::TestParamInfo<Engine>& info)
 {

@@ -24,16 +24,6 @@ Hotel_Url Link(const char* id, const char* code = "osl")
     return {AnsiString("http://hotels.example/hotsdetail.ctl?hotel=") + id, code};
 }
 
-store::StaymarkerRow Hotel(const AnsiString& url, const char* header)
-{
-    store::StaymarkerRow row;
-    row.Url = url;
-    row.AirPort = "osl";
-    row.HeaderBar = header;
-    row.ExtractedAt = "2024-05-01T00:00:00Z";
-    return row;
-}
-
 store::RetryState Retry(int attempts, const char* why)
 {
     store::RetryState s;
@@ -124,7 +114,7 @@ TEST_P(WriteThroughSetAside, HotelThatCannotBeStoredLeavesItsLinkInGoingAndUnset
     writer.Added({link});
     Exec("ALTER TABLE \"Staymarker\" RENAME TO \"Staymarker_away\"");
     ::testing::internal::CaptureStderr();
-    writer.Handled(link, Hotel(link.Url, "Hotel Ærø, kept in the report"));
+    writer.Handled(link, HotelRow(link.Url, "Hotel Ærø, kept in the report"));
     EXPECT_EQ(writer.UnsettledLinks(), Links{link}) << "owed";
     for (int tries = 1; tries < GoingWriter::kSetAsideAfter; ++tries)
         writer.Flush();
@@ -137,7 +127,7 @@ TEST_P(WriteThroughSetAside, HotelThatCannotBeStoredLeavesItsLinkInGoingAndUnset
     EXPECT_NE(reported.find("\"HeaderBar\":\"Hotel Ærø, kept in the report\""), std::string::npos) << reported;
 
     // Handled again later, it settles.
-    writer.Handled(link, Hotel(link.Url, "stored"));
+    writer.Handled(link, HotelRow(link.Url, "stored"));
     EXPECT_TRUE(writer.UnsettledLinks().empty());
     EXPECT_TRUE(GoingRows().empty());
     ASSERT_EQ(Hotels().size(), 1u);
@@ -150,7 +140,7 @@ TEST_P(WriteThroughSetAside, LaterWritesAboutAFailingAddressWaitForIt)
     Refuse("Going", "Url", link.Url.c_str());
     ::testing::internal::CaptureStderr();
     writer.Added({link});
-    writer.Handled(link, Hotel(link.Url, "handled"));
+    writer.Handled(link, HotelRow(link.Url, "handled"));
     ::testing::internal::GetCapturedStderr();
     EXPECT_TRUE(Hotels().empty()) << "the Handled ran before its Added";
 
@@ -319,8 +309,8 @@ TEST_P(WriteThroughRows, AddressOfAnyLengthIsAddedUpdatedHandledAndStored)
     writer.Added({link, Link("2")});
     writer.Failed(link, Retry(1, "HTTP 503"));
     EXPECT_EQ(LoadRetries(), (store::GoingRetries{{link.Url, Retry(1, "HTTP 503")}}));
-    writer.Handled(link, Hotel(link.Url, "first"));
-    writer.Handled(link, Hotel(link.Url, "again"));
+    writer.Handled(link, HotelRow(link.Url, "first"));
+    writer.Handled(link, HotelRow(link.Url, "again"));
     EXPECT_FALSE(writer.Owes());
     EXPECT_EQ(GoingRows(), Links{Link("2")});
     const auto hotels = Hotels();
@@ -336,7 +326,7 @@ TEST_P(WriteThroughRows, SaveAtCloseSupersedesTheOwedRowsOfGoingOnly)
     writer.Added({Link("1")});
     writer.Failed(Link("1"), Retry(1, "time-out"));
     writer.Handled(Link("2"), std::nullopt);
-    writer.Handled(Link("3"), Hotel(Link("3").Url, "kept"));
+    writer.Handled(Link("3"), HotelRow(Link("3").Url, "kept"));
     writer.Destinations({{"osl", false, {}}});
     ::testing::internal::GetCapturedStderr();
 

@@ -70,16 +70,6 @@ protected:
         QSqlDatabase::removeDatabase(name);
         return has;
     }
-
-    static store::StaymarkerRow Hotel(const AnsiString& url, const char* header)
-    {
-        store::StaymarkerRow row;
-        row.Url = url;
-        row.AirPort = "osl";
-        row.HeaderBar = header;
-        row.ExtractedAt = "2024-06-01T00:00:00Z";
-        return row;
-    }
 };
 
 TEST_P(HotelsDbUpgrade, AddsWhatIsMissingKeepsEveryRowAndIsDoneOnce)
@@ -150,8 +140,8 @@ TEST_P(HotelsDbUpgrade, LongAddressesAreStoredAndFoundAfterwards)
     const AnsiString url = LongAddress(64 * 1024);
     store::GoingWriter writer;
     writer.Added({{url, "osl"}});
-    writer.Handled({url, "osl"}, Hotel(url, "first"));
-    writer.Handled({url, "osl"}, Hotel(url, "second"));  // stored again: replaces
+    writer.Handled({url, "osl"}, HotelRow(url, "first"));
+    writer.Handled({url, "osl"}, HotelRow(url, "second"));  // stored again: replaces
     EXPECT_FALSE(writer.Owes());
     EXPECT_EQ(GoingRows(), kOld);
     const auto hotels = store::ReadAllHotels();

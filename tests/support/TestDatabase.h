@@ -4,12 +4,17 @@
 // Requests for the site's host go to a closed loopback port unless a test
 // routes them elsewhere, so nothing ever leaves the machine.
 
+#include "platform/db/Alias.h"
 #include "platform/db/DbTables.h"
 #include "platform/settings/Settings.h"
 #include "store/Going.h"
 #include "store/Schema.h"
 
+#include <QSqlError>
+#include <QSqlQuery>
 #include <QTemporaryDir>
+
+#include <gtest/gtest.h>
 
 class TestDatabase {
 public:
@@ -22,6 +27,19 @@ public:
         store::EnsureHotelsDbTables("Hotels_Db");
     }
     QString path() const { return dir_.filePath(QStringLiteral("Hotels_Db.sqlite")); }
+
+    // Runs one statement on "Hotels_Db" (a test's own set-up or sabotage:
+    // a trigger, a renamed table); a statement that fails fails the test.
+    static void Exec(const QString& statement)
+    {
+        const QString name = QStringLiteral("test_database_exec");
+        {
+            QSqlDatabase conn = OpenAliasDatabase("Hotels_Db", name);
+            QSqlQuery q(conn);
+            EXPECT_TRUE(q.exec(statement)) << q.lastError().text().toStdString();
+        }
+        QSqlDatabase::removeDatabase(name);
+    }
 
     // The rows of "Going", read the way the resume load reads them.
     static std::vector<Hotel_Url> ReadGoing()
