@@ -70,11 +70,8 @@ void TForm1::SaveDestinationList()
     }
     // Then the owed ones, their waits brought up to now; an owed destination
     // being searched again stays owed until its search is done.
-    const auto owedEntry = [this](const AnsiString& code, store::RetryState state, long long countedAt) {
-        const long long passed = std::max(0LL, SearchClock - countedAt);
-        state.failingTicks += passed;
-        state.retryInTicks = std::max(0LL, state.retryInTicks - passed);
-        return store::DestinationEntry{code, true, state};
+    const auto owedEntry = [this](const AnsiString& code, const store::RetryState& state, long long countedAt) {
+        return store::DestinationEntry{code, true, store::Aged(state, SearchClock - countedAt)};
     };
     if (CurrentSearch && CurrentSearch->line < 0 && !CurrentSearch->done)
         entries.push_back(owedEntry(CurrentSearch->code, CurrentSearch->state, CurrentSearch->countedAt));

@@ -74,7 +74,7 @@ void TForm1::Timer1Timer(TObject* Sender)
         if (ListActive && DestIndex >= Memo2->Lines->Count()) {
             const auto due = std::find_if(OwedDestinations.begin(), OwedDestinations.end(),
                                           [this](const TOwedDestination& owed) {
-                                              return SearchClock - owed.countedAt >= owed.state.retryInTicks;
+                                              return store::Aged(owed.state, SearchClock - owed.countedAt).retryInTicks == 0;
                                           });
             if (due != OwedDestinations.end()) {
                 const TOwedDestination owed = *due;

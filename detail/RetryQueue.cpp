@@ -4,7 +4,7 @@
 
 long long TRetryLink::WaitLeft(long long now) const
 {
-    return std::max(0LL, countedAt + state.retryInTicks - now);
+    return store::Aged(state, now - countedAt).retryInTicks;
 }
 
 void TRetryQueue::Add(const Hotel_Url& link, const store::RetryState& state, long long now)
@@ -42,13 +42,7 @@ std::vector<Hotel_Url> TRetryQueue::Links() const
 store::GoingRetries TRetryQueue::States(long long now) const
 {
     store::GoingRetries states;
-    for (const TRetryLink& r : links_) {
-        // The ticks since the last count move from the wait to the failing
-        // time, so that the next run goes on from here.
-        store::RetryState state = r.state;
-        state.failingTicks += std::max(0LL, now - r.countedAt);
-        state.retryInTicks = r.WaitLeft(now);
-        states[r.link.Url] = state;
-    }
+    for (const TRetryLink& r : links_)
+        states[r.link.Url] = store::Aged(r.state, now - r.countedAt);
     return states;
 }

@@ -6,6 +6,14 @@
 
 namespace store {
 
+RetryState Aged(RetryState state, long long ticks)
+{
+    ticks = std::max(ticks, 0LL);
+    state.failingTicks += ticks;
+    state.retryInTicks = std::max(0LL, state.retryInTicks - ticks);
+    return state;
+}
+
 long long TicksFor(int seconds, int tickMs)
 {
     if (seconds <= 0)

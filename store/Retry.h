@@ -31,6 +31,12 @@ constexpr long long kMaxRetryTicks = 3600;
 constexpr int kGiveUpAttempts = 5;
 constexpr long long kGiveUpTicks = 8LL * 3600;
 
+// `state` as it stands `ticks` after it was counted: those ticks added to its
+// failing time and taken from its wait (0 once the wait is over). What is
+// written for a link or destination still waiting, so that the next run
+// goes on from there.
+RetryState Aged(RetryState state, long long ticks);
+
 // The ticks that `seconds` (a Retry-After) make at a tick of `tickMs`,
 // rounded up; 0 for none (`seconds` of 0 or less).
 long long TicksFor(int seconds, int tickMs);
