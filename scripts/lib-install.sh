@@ -24,6 +24,10 @@ HC_PACKAGES=(
   # the build compiles through it when present: a fresh clone (as CI makes
   # for every run) then reuses what an earlier clone compiled
   ccache
+  # hotelcrawler-export --format xlsx writes its workbooks with it
+  libxlsxwriter-dev
+  # scripts/package checks the Debian package and its desktop entry with them
+  lintian desktop-file-utils
 )
 
 # Runs a command as root: directly when we are root, through sudo otherwise.
