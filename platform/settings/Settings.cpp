@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSet>
+#include <QSysInfo>
 #include <QUrl>
 
 #include <algorithm>
@@ -254,7 +255,8 @@ Settings ParseSettings(const QString& iniText, QStringList& errors)
             badHeader = false;
             section = line.mid(1, line.size() - 2).trimmed();
             if (section != QLatin1String("site") && section != QLatin1String("network")
-                && section != QLatin1String("databases") && section != QLatin1String("timers"))
+                && section != QLatin1String("databases") && section != QLatin1String("timers")
+                && section != QLatin1String("desk"))
                 errors << QStringLiteral("line %1: unknown section [%2]").arg(lineNo).arg(section);
             continue;
         }
@@ -297,6 +299,11 @@ Settings ParseSettings(const QString& iniText, QStringList& errors)
                 s.timerIntervalMs = *n;
             else
                 errors << KeyProblem(section, key, RangeProblem(1, kMaxTimerIntervalMs, value));
+        } else if (section == QLatin1String("desk") && key == QLatin1String("name")) {
+            if (const QString problem = DeskNameProblem(value); problem.isEmpty())
+                s.deskName = value;
+            else
+                errors << KeyProblem(section, key, problem);
         } else if (section == QLatin1String("databases") && key == QLatin1String("Hotels_Db")) {
             QString problem;
             if (value.isEmpty() || ParseDatabaseUrl(value, &problem))
@@ -308,6 +315,37 @@ Settings ParseSettings(const QString& iniText, QStringList& errors)
         }
     }
     return s;
+}
+
+namespace {
+bool IsDeskNameChar(QChar c)
+{
+    return (c >= QLatin1Char('a') && c <= QLatin1Char('z')) || (c >= QLatin1Char('A') && c <= QLatin1Char('Z'))
+        || (c >= QLatin1Char('0') && c <= QLatin1Char('9')) || c == QLatin1Char('-') || c == QLatin1Char('_')
+        || c == QLatin1Char('.');
+}
+}  // namespace
+
+QString DeskNameProblem(const QString& name)
+{
+    if (name.isEmpty())
+        return QStringLiteral("a desk needs a name");
+    if (name.size() > kMaxDeskNameChars)
+        return QStringLiteral("\"%1\" is longer than %2 characters").arg(name).arg(kMaxDeskNameChars);
+    for (QChar c : name)
+        if (!IsDeskNameChar(c))
+            return QStringLiteral("\"%1\" holds \"%2\"; a desk name holds only letters, digits, '-', '_' and '.'")
+                .arg(name, QString(c));
+    return QString();
+}
+
+QString DefaultDeskName()
+{
+    QString name = QSysInfo::machineHostName().left(kMaxDeskNameChars);
+    for (QChar& c : name)
+        if (!IsDeskNameChar(c))
+            c = QLatin1Char('-');
+    return name.isEmpty() ? QStringLiteral("desk") : name;
 }
 
 std::optional<Settings> LoadSettingsFile(const QString& path, QStringList& errors)

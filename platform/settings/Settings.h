@@ -23,12 +23,24 @@ struct Route {
     int toPort = 0;
 };
 
+// A desk name: 1 to kMaxDeskNameChars letters, digits, '-', '_' or '.'.
+constexpr int kMaxDeskNameChars = 64;
+// Empty when `name` is a good desk name, else why not.
+QString DeskNameProblem(const QString& name);
+// The machine's host name, as a good desk name: characters a desk name may
+// not hold become '-', and it is cut to kMaxDeskNameChars ("desk" when the
+// host has no name).
+QString DefaultDeskName();
+
 struct Settings {
     QString siteBase = QStringLiteral("http://hotels.example");  // [site] base
     std::vector<Route> routes;                                    // [network] routes
     int pageTimeoutS = 60;                                        // [network] page_timeout_s
     QString hotelsDb;  // [databases] Hotels_Db; empty means the embedded default file
     int timerIntervalMs = 1000;                                   // [timers] interval_ms
+    // [desk] name: this copy's name among the copies sharing one database;
+    // the machine's host name when not given (DefaultDeskName).
+    QString deskName = DefaultDeskName();
 };
 
 // The accepted ranges of the numeric keys. A page timeout becomes a timer of

@@ -177,6 +177,23 @@ TEST_F(SettingsText, DatabaseMustBeSqlitePathOrPostgresUrl)
     }
 }
 
+TEST_F(SettingsText, DeskNameIsShortAndPlainOrTheHostNameStays)
+{
+    const QString sixtyFour(64, QLatin1Char('d'));
+    for (const QString& good : {QStringLiteral("desk-1"), QStringLiteral("Oslo_2.b"), sixtyFour}) {
+        EXPECT_EQ(Parse(QStringLiteral("[desk]\nname = %1\n").arg(good)).deskName, good);
+        EXPECT_TRUE(errors.isEmpty()) << good.toStdString() << ": " << errors.join(" | ").toStdString();
+    }
+    const QString host = Settings().deskName;
+    EXPECT_TRUE(platform::DeskNameProblem(host).isEmpty()) << host.toStdString();
+    for (const QString& bad : {QString(), sixtyFour + QLatin1Char('d'), QStringLiteral("a b"),
+                               QStringLiteral("desk/2"), QStringLiteral("d\u00e9sk"), QStringLiteral("x'y")}) {
+        const Settings s = Parse(QStringLiteral("[desk]\nname = %1\n").arg(bad));
+        EXPECT_TRUE(OnlyError().rfind("[desk] name: ", 0) == 0) << bad.toStdString();
+        EXPECT_EQ(s.deskName, host) << bad.toStdString();
+    }
+}
+
 TEST_F(SettingsText, NumbersBeyondWhatTheTimersHoldAreRefusedWithTheRange)
 {
     // The page timeout becomes int milliseconds: 2147483 s is the last that fits.
