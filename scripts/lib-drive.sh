@@ -1,0 +1,69 @@
+# shellcheck shell=bash
+# Shared by scripts/crash-test, scripts/fault-test and scripts/desks-test:
+# what they need to drive the window on a private display: the clock, a
+# process stopped for sure, an Xvfb display and a sample site of their own,
+# and the places of the memo and of "Navigation" in the window.
+# Source it; it defines hc_now_ms, hc_sleep_ms, hc_stop_pid, hc_start_xvfb,
+# hc_start_sample_site, hc_click_memo and hc_click_navigation.
+# The HC_* variables the start functions set are read by the sourcing script.
+# shellcheck disable=SC2034
+
+# Milliseconds of the wall clock.
+hc_now_ms() { echo $(( $(date +%s%N) / 1000000 )); }
+
+# Sleeps $1 milliseconds.
+hc_sleep_ms() { sleep "$(printf '%d.%03d' $(( $1 / 1000 )) $(( $1 % 1000 )))"; }
+
+# Sends signal $2 to process $1 (a child of this shell) when it runs, waits
+# up to 10 s for it to end, kills it when it does not, and reaps it. Does
+# nothing for an empty or ended process.
+hc_stop_pid() {  # pid signal
+  if [ -n "$1" ] && kill -0 "$1" 2>/dev/null; then
+    kill "-$2" "$1" 2>/dev/null
+    timeout 10 tail --pid="$1" -f /dev/null 2>/dev/null || kill -KILL "$1" 2>/dev/null
+    wait "$1" 2>/dev/null
+  fi
+}
+
+# Starts an Xvfb display (1280x1024, no TCP) and waits up to $2 seconds for
+# it to report its number; its messages go to $1/xvfb.log and its number to
+# $1/display. Sets HC_XVFB_PID (also when it fails: stop it with
+# hc_stop_pid) and HC_DISPLAY (":N"). Returns 1 when Xvfb ended or did not
+# report in time.
+hc_start_xvfb() {  # folder timeout_s
+  local deadline
+  HC_DISPLAY=""
+  # Xvfb picks a free display number itself and writes it to descriptor 9.
+  Xvfb -displayfd 9 -screen 0 1280x1024x24 -nolisten tcp 9>"$1/display" >"$1/xvfb.log" 2>&1 &
+  HC_XVFB_PID=$!
+  deadline=$(( $(hc_now_ms) + $2 * 1000 ))
+  until [ -s "$1/display" ] && grep -q '^[0-9][0-9]*$' "$1/display"; do
+    kill -0 "$HC_XVFB_PID" 2>/dev/null || return 1
+    [ "$(hc_now_ms)" -lt "$deadline" ] || return 1
+    sleep 0.05
+  done
+  HC_DISPLAY=":$(head -n 1 "$1/display")"
+}
+
+# Starts the sample site ($1) on a free loopback port, its request log
+# (standard error) going to $2, and waits up to $3 seconds for it to say
+# where it listens. Sets HC_SITE_PID (also when it fails: stop it with
+# hc_stop_pid), HC_SITE_PORT, and HC_SITE_FD, the descriptor its standard
+# output is read from (kept open while the site runs). Returns 1 when the
+# site did not say in time.
+hc_start_sample_site() {  # exe log timeout_s
+  local first_line=""
+  HC_SITE_PORT=""
+  exec {HC_SITE_FD}< <(exec "$1" --port 0 2>"$2")
+  HC_SITE_PID=$!
+  if ! read -r -t "$3" -u "$HC_SITE_FD" first_line || [[ "$first_line" != "listening on 127.0.0.1:"* ]]; then
+    return 1
+  fi
+  HC_SITE_PORT="${first_line##*:}"
+}
+
+# Clicks into the memo, or on "Navigation", of window $1 on $DISPLAY. The
+# form's client area is 1067x794; the memo is 359x368 at (1,1), the button
+# "Navigation" 129x25 at (8,376).
+hc_click_memo() { xdotool mousemove --window "$1" 180 184 click 1 >/dev/null 2>&1; }
+hc_click_navigation() { xdotool mousemove --window "$1" 72 388 click 1 >/dev/null 2>&1; }
