@@ -5,10 +5,12 @@
 #include "store/Failures.h"
 #include "store/Staymarker.h"
 #include "store/Summary.h"
+#include "tools/common/CommandLine.h"
 #include "tools/common/SummaryTable.h"
 #include "tools/common/ToolSettings.h"
 
 #include <cstdio>
+#include <optional>
 #include <ostream>
 #include <string_view>
 
@@ -54,17 +56,13 @@ void AppendCsvLine(std::string& out, const std::vector<std::string>& fields)
     out += "\r\n";
 }
 
-void Usage(std::ostream& err)
-{
-    err << "usage: hotelcrawler-export [--settings FILE] [--format csv|jsonl | --summary | --failures]\n"
-           "Writes every row of the \"Staymarker\" table of \"Hotels_Db\" to standard output\n"
-           "(CSV when no format is given), or with --summary one line per destination\n"
-           "code: hotels kept, links still waiting in \"Going\", time of the last kept hotel,\n"
-           "links and destinations given up, whether it is still to be searched; or with\n"
-           "--failures every row of \"Failures\" (what the crawl gave up on) as CSV.\n"
-           "  --settings FILE  read the settings from FILE instead of\n"
-           "                   $XDG_CONFIG_HOME/hotelcrawler/hotelcrawler.ini\n";
-}
+const QString kDescription = QStringLiteral(
+    "Writes every row of the \"Staymarker\" table of \"Hotels_Db\" to standard output\n"
+    "(CSV when no format is given), or with --summary one line per destination code:\n"
+    "hotels kept, links still waiting in \"Going\", time of the last kept hotel, links\n"
+    "and destinations given up, whether it is still to be searched; or with\n"
+    "--failures every row of \"Failures\" (what the crawl gave up on) as CSV.\n"
+    "Exit status: 0 done, 1 database error, 2 wrong usage.");
 
 }  // namespace
 
@@ -112,55 +110,30 @@ std::string HotelsToJsonLines(const std::vector<StaymarkerRow>& rows)
 
 int RunExport(const QStringList& arguments, std::ostream& out, std::ostream& err)
 {
-    QStringList args = arguments;
-    if (TakeSettingsOption(args, "hotelcrawler-export", err) == SettingsOption::Failed) {
-        Usage(err);
-        return 2;
-    }
-    bool jsonl = false;
-    bool formatGiven = false;
-    bool summary = false;
-    bool failures = false;
-    for (int i = 0; i < args.size(); ++i) {
-        if (args[i] == QLatin1String("--summary")) {
-            summary = true;
-            continue;
-        }
-        if (args[i] == QLatin1String("--failures")) {
-            failures = true;
-            continue;
-        }
-        QString value;
-        if (args[i] == QLatin1String("--format") && i + 1 < args.size()) {
-            value = args[++i];
-        } else if (args[i].startsWith(QLatin1String("--format="))) {
-            value = args[i].mid(9);
-        } else {
-            err << "hotelcrawler-export: unexpected argument \"" << ToAnsi(args[i]) << "\"\n";
-            Usage(err);
-            return 2;
-        }
-        formatGiven = true;
-        if (value == QLatin1String("csv")) {
-            jsonl = false;
-        } else if (value == QLatin1String("jsonl")) {
-            jsonl = true;
-        } else {
-            err << "hotelcrawler-export: unknown format \"" << ToAnsi(value) << "\"\n";
-            Usage(err);
-            return 2;
-        }
-    }
-    if (summary && formatGiven) {
-        err << "hotelcrawler-export: --summary is a table of its own; it takes no --format\n";
-        Usage(err);
-        return 2;
-    }
-    if (failures && (summary || formatGiven)) {
-        err << "hotelcrawler-export: --failures is a list of its own; it takes no --format or --summary\n";
-        Usage(err);
-        return 2;
-    }
+    // One row per option; --help and --version come with the command line.
+    CommandLine line("hotelcrawler-export", QStringLiteral("[--settings FILE] [--format csv|jsonl | --summary | --failures]"),
+                     kDescription,
+                     {{{QStringLiteral("format")}, QStringLiteral("csv|jsonl"),
+                       QStringLiteral("The hotels as CSV (the default) or JSON lines.")},
+                      {{QStringLiteral("summary")}, {}, QStringLiteral("One line per destination code instead of the hotels.")},
+                      {{QStringLiteral("failures")}, {}, QStringLiteral("Every row of \"Failures\" as CSV instead of the hotels.")},
+                      SettingsOptionSpec()});
+    if (const std::optional<int> done = line.Parse(arguments, out, err))
+        return *done;
+    const bool formatGiven = line.IsSet(QStringLiteral("format"));
+    const QString format = formatGiven ? line.Value(QStringLiteral("format")) : QStringLiteral("csv");
+    const bool summary = line.IsSet(QStringLiteral("summary"));
+    const bool failures = line.IsSet(QStringLiteral("failures"));
+    if (format != QLatin1String("csv") && format != QLatin1String("jsonl"))
+        return line.UsageError(err, QStringLiteral("unknown format \"%1\"").arg(format));
+    if (summary && formatGiven)
+        return line.UsageError(err, QStringLiteral("--summary is a table of its own; it takes no --format"));
+    if (failures && (summary || formatGiven))
+        return line.UsageError(err,
+                               QStringLiteral("--failures is a list of its own; it takes no --format or --summary"));
+    if (const std::optional<int> done = ApplySettingsOption(line, err))
+        return *done;
+    const bool jsonl = format == QLatin1String("jsonl");
     try {
         if (summary) {
             out << SummaryTable(store::ReadDestinationSummary());
@@ -171,11 +144,10 @@ int RunExport(const QStringList& arguments, std::ostream& out, std::ostream& err
             out << (jsonl ? HotelsToJsonLines(rows) : HotelsToCsv(rows));
         }
         out.flush();
-        return 0;
+        return kExitDone;
     } catch (const EDatabaseError& e) {
         // Database errors may quote the connection address.
-        err << "hotelcrawler-export: " << ToAnsi(platform::MaskPasswords(QString::fromStdString(e.what()))) << "\n";
-        return 1;
+        return line.Failure(err, platform::MaskPasswords(QString::fromStdString(e.what())));
     }
 }
 

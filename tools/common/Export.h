@@ -40,10 +40,11 @@ void AppendJsonString(std::string& out, const std::string& text);
 // with --summary the per-destination table of SummaryTable, or with
 // --failures FailuresToCsv of every row of "Failures" (only the header when a
 // database not yet upgraded has no such table). --settings makes FILE the
-// settings in force first (see TakeSettingsOption); problems in its text are
-// written on `err` and do not stop the export. Returns the exit code: 0 done,
-// 1 database failure (message on `err`, passwords masked), 2 bad arguments or
-// an unreadable settings file (usage on `err`).
+// settings in force first (see ApplySettingsOption); problems in its text are
+// written on `err` and do not stop the export. --help and --version answer on
+// `out`. Returns the exit code (ExitCode): 0 done, 1 database failure
+// (message on `err`, passwords masked), 2 wrong usage or an unreadable
+// settings file (usage on `err`).
 int RunExport(const QStringList& arguments, std::ostream& out, std::ostream& err);
 
 }  // namespace tools

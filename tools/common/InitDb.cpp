@@ -3,8 +3,10 @@
 #include "platform/db/Alias.h"
 #include "platform/settings/Settings.h"
 #include "store/Schema.h"
+#include "tools/common/CommandLine.h"
 #include "tools/common/ToolSettings.h"
 
+#include <optional>
 #include <ostream>
 
 namespace tools {
@@ -15,19 +17,17 @@ const AnsiString kAlias = "Hotels_Db";
 
 int RunInitDb(const QStringList& arguments, std::ostream& out, std::ostream& err)
 {
-    QStringList args = arguments;
-    const SettingsOption settings = TakeSettingsOption(args, "hotelcrawler-initdb", err);
-    if (settings == SettingsOption::Failed || !args.isEmpty()) {
-        if (!args.isEmpty() && settings != SettingsOption::Failed)
-            err << "hotelcrawler-initdb: unexpected argument \"" << ToAnsi(args.first()) << "\"\n";
-        err << "usage: hotelcrawler-initdb [--settings FILE]\n"
-               "Creates the tables \"Going\", \"Staymarker\", \"Failures\" and \"Destinations\" of\n"
-               "the database \"Hotels_Db\" when they are missing, and upgrades tables made by an\n"
-               "earlier version in place (no row is changed or lost); says what it changed.\n"
-               "  --settings FILE  read the settings from FILE instead of\n"
-               "                   $XDG_CONFIG_HOME/hotelcrawler/hotelcrawler.ini\n";
-        return 2;
-    }
+    // One row per option; --help and --version come with the command line.
+    CommandLine line("hotelcrawler-initdb", QStringLiteral("[--settings FILE]"),
+                     QStringLiteral("Creates the tables \"Going\", \"Staymarker\", \"Failures\" and \"Destinations\" of\n"
+                                    "the database \"Hotels_Db\" when they are missing, and upgrades tables made by an\n"
+                                    "earlier version in place (no row is changed or lost); says what it changed.\n"
+                                    "Exit status: 0 done, 1 database error, 2 wrong usage."),
+                     {SettingsOptionSpec()});
+    if (const std::optional<int> done = line.Parse(arguments, out, err))
+        return *done;
+    if (const std::optional<int> done = ApplySettingsOption(line, err))
+        return *done;
     try {
         const platform::DatabaseTarget target = platform::ResolveAlias(kAlias);
         // Host, port and name only: the user and password are not shown.
@@ -42,11 +42,10 @@ int RunInitDb(const QStringList& arguments, std::ostream& out, std::ostream& err
                 << "\" in " << ToAnsi(where) << "\n";
         for (const QString& change : upgraded)
             out << "upgraded: " << ToAnsi(change) << "\n";
-        return 0;
+        return kExitDone;
     } catch (const EDatabaseError& e) {
         // Database errors may quote the connection address.
-        err << "hotelcrawler-initdb: " << ToAnsi(platform::MaskPasswords(QString::fromStdString(e.what()))) << "\n";
-        return 1;
+        return line.Failure(err, platform::MaskPasswords(QString::fromStdString(e.what())));
     }
 }
 

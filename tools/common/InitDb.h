@@ -12,9 +12,10 @@ namespace tools {
 // (store::EnsureHotelsDbTables), and tells on `out` what it did: a line per
 // table ("created table ..." or "table exists: ..."), then "upgraded: ..."
 // for each change the upgrade made. --settings makes FILE the settings
-// in force first (see TakeSettingsOption). Returns the process exit code:
-// 0 done, 1 database failure (message on `err`, passwords masked), 2 bad
-// arguments or an unreadable settings file (usage on `err`).
+// in force first (see ApplySettingsOption); --help and --version answer on
+// `out`. Returns the process exit code (ExitCode): 0 done, 1 database
+// failure (message on `err`, passwords masked), 2 wrong usage or an
+// unreadable settings file (usage on `err`).
 int RunInitDb(const QStringList& arguments, std::ostream& out, std::ostream& err);
 
 }  // namespace tools

@@ -26,38 +26,24 @@ bool ApplySettingsFile(const QString& path, const std::string& tool, std::ostrea
     return true;
 }
 
-SettingsOption TakeSettingsOption(QStringList& arguments, const std::string& tool, std::ostream& err)
+OptionSpec SettingsOptionSpec()
 {
-    std::optional<QString> path;
-    QStringList rest;
-    for (int i = 0; i < arguments.size(); ++i) {
-        const QString& arg = arguments[i];
-        std::optional<QString> value;
-        if (arg == QLatin1String("--settings")) {
-            if (i + 1 >= arguments.size()) {
-                err << tool << ": --settings needs a file name\n";
-                return SettingsOption::Failed;
-            }
-            value = arguments[++i];
-        } else if (arg.startsWith(QLatin1String("--settings="))) {
-            value = arg.mid(11);
-        } else {
-            rest << arg;
-            continue;
-        }
-        if (path) {
-            err << tool << ": --settings given more than once\n";
-            return SettingsOption::Failed;
-        }
-        path = *value;
-    }
-    if (!path)
-        return SettingsOption::Absent;
-    // Read before the arguments change, so a failure leaves them as they were.
-    if (!ApplySettingsFile(*path, tool, err))
-        return SettingsOption::Failed;
-    arguments = rest;
-    return SettingsOption::Applied;
+    return {{QStringLiteral("settings")},
+            QStringLiteral("FILE"),
+            QStringLiteral("Read the settings from FILE (a path from the current directory) instead of "
+                           "$XDG_CONFIG_HOME/hotelcrawler/hotelcrawler.ini.")};
+}
+
+std::optional<int> ApplySettingsOption(const CommandLine& line, std::ostream& err)
+{
+    const QStringList files = line.Values(QStringLiteral("settings"));
+    if (files.isEmpty())
+        return std::nullopt;
+    if (files.size() > 1)
+        return line.UsageError(err, QStringLiteral("--settings given more than once"));
+    if (!ApplySettingsFile(files.first(), line.Tool(), err))
+        return line.UsageError(err, QString());
+    return std::nullopt;
 }
 
 }  // namespace tools

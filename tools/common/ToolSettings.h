@@ -4,9 +4,12 @@
 // Qt takes relative XDG folders for unset ones, so naming the file is the
 // dependable way to point a tool at a particular installation (the demo's).
 
-#include <QStringList>
+#include "tools/common/CommandLine.h"
+
+#include <QString>
 
 #include <iosfwd>
+#include <optional>
 #include <string>
 
 namespace tools {
@@ -18,15 +21,14 @@ namespace tools {
 // and the settings in force unchanged, when the file is missing or unreadable.
 bool ApplySettingsFile(const QString& path, const std::string& tool, std::ostream& err);
 
-enum class SettingsOption {
-    Absent,   // no --settings: the default file stays in charge
-    Applied,  // the named file is now the settings in force
-    Failed,   // message on err; the caller shows its usage and exits with 2
-};
+// The "--settings FILE" option, for the option table of a tool that reads
+// the settings.
+OptionSpec SettingsOptionSpec();
 
-// Takes "--settings FILE" and "--settings=FILE" out of `arguments` (the other
-// arguments keep their order) and applies the file with ApplySettingsFile.
-// The option given twice or without a value is Failed.
-SettingsOption TakeSettingsOption(QStringList& arguments, const std::string& tool, std::ostream& err);
+// After `line` is parsed: with --settings, reads FILE (ApplySettingsFile).
+// Returns nothing when the tool goes on (no --settings, or FILE now in
+// force); kExitUsage, after the problem and the usage on `err`, when FILE
+// cannot be read or the option is given more than once.
+std::optional<int> ApplySettingsOption(const CommandLine& line, std::ostream& err);
 
 }  // namespace tools

@@ -11,13 +11,15 @@
 //
 // Exit status: 0 when every page was extracted, 1 when any page could not be
 // read or loaded (each named on standard error; the others still run), 2 for
-// a usage error or a settings file that cannot be read.
+// a usage error or a settings file that cannot be read. --help and --version
+// as every tool has them.
 
 #include "detail/HotelDescParser.h"
 #include "platform/html/Mshtml.h"
 #include "platform/net/Charset.h"
 #include "platform/toolkit/Forms.h"
 #include "platform/toolkit/MessageSink.h"
+#include "tools/common/CommandLine.h"
 #include "tools/common/Export.h"
 #include "tools/common/ToolSettings.h"
 
@@ -28,17 +30,11 @@
 
 #include <cstdio>
 #include <iostream>
+#include <optional>
 #include <string>
 #include <vector>
 
 namespace {
-
-constexpr const char* kUsage =
-    "usage: hotelcrawler-extract [--settings FILE] PAGE...\n"
-    "  PAGE             an http:// or https:// address of a hotel detail page, or a local HTML file\n"
-    "  --settings FILE  read the settings from FILE instead of\n"
-    "                   $XDG_CONFIG_HOME/hotelcrawler/hotelcrawler.ini\n"
-    "Prints one JSON object per page with the extracted fields.\n";
 
 std::string ToJson(const THotelDescParser& r)
 {
@@ -123,44 +119,31 @@ bool ExtractFile(const std::string& path, QStringList& messages)
 
 int main(int argc, char** argv)
 {
+    tools::CommandLine line(
+        "hotelcrawler-extract", QStringLiteral("[--settings FILE] PAGE..."),
+        QStringLiteral("Extracts each PAGE as the detail crawl does and prints one JSON object per page\n"
+                       "with the extracted fields.\n"
+                       "Exit status: 0 every page extracted, 1 a page could not be read or loaded (the\n"
+                       "others still run), 2 wrong usage."),
+        {tools::SettingsOptionSpec()});
+    line.AllowArguments(QStringLiteral("PAGE"),
+                        QStringLiteral("An http:// or https:// address of a hotel detail page, or a local HTML file "
+                                       "(after \"--\" even one whose name starts with \"-\")."));
+    // The arguments as given (no application object yet: Qt would take
+    // options of its own out of them).
+    QStringList arguments;
+    for (int i = 1; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    if (const std::optional<int> done = line.Parse(arguments, std::cout, std::cerr))
+        return *done;
     std::vector<std::string> pages;
-    bool pagesOnly = false;
-    const char* settingsFile = nullptr;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        if (!pagesOnly && (arg == "--settings" || arg.rfind("--settings=", 0) == 0)) {
-            const char* value = arg == "--settings" ? (i + 1 < argc ? argv[++i] : nullptr) : argv[i] + 11;
-            if (!value || settingsFile) {
-                std::fprintf(stderr, "hotelcrawler-extract: %s\n%s",
-                             value ? "--settings given more than once" : "--settings needs a file name", kUsage);
-                return 2;
-            }
-            settingsFile = value;
-            continue;
-        }
-        if (!pagesOnly && (arg == "-h" || arg == "--help")) {
-            std::fputs(kUsage, stdout);
-            return 0;
-        }
-        if (!pagesOnly && arg == "--") {
-            pagesOnly = true;
-            continue;
-        }
-        if (!pagesOnly && arg.size() > 1 && arg[0] == '-') {
-            std::fprintf(stderr, "hotelcrawler-extract: unknown option %s\n%s", arg.c_str(), kUsage);
-            return 2;
-        }
-        pages.push_back(arg);
-    }
-    if (pages.empty()) {
-        std::fputs(kUsage, stderr);
-        return 2;
-    }
+    for (const QString& page : line.Arguments())
+        pages.push_back(page.toLocal8Bit().toStdString());
+    if (pages.empty())
+        return line.UsageError(std::cerr, QStringLiteral("no PAGE given"));
     // Before the application object exists, so nothing reads the default file first.
-    if (settingsFile && !tools::ApplySettingsFile(QString::fromLocal8Bit(settingsFile), "hotelcrawler-extract", std::cerr)) {
-        std::fputs(kUsage, stderr);
-        return 2;
-    }
+    if (const std::optional<int> done = tools::ApplySettingsOption(line, std::cerr))
+        return *done;
 
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");

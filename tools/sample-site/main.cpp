@@ -8,6 +8,7 @@
 
 #include "Faults.h"
 #include "Pages.h"
+#include "tools/common/CommandLine.h"
 
 #include <httplib.h>
 
@@ -20,17 +21,17 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
-#include <cstdlib>
+#include <iostream>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 
 namespace {
 
-const char* const kUsage =
-    "usage: hotelcrawler-sample-site --port N [--host 127.0.0.1] [--fault MODE[?PARAMS]]...\n"
-    "\n"
+// What --help shows under the usage line.
+const char* const kDescription =
     "Serves a small hotel-search site with fixed content on a loopback address.\n"
     "--port 0 picks a free port. The first line on standard output is\n"
     "\"listening on HOST:PORT\"; every request is logged as one line on standard\n"
@@ -74,7 +75,9 @@ const char* const kUsage =
     "connection closes. An outage drops everything; otherwise flaky draws first,\n"
     "then retry-after. Setting a mode again replaces its settings. Requests a\n"
     "fault fails are logged with \"FAULT drop \", \"FAULT 503 \" or \"FAULT 429 \"\n"
-    "in front. The control requests /fault/... and /release are never faulted.\n";
+    "in front. The control requests /fault/... and /release are never faulted.\n"
+    "\n"
+    "Exit status: 0 stopped by a signal, 1 the port could not be bound, 2 wrong usage.";
 
 // Detail requests for "slow-..." ids wait here until released. Each release
 // is one token: it lets through one waiting request, or the next one to
@@ -322,54 +325,43 @@ void AddRoutes(httplib::Server& server, SlowGate& gate, site::FaultPlan& faults)
 
 int main(int argc, char** argv)
 {
-    std::string host = "127.0.0.1";
-    int port = -1;
+    tools::CommandLine line("hotelcrawler-sample-site",
+                            QStringLiteral("--port N [--host 127.0.0.1] [--fault MODE[?PARAMS]]..."),
+                            QString::fromUtf8(kDescription),
+                            {{{QStringLiteral("port")}, QStringLiteral("N"),
+                              QStringLiteral("The port to listen on (0 picks a free one). Required.")},
+                             {{QStringLiteral("host")}, QStringLiteral("ADDRESS"),
+                              QStringLiteral("A numeric loopback address to listen on (default 127.0.0.1).")},
+                             {{QStringLiteral("fault")}, QStringLiteral("MODE[?PARAMS]"),
+                              QStringLiteral("A fault mode in force from the start; may be given more than once.")}});
+    QStringList arguments;
+    for (int i = 1; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    if (const std::optional<int> done = line.Parse(arguments, std::cout, std::cerr))
+        return *done;
+
     site::FaultPlan faults;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        if (arg == "--help" || arg == "-h") {
-            std::fputs(kUsage, stdout);
-            return 0;
-        }
-        if (arg == "--fault" && i + 1 < argc) {
-            const std::string value = argv[++i];
-            const size_t q = value.find('?');
-            std::string problem;
-            if (!faults.Apply(value.substr(0, q), site::ParseFaultParams(q == std::string::npos ? "" : value.substr(q + 1)),
-                              site::FaultPlan::Clock::now(), problem)) {
-                std::fprintf(stderr, "hotelcrawler-sample-site: bad --fault \"%s\": %s\n", value.c_str(),
-                             problem.c_str());
-                return 2;
-            }
-            continue;
-        }
-        if ((arg == "--port" || arg == "--host") && i + 1 < argc) {
-            const std::string value = argv[++i];
-            if (arg == "--host") {
-                host = value;
-                continue;
-            }
-            char* end = nullptr;
-            const long parsed = std::strtol(value.c_str(), &end, 10);
-            if (value.empty() || *end != '\0' || parsed < 0 || parsed > 65535) {
-                std::fprintf(stderr, "hotelcrawler-sample-site: bad port \"%s\"\n", value.c_str());
-                return 2;
-            }
-            port = static_cast<int>(parsed);
-            continue;
-        }
-        std::fprintf(stderr, "hotelcrawler-sample-site: unknown argument \"%s\"\n\n%s", arg.c_str(), kUsage);
-        return 2;
+    for (const QString& given : line.Values(QStringLiteral("fault"))) {
+        const std::string value = given.toStdString();
+        const size_t q = value.find('?');
+        std::string problem;
+        if (!faults.Apply(value.substr(0, q), site::ParseFaultParams(q == std::string::npos ? "" : value.substr(q + 1)),
+                          site::FaultPlan::Clock::now(), problem))
+            return line.UsageError(std::cerr, QStringLiteral("bad --fault \"%1\": %2")
+                                                  .arg(given, QString::fromStdString(problem)));
     }
-    if (port < 0) {
-        std::fprintf(stderr, "hotelcrawler-sample-site: --port is required\n\n%s", kUsage);
-        return 2;
-    }
-    if (!IsLoopbackHost(host)) {
-        std::fprintf(stderr, "hotelcrawler-sample-site: refusing to listen on \"%s\": loopback addresses only\n",
-                     host.c_str());
-        return 2;
-    }
+    if (!line.IsSet(QStringLiteral("port")))
+        return line.UsageError(std::cerr, QStringLiteral("--port is required"));
+    bool numeric = false;
+    const QString portText = line.Value(QStringLiteral("port"));
+    const int port = portText.toInt(&numeric, 10);
+    if (!numeric || port < 0 || port > 65535 || !portText.at(0).isDigit())
+        return line.UsageError(std::cerr, QStringLiteral("bad port \"%1\"").arg(portText));
+    const std::string host =
+        line.IsSet(QStringLiteral("host")) ? line.Value(QStringLiteral("host")).toStdString() : std::string("127.0.0.1");
+    if (!IsLoopbackHost(host))
+        return line.UsageError(std::cerr, QStringLiteral("refusing to listen on \"%1\": loopback addresses only")
+                                              .arg(QString::fromStdString(host)));
 
     // The signals are taken synchronously by sigwait below, so they are
     // blocked before any thread starts (threads inherit the mask).
@@ -403,8 +395,7 @@ int main(int argc, char** argv)
     else if (!server.bind_to_port(host, port))
         bound = -1;
     if (bound <= 0) {
-        std::fprintf(stderr, "hotelcrawler-sample-site: cannot listen on %s:%d\n", host.c_str(), port);
-        return 1;
+        return line.Failure(std::cerr, QStringLiteral("cannot listen on %1:%2").arg(QString::fromStdString(host)).arg(port));
     }
     std::thread servingThread([&] {
         server.listen_after_bind();
