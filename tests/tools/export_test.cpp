@@ -7,12 +7,14 @@
 
 #include "tests/store/DriverFixture.h"
 
+#include <QDir>
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTemporaryDir>
 
 #include <sstream>
+#include <streambuf>
 
 namespace {
 
@@ -265,7 +267,86 @@ TEST_P(ExportTool, SettingsFileNamesTheDatabase)
     EXPECT_NE(err.str().find(ini.fileName().toStdString() + ": [timers] interval_ms"), std::string::npos) << err.str();
 }
 
+TEST_P(ExportTool, StandardOutputThatCannotBeWrittenExitsOne)
+{
+    ASSERT_NO_THROW(store::StoreHotel(Plain("u1")));
+    // A stream whose every write fails, as a closed pipe or a full disk would.
+    struct Refusing : std::streambuf {
+        int overflow(int) override { return traits_type::eof(); }
+        std::streamsize xsputn(const char*, std::streamsize) override { return 0; }
+    } refusing;
+    std::ostream broken(&refusing);
+    EXPECT_EQ(tools::RunExport({}, broken, err), 1);
+    EXPECT_EQ(err.str(), "hotelcrawler-export: cannot write standard output\n");
+}
+
 HC_INSTANTIATE_FOR_ENGINES(ExportTool);
+
+// --output FILE: the export replaces FILE only once it is complete.
+class ExportToFile : public ExportTool {
+protected:
+    QString Target() const { return dir.filePath(QStringLiteral("hotels.out")); }
+    QByteArray Contents() const
+    {
+        QFile file(Target());
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(absent)");
+    }
+    void WriteTarget(const QByteArray& bytes) const
+    {
+        QFile file(Target());
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(bytes);
+    }
+    QStringList FilesInFolder() const { return QDir(dir.path()).entryList(QDir::Files | QDir::Hidden); }
+    QTemporaryDir dir;
+};
+
+TEST_P(ExportToFile, EachTextFormatWritesWhatStandardOutputWouldHaveGot)
+{
+    StaymarkerRow row = Plain("http://hotels.example/hotsdetail.ctl?hotel=osl-1");
+    row.AirPort = "osl";
+    ASSERT_NO_THROW(store::StoreHotel(row));
+    WriteTarget("an earlier export\n");
+    for (const QStringList& args : {QStringList{}, QStringList{QStringLiteral("--format=jsonl")},
+                                    QStringList{QStringLiteral("--summary")}, QStringList{QStringLiteral("--failures")}}) {
+        ASSERT_EQ(Run(args), 0) << err.str();
+        const std::string printed = out.str();
+        EXPECT_EQ(Run(args + QStringList{QStringLiteral("--output"), Target()}), 0) << err.str();
+        EXPECT_TRUE(out.str().empty()) << out.str();
+        EXPECT_TRUE(err.str().empty()) << err.str();
+        EXPECT_EQ(Contents().toStdString(), printed) << args.join(' ').toStdString();
+    }
+    EXPECT_EQ(FilesInFolder(), QStringList{QStringLiteral("hotels.out")});
+}
+
+TEST_P(ExportToFile, ADatabaseErrorLeavesTheOldFileAsItWasInEveryFormat)
+{
+    ASSERT_NO_THROW(store::StoreHotel(Plain("u1")));
+    WriteTarget("an earlier export\n");
+    Exec("DROP TABLE \"Staymarker\"");
+    for (const QString& format : {QStringLiteral("csv"), QStringLiteral("jsonl"), QStringLiteral("xlsx")}) {
+        EXPECT_EQ(Run({QStringLiteral("--format"), format, QStringLiteral("--output"), Target()}), 1) << format.toStdString();
+        EXPECT_NE(err.str().find("Staymarker"), std::string::npos) << err.str();
+        EXPECT_EQ(Contents(), QByteArray("an earlier export\n")) << format.toStdString();
+        // Nothing of the failed export is left beside it.
+        EXPECT_EQ(FilesInFolder(), QStringList{QStringLiteral("hotels.out")}) << format.toStdString();
+    }
+}
+
+TEST_P(ExportToFile, WorkbookOfTheStoredRowsCountsTheTextsItCut)
+{
+    StaymarkerRow row = Plain("u1");
+    row.HotelInfo = std::string(40000, 'x');
+    ASSERT_NO_THROW(store::StoreHotel(row));
+    EXPECT_EQ(Run({QStringLiteral("--format"), QStringLiteral("xlsx"), QStringLiteral("--output"), Target()}), 0)
+        << err.str();
+    EXPECT_TRUE(Contents().startsWith("PK\x03\x04")) << "not a zip file";
+    EXPECT_TRUE(out.str().empty());
+    EXPECT_EQ(err.str(), "hotelcrawler-export: 1 text(s) longer than 32767 characters, the most a cell holds, were cut "
+                         "to that length in " + Target().toStdString() + " (csv and jsonl keep them whole)\n");
+}
+
+HC_INSTANTIATE_FOR_ENGINES(ExportToFile);
 
 // --settings problems that come before any database is touched.
 class ExportToolSettings : public ::testing::Test {
@@ -297,6 +378,35 @@ TEST_F(ExportToolSettings, UnusableOptionGivesUsageAndExitTwo)
         EXPECT_NE(err.str().find("usage: hotelcrawler-export [--settings FILE]"), std::string::npos) << err.str();
         EXPECT_TRUE(out.str().empty());
     }
+}
+
+TEST_F(ExportToolSettings, AWorkbookNeedsAFileAndIsNoSummary)
+{
+    const std::pair<QStringList, const char*> cases[] = {
+        {{QStringLiteral("--format=xlsx")}, "--format xlsx writes a file: name it with --output FILE"},
+        {{QStringLiteral("--format=xlsx"), QStringLiteral("--summary"), QStringLiteral("--output=a.xlsx")},
+         "--summary is a table of its own"},
+        {{QStringLiteral("--output=")}, "--output needs a file name"},
+    };
+    for (const auto& [args, problem] : cases) {
+        EXPECT_EQ(Run(args), 2) << args.join(' ').toStdString();
+        EXPECT_EQ(err.str().rfind(std::string("hotelcrawler-export: ") + problem, 0), 0u) << err.str();
+        EXPECT_TRUE(out.str().empty());
+    }
+}
+
+TEST_F(ExportToolSettings, AFolderThatCannotTakeTheFileExitsOneBeforeAnyDatabaseIsRead)
+{
+    // A closed port: reaching the database would fail too, but later and in other words.
+    const QString ini = WriteIni("[databases]\nHotels_Db = postgresql://nobody@127.0.0.1:1/none\n");
+    for (const QString& target : {dir.filePath(QStringLiteral("missing/hotels.csv")),
+                                  ini + QStringLiteral("/hotels.csv")}) {  // a file where a folder should be
+        EXPECT_EQ(Run({QStringLiteral("--settings"), ini, QStringLiteral("--output"), target}), 1);
+        EXPECT_EQ(err.str().rfind("hotelcrawler-export: cannot write \"" + target.toStdString() + "\": ", 0), 0u)
+            << err.str();
+        EXPECT_FALSE(QFile::exists(target));
+    }
+    EXPECT_FALSE(QDir(dir.filePath(QStringLiteral("missing"))).exists());
 }
 
 TEST_F(ExportToolSettings, DatabaseFailureDoesNotShowThePassword)

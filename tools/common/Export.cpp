@@ -6,8 +6,10 @@
 #include "store/Staymarker.h"
 #include "store/Summary.h"
 #include "tools/common/CommandLine.h"
+#include "tools/common/ExportOutput.h"
 #include "tools/common/SummaryTable.h"
 #include "tools/common/ToolSettings.h"
+#include "tools/common/Workbook.h"
 
 #include <cstdio>
 #include <optional>
@@ -56,29 +58,93 @@ void AppendCsvLine(std::string& out, const std::vector<std::string>& fields)
     out += "\r\n";
 }
 
+void AppendHotelsCsvHeader(std::string& out)
+{
+    std::vector<std::string> fields;
+    for (const auto& column : kStaymarkerColumns)
+        fields.emplace_back(column.name);
+    AppendCsvLine(out, fields);
+}
+
+void AppendHotelCsvLine(std::string& out, const StaymarkerRow& row)
+{
+    std::vector<std::string> fields;
+    fields.reserve(kStaymarkerColumns.size());
+    for (const auto& column : kStaymarkerColumns)
+        fields.push_back(row.*column.member);
+    AppendCsvLine(out, fields);
+}
+
+void AppendHotelJsonLine(std::string& out, const StaymarkerRow& row)
+{
+    out += '{';
+    for (std::size_t i = 0; i < kStaymarkerColumns.size(); ++i) {
+        if (i)
+            out += ',';
+        AppendJsonString(out, std::string(kStaymarkerColumns[i].name));
+        out += ':';
+        AppendJsonString(out, row.*kStaymarkerColumns[i].member);
+    }
+    out += "}\n";
+}
+
+// Hands the text of many rows on in pieces of about a megabyte, so that a
+// large export is never held whole a second time as text.
+class ChunkedWriter {
+public:
+    explicit ChunkedWriter(ExportOutput& output) : output_(output) {}
+    std::string& Buffer() { return buffer_; }
+    // After each row: passes the buffer on once it is large enough.
+    bool RowDone() { return buffer_.size() < kChunk || Flush(); }
+    bool Flush()
+    {
+        const bool ok = output_.Write(buffer_);
+        buffer_.clear();
+        return ok;
+    }
+
+private:
+    static constexpr std::size_t kChunk = 1 << 20;
+    ExportOutput& output_;
+    std::string buffer_;
+};
+
+bool WriteHotels(const std::vector<StaymarkerRow>& rows, bool jsonl, ExportOutput& output)
+{
+    ChunkedWriter writer(output);
+    if (!jsonl)
+        AppendHotelsCsvHeader(writer.Buffer());
+    for (const StaymarkerRow& row : rows) {
+        if (jsonl)
+            AppendHotelJsonLine(writer.Buffer(), row);
+        else
+            AppendHotelCsvLine(writer.Buffer(), row);
+        if (!writer.RowDone())
+            return false;
+    }
+    return writer.Flush();
+}
+
 const QString kDescription = QStringLiteral(
-    "Writes every row of the \"Staymarker\" table of \"Hotels_Db\" to standard output\n"
-    "(CSV when no format is given), or with --summary one line per destination code:\n"
-    "hotels kept, links still waiting in \"Going\", time of the last kept hotel, links\n"
-    "and destinations given up, whether it is still to be searched; or with\n"
-    "--failures every row of \"Failures\" (what the crawl gave up on) as CSV.\n"
-    "Exit status: 0 done, 1 database error, 2 wrong usage.");
+    "Writes every row of the \"Staymarker\" table of \"Hotels_Db\" (CSV when no format is\n"
+    "given), or with --summary one line per destination code: hotels kept, links still\n"
+    "waiting in \"Going\", time of the last kept hotel, links and destinations given up,\n"
+    "whether it is still to be searched; or with --failures every row of \"Failures\"\n"
+    "(what the crawl gave up on) as CSV. The text goes to standard output, or with\n"
+    "--output to FILE, which is replaced only once the export is complete.\n"
+    "--format xlsx writes one workbook (sheets Hotels, Summary and Failures) and needs\n"
+    "--output; a text longer than 32767 characters, the most a cell holds, is cut to\n"
+    "that length and the cut texts are counted on standard error.\n"
+    "Exit status: 0 done, 1 database or I/O error, 2 wrong usage.");
 
 }  // namespace
 
 std::string HotelsToCsv(const std::vector<StaymarkerRow>& rows)
 {
     std::string out;
-    std::vector<std::string> fields;
-    for (const auto& column : kStaymarkerColumns)
-        fields.emplace_back(column.name);
-    AppendCsvLine(out, fields);
-    for (const StaymarkerRow& row : rows) {
-        fields.clear();
-        for (const auto& column : kStaymarkerColumns)
-            fields.push_back(row.*column.member);
-        AppendCsvLine(out, fields);
-    }
+    AppendHotelsCsvHeader(out);
+    for (const StaymarkerRow& row : rows)
+        AppendHotelCsvLine(out, row);
     return out;
 }
 
@@ -94,56 +160,80 @@ std::string FailuresToCsv(const std::vector<store::FailureRecord>& rows)
 std::string HotelsToJsonLines(const std::vector<StaymarkerRow>& rows)
 {
     std::string out;
-    for (const StaymarkerRow& row : rows) {
-        out += '{';
-        for (std::size_t i = 0; i < kStaymarkerColumns.size(); ++i) {
-            if (i)
-                out += ',';
-            AppendJsonString(out, std::string(kStaymarkerColumns[i].name));
-            out += ':';
-            AppendJsonString(out, row.*kStaymarkerColumns[i].member);
-        }
-        out += "}\n";
-    }
+    for (const StaymarkerRow& row : rows)
+        AppendHotelJsonLine(out, row);
     return out;
 }
 
 int RunExport(const QStringList& arguments, std::ostream& out, std::ostream& err)
 {
     // One row per option; --help and --version come with the command line.
-    CommandLine line("hotelcrawler-export", QStringLiteral("[--settings FILE] [--format csv|jsonl | --summary | --failures]"),
-                     kDescription,
-                     {{{QStringLiteral("format")}, QStringLiteral("csv|jsonl"),
-                       QStringLiteral("The hotels as CSV (the default) or JSON lines.")},
-                      {{QStringLiteral("summary")}, {}, QStringLiteral("One line per destination code instead of the hotels.")},
-                      {{QStringLiteral("failures")}, {}, QStringLiteral("Every row of \"Failures\" as CSV instead of the hotels.")},
-                      SettingsOptionSpec()});
+    CommandLine line(
+        "hotelcrawler-export",
+        QStringLiteral("[--settings FILE] [--format csv|jsonl|xlsx | --summary | --failures] [--output FILE]"),
+        kDescription,
+        {{{QStringLiteral("format")}, QStringLiteral("csv|jsonl|xlsx"),
+          QStringLiteral("The hotels as CSV (the default), JSON lines or an xlsx workbook.")},
+         {{QStringLiteral("summary")}, {}, QStringLiteral("One line per destination code instead of the hotels.")},
+         {{QStringLiteral("failures")}, {}, QStringLiteral("Every row of \"Failures\" as CSV instead of the hotels.")},
+         {{QStringLiteral("output")}, QStringLiteral("FILE"),
+          QStringLiteral("Write to FILE (replaced at the end, left as it was when the export fails) "
+                         "instead of standard output.")},
+         SettingsOptionSpec()});
     if (const std::optional<int> done = line.Parse(arguments, out, err))
         return *done;
     const bool formatGiven = line.IsSet(QStringLiteral("format"));
     const QString format = formatGiven ? line.Value(QStringLiteral("format")) : QStringLiteral("csv");
     const bool summary = line.IsSet(QStringLiteral("summary"));
     const bool failures = line.IsSet(QStringLiteral("failures"));
-    if (format != QLatin1String("csv") && format != QLatin1String("jsonl"))
+    const bool toFile = line.IsSet(QStringLiteral("output"));
+    const QString outputPath = line.Value(QStringLiteral("output"));
+    if (format != QLatin1String("csv") && format != QLatin1String("jsonl") && format != QLatin1String("xlsx"))
         return line.UsageError(err, QStringLiteral("unknown format \"%1\"").arg(format));
     if (summary && formatGiven)
         return line.UsageError(err, QStringLiteral("--summary is a table of its own; it takes no --format"));
     if (failures && (summary || formatGiven))
         return line.UsageError(err,
                                QStringLiteral("--failures is a list of its own; it takes no --format or --summary"));
+    if (toFile && outputPath.isEmpty())
+        return line.UsageError(err, QStringLiteral("--output needs a file name"));
+    const bool xlsx = format == QLatin1String("xlsx");
+    if (xlsx && !toFile)
+        return line.UsageError(err, QStringLiteral("--format xlsx writes a file: name it with --output FILE"));
     if (const std::optional<int> done = ApplySettingsOption(line, err))
         return *done;
-    const bool jsonl = format == QLatin1String("jsonl");
+
+    std::optional<ExportOutput> output;
+    if (toFile)
+        output.emplace(outputPath);
+    else
+        output.emplace(out);
+    // Before the database is read: a file that cannot be written is told at once.
+    if (!output->Open())
+        return line.Failure(err, output->Problem());
     try {
+        bool written = true;
+        long long cutTexts = 0;
         if (summary) {
-            out << SummaryTable(store::ReadDestinationSummary());
+            written = output->Write(SummaryTable(store::ReadDestinationSummary()));
         } else if (failures) {
-            out << FailuresToCsv(store::ReadFailures());
+            written = output->Write(FailuresToCsv(store::ReadFailures()));
+        } else if (xlsx) {
+            const std::vector<StaymarkerRow> hotels = store::ReadAllHotels();
+            const WorkbookResult book = WriteWorkbook(*output->Device(), hotels, store::ReadDestinationSummary(),
+                                                      store::ReadFailures());
+            if (!book.ok)
+                return line.Failure(err, QStringLiteral("%1: %2").arg(outputPath, book.problem));
+            cutTexts = book.cutTexts;
         } else {
-            const std::vector<StaymarkerRow> rows = store::ReadAllHotels();
-            out << (jsonl ? HotelsToJsonLines(rows) : HotelsToCsv(rows));
+            written = WriteHotels(store::ReadAllHotels(), format == QLatin1String("jsonl"), *output);
         }
-        out.flush();
+        if (!written || !output->Commit())
+            return line.Failure(err, output->Problem());
+        if (cutTexts > 0)
+            err << line.Tool() << ": " << cutTexts << " text(s) longer than " << kCellTextLimit
+                << " characters, the most a cell holds, were cut to that length in " << ToAnsi(outputPath)
+                << " (csv and jsonl keep them whole)\n";
         return kExitDone;
     } catch (const EDatabaseError& e) {
         // Database errors may quote the connection address.

@@ -35,16 +35,19 @@ std::string HotelsToJsonLines(const std::vector<store::StaymarkerRow>& rows);
 // backslashes and control characters escaped.
 void AppendJsonString(std::string& out, const std::string& text);
 
-// The export tool: `[--settings FILE] [--format csv|jsonl | --summary |
-// --failures]`. Writes every row to `out` (csv when no format is given), or
-// with --summary the per-destination table of SummaryTable, or with
-// --failures FailuresToCsv of every row of "Failures" (only the header when a
-// database not yet upgraded has no such table). --settings makes FILE the
-// settings in force first (see ApplySettingsOption); problems in its text are
-// written on `err` and do not stop the export. --help and --version answer on
-// `out`. Returns the exit code (ExitCode): 0 done, 1 database failure
-// (message on `err`, passwords masked), 2 wrong usage or an unreadable
-// settings file (usage on `err`).
+// The export tool: `[--settings FILE] [--format csv|jsonl|xlsx | --summary |
+// --failures] [--output FILE]`. Writes every row (csv when no format is
+// given), or with --summary the per-destination table of SummaryTable, or
+// with --failures FailuresToCsv of every row of "Failures" (only the header
+// when a database not yet upgraded has no such table). The text goes to
+// `out`, or with --output to FILE through ExportOutput (FILE is replaced
+// only when everything was written). xlsx is a workbook (WriteWorkbook) and
+// needs --output; texts it had to cut are counted on `err`. --settings
+// makes FILE the settings in force first (see ApplySettingsOption);
+// problems in its text are written on `err` and do not stop the export.
+// --help and --version answer on `out`. Returns the exit code (ExitCode):
+// 0 done, 1 database or I/O failure (message on `err`, passwords masked),
+// 2 wrong usage or an unreadable settings file (usage on `err`).
 int RunExport(const QStringList& arguments, std::ostream& out, std::ostream& err);
 
 }  // namespace tools
