@@ -70,11 +70,6 @@ void TField::SetAsLargeInt(long long value)
     Set("modify", QVariant(static_cast<qlonglong>(value)));
 }
 
-AnsiString TField::FieldName() const
-{
-    return ToAnsi(table_.columns_[column_]);
-}
-
 // ---------------------------------------------------------------- TTable
 
 TTable::TTable(QObject* owner) : QObject(owner) {}

@@ -37,7 +37,6 @@ public:
     long long AsLargeInt() const;
     // Sets a whole number in the row being inserted; as SetAsString.
     void SetAsLargeInt(long long value);
-    AnsiString FieldName() const;
 
 private:
     friend class TTable;

@@ -43,8 +43,6 @@ public:
     BackgroundParse(Input input, Done done, QObject* parent = nullptr);
     ~BackgroundParse() override;
 
-    bool IsFinished() const { return finished_; }
-
 private:
     struct Shared;
     void Deliver(std::shared_ptr<html::Tree> tree);

@@ -107,7 +107,6 @@ public:
     void SetBudget(std::shared_ptr<BodyBudget> budget) { budget_ = std::move(budget); }
 
     QUrl Address() const { return address_; }
-    bool IsFinished() const { return finished_; }
 
 signals:
     void finished(const platform::PageResult& result);

@@ -51,7 +51,7 @@ TEST_P(OpenTable, NullReadsAsEmptyTextAndFieldNamesIgnoreCase)
     Exec("INSERT INTO \"Going\" (\"Url\") VALUES ('only-url')");
     Bind().Open();
     EXPECT_EQ(table.FieldByName("airport")->AsString(), "");
-    EXPECT_EQ(table.FieldByName("AirPort")->FieldName(), "AirPort");
+    EXPECT_EQ(table.FieldByName("URL")->AsString(), "only-url");
 }
 
 TEST_P(OpenTable, DeleteMakesTheFollowingRowCurrent)
