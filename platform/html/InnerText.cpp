@@ -95,9 +95,7 @@ Box HtmlBox(const GumboNode* e)
     case GUMBO_TAG_IMG: case GUMBO_TAG_IMAGE: case GUMBO_TAG_IFRAME: case GUMBO_TAG_VIDEO:
     case GUMBO_TAG_CANVAS: case GUMBO_TAG_OBJECT: case GUMBO_TAG_APPLET: case GUMBO_TAG_FRAME:
     case GUMBO_TAG_SELECT: case GUMBO_TAG_TEXTAREA: case GUMBO_TAG_METER: case GUMBO_TAG_PROGRESS:
-    case GUMBO_TAG_KEYGEN:
-        return Box::Replaced;
-    case GUMBO_TAG_EMBED:
+    case GUMBO_TAG_KEYGEN: case GUMBO_TAG_EMBED:
         return Box::Replaced;
     case GUMBO_TAG_INPUT: {
         const char* type = Attribute(e, "type");
@@ -113,9 +111,7 @@ Box HtmlBox(const GumboNode* e)
             return HasAttribute(e, "open") ? Box::Block : Box::None;
         if (name == "search")
             return Box::Block;
-        if (name == "slot")
-            return Box::Inline;
-        return Box::Inline;
+        return Box::Inline;  // slot and the other unknown names
     }
     default:
         return Box::Inline;
