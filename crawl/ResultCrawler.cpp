@@ -84,7 +84,7 @@ void TForm1::CrawlResultPage(LPDISPATCH pDisp)
         // 3.6: the anchor's interfaces are released as they go out of scope.
     }
 
-    // 4.
+    // 4. Release the anchor collection.
     anchors.reset();
 
     // 5. Detail links, in key order; links already queued in this run are not
@@ -157,13 +157,13 @@ void TForm1::TransferDetailLinks(int count)
 
 void TForm1::FollowNextPage()
 {
-    // 1.
+    // 1. No paging link left: nothing to follow.
     if (NextPages.empty())
         return;
-    // 2.
+    // 2. Take the last paging link off the list.
     const AnsiString link = NextPages.back();
     NextPages.pop_back();
-    // 3.
+    // 3. Clear the detail links: the next page lines up its own.
     DetailLinks->Clear();
     // 4. Navigate without the optional arguments; the page's completion is a new pass.
     VARIANT notGiven = VariantNotGiven();

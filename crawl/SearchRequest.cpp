@@ -25,13 +25,13 @@ void TForm1::SearchDestination(int index)
     // A line of the operator's list is followed until it is finished; the
     // searches of the empty code past the list are not.
     const bool listed = ListActive && index >= 0 && index < Memo2->Lines->Count();
-    // 1.
+    // 1. Mark the search as started.
     SearchStarted = 1;
     // 2. The line exactly as typed; past the last line, an empty code.
     DestCode = Memo2->Lines->Strings(index);
     if (listed)
         ForgetPagingCounts();
-    // 3.
+    // 3. The search address for the code.
     SearchUrl = BuildSearchUrl(ToAnsi(platform::CurrentSettings().siteBase), DestCode);
     // 4. Navigate without the optional arguments; returns at once.
     CppWebBrowser1->Navigate(ToWide(SearchUrl));

@@ -61,7 +61,7 @@ void TForm1::ProcessNextDetail()
             PendingLinks.pop_back();
         }
         InProgressLinks.push_back(link);
-        // 2.3-2.6.
+        // 2.3-2.6. Parse the link's page and settle the outcome.
         auto parser = std::make_unique<THotelDescParser>();
         parser->SetUrl(link.Url);
         parser->Parse();
@@ -72,7 +72,7 @@ void TForm1::ProcessNextDetail()
         if (mine != InProgressLinks.rend())
             InProgressLinks.erase(std::next(mine).base());
     }
-    // 3.
+    // 3. Re-arm the detail timer for the next step.
     Timer2->SetEnabled(true);
 }
 
