@@ -6,6 +6,7 @@
 #   bin/                             the program, the tools, the sample site
 #   share/applications/              hotelcrawler.desktop (applications menu)
 #   share/icons/hicolor/scalable/apps/hotelcrawler.svg
+#   share/man/man1/                  a manual page per program
 #   share/doc/hotelcrawler/          README.md, copyright, changelog.Debian.gz
 #   share/lintian/overrides/hotelcrawler
 include(GNUInstallDirs)
@@ -79,6 +80,39 @@ install(FILES
     ${PROJECT_SOURCE_DIR}/packaging/copyright
     ${CMAKE_BINARY_DIR}/packaging/changelog.Debian.gz
   DESTINATION ${_hc_docdir})
+# Manual pages, gzipped without a timestamp: the window program's written
+# by hand (it takes no options), each tool's made by help2man from the
+# tool's own --help and --version when installing, so that they cannot
+# drift apart and a plain build does not need help2man.
+set(_hc_mandir ${CMAKE_BINARY_DIR}/packaging/man)
+file(MAKE_DIRECTORY ${_hc_mandir})
+execute_process(
+  COMMAND gzip -9nc ${PROJECT_SOURCE_DIR}/packaging/hotelcrawler.1
+  OUTPUT_FILE ${_hc_mandir}/hotelcrawler.1.gz
+  COMMAND_ERROR_IS_FATAL ANY)
+find_program(HC_HELP2MAN help2man)
+function(_hc_tool_manpage tool summary)
+  set(_page ${_hc_mandir}/${tool}.1)
+  set(_exe "$<TARGET_FILE:${tool}>")
+  if(HC_HELP2MAN)
+    string(CONFIGURE [=[
+      execute_process(
+        COMMAND "@HC_HELP2MAN@" --no-info --name "@summary@" --output "@_page@" "@_exe@"
+        COMMAND_ERROR_IS_FATAL ANY)
+      execute_process(COMMAND gzip -9nf "@_page@" COMMAND_ERROR_IS_FATAL ANY)
+    ]=] _code @ONLY)
+  else()
+    set(_code "message(FATAL_ERROR \"help2man is missing: it makes the manual page of ${tool}\")")
+  endif()
+  install(CODE "${_code}")
+  install(FILES ${_page}.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+endfunction()
+install(FILES ${_hc_mandir}/hotelcrawler.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+_hc_tool_manpage(hotelcrawler-initdb "create or upgrade the tables of the hotelcrawler database")
+_hc_tool_manpage(hotelcrawler-extract "extract hotel detail pages as hotelcrawler does, as JSON")
+_hc_tool_manpage(hotelcrawler-export "write the hotels hotelcrawler kept as CSV, JSON lines or a workbook")
+_hc_tool_manpage(hotelcrawler-sample-site "a small hotel-search web site on the loopback interface")
+
 # The lintian tags that do not apply to this package, each with its reason.
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/lintian-overrides
   DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides RENAME ${CPACK_PACKAGE_NAME})

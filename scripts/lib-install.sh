@@ -28,6 +28,8 @@ HC_PACKAGES=(
   libxlsxwriter-dev
   # scripts/package checks the Debian package and its desktop entry with them
   lintian desktop-file-utils
+  # the package's manual pages of the tools are made from their --help with it
+  help2man
 )
 
 # Runs a command as root: directly when we are root, through sudo otherwise.
