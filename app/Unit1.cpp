@@ -23,7 +23,6 @@ TForm1::TForm1(QWidget* parent) : TForm(parent)
     Splitter1->setSizes({361, 703});
 
     Timer1 = new TTimer(this);
-    Table1 = new TTable(this);
     Timer2 = new TTimer(this);
     Table2 = new TTable(this);
     Table2->SetDatabaseName("Hotels_Db");
@@ -56,8 +55,11 @@ TForm1::~TForm1()
 
 void TForm1::FormCreate(TObject* Sender)
 {
-    // 1.-4. Probe "Going" with a temporary table: saved work means resume mode.
-    const store::GoingProbe probe = store::ProbeGoing(this);
+    // 1.-4. Probe the desk's rows of "Going": saved work means resume mode.
+    // A table that cannot be opened holds no rows.
+    const store::GoingProbe probe = store::ProbeGoing(Desk);
+    if (!probe.opened)
+        ReportTableOpenFailure(probe.why);
     ResumeMode = probe.hasRows;
     // An empty table seen by the probe holds nothing this run must keep.
     GoingKnown = probe.opened && !probe.hasRows;
@@ -90,8 +92,11 @@ void TForm1::FormClose(TObject* Sender, int& Action)
     GoingWrites.Flush();
     const auto mode = GoingKnown ? store::GoingSave::Replace : store::GoingSave::Merge;
     try {
-        if (store::SaveGoing(*Table1, UnhandledLinks(), mode, RetryLinks.States(DetailClock)))
+        const store::GoingOpen saved = store::SaveGoing(Desk, UnhandledLinks(), mode, RetryLinks.States(DetailClock));
+        if (saved.opened)
             GoingWrites.SupersededBySave(mode == store::GoingSave::Replace);
+        else
+            ReportTableOpenFailure(saved.why);
     } catch (const std::exception& e) {
         // The write-through kept the links; the close goes on.
         Application->ShowException(QString::fromUtf8(e.what()));
@@ -116,6 +121,12 @@ void TForm1::FormClose(TObject* Sender, int& Action)
                              .arg(GoingWrites.OwedLinks())
                              .arg(GoingWrites.OwedHotels()));
     Closed = true;
+}
+
+void TForm1::ReportTableOpenFailure(const QString& why)
+{
+    platform::Report(QStringLiteral("could not open \"Going\": ") + why);
+    ShowMessage("Table Open Exception");
 }
 
 TPendingLinks TForm1::UnhandledLinks() const

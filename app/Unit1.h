@@ -24,6 +24,7 @@
 #include "platform/browser/WebBrowser.h"
 #include "platform/db/DbTables.h"
 #include "platform/toolkit/Forms.h"
+#include "store/Desk.h"
 #include "store/GoingWriter.h"
 #include "ui_Unit1.h"
 
@@ -40,7 +41,6 @@ public:
     // Components not on the visual form (Panel2, Button2, Panel1, Memo1,
     // Memo2, Splitter1 and CppWebBrowser1 come from Ui::Form1).
     TTimer* Timer1;
-    TTable* Table1;
     TTimer* Timer2;
     TTable* Table2;
 
@@ -84,9 +84,12 @@ private:
     // navigation that takes effect (the last one issued) reaches a new page.
     std::set<AnsiString> QueuedPages;
 
+    // This copy's desk: the rows of "Going", "Destinations" and "Failures"
+    // it reads and writes are this desk's alone.
+    const QString Desk = store::CurrentDesk();
     // Keeps "Going" in step with PendingLinks and the links in progress as
     // they change, so that no link is lost to a crash.
-    store::GoingWriter GoingWrites;
+    store::GoingWriter GoingWrites{Desk};
     // Links taken off PendingLinks by detail steps still running, outermost
     // first (steps nest while a page loads).
     std::vector<Hotel_Url> InProgressLinks;
@@ -143,6 +146,9 @@ private:
     void SettleDetail(const Hotel_Url& link, const THotelDescParser& parser, const std::optional<TRetryLink>& retry);
     // Going as the save at close writes it: every link not yet handled.
     TPendingLinks UnhandledLinks() const;
+    // "Going" could not be opened: the message box "Table Open Exception",
+    // and why on standard error.
+    void ReportTableOpenFailure(const QString& why);
 };
 
 // The one main window, set while it exists.

@@ -3,9 +3,10 @@
 #include "app/CloseOnSignals.h"
 #include "app/Unit1.h"
 #include "platform/base/Report.h"
+#include "store/Desk.h"
 #include "store/InstanceLock.h"
+#include "store/Names.h"
 #include "store/Schema.h"
-
 
 #include <exception>
 
@@ -25,28 +26,38 @@ int main(int argc, char** argv)
             platform::Report(QStringLiteral("could not prepare the database: ") + QString::fromUtf8(e.what()));
         }
 
-        // Two programs on one database would delete each other's rows.
-        store::InstanceLock lock;
+        // Two copies of one desk would delete each other's rows; copies of
+        // other desks share the database.
+        const QString desk = store::CurrentDesk();
+        store::InstanceLock lock(desk);
         const store::InstanceLock::Claim claim = lock.Acquire();
         switch (claim.outcome) {
         case store::InstanceLock::Outcome::Held:
             break;
         case store::InstanceLock::Outcome::HeldElsewhere:
-            ShowMessage(ToAnsi(QStringLiteral("Another hotelcrawler is already working on \"Hotels_Db\" (%1). "
-                                              "Close it first; this one does not start.")
-                                   .arg(claim.detail)));
+            ShowMessage(ToAnsi(QStringLiteral("Another hotelcrawler is already working on \"Hotels_Db\" as desk "
+                                              "\"%1\" (%2). Close it first, or give this copy another [desk] name; "
+                                              "this one does not start.")
+                                   .arg(desk, claim.detail)));
             return 1;
         case store::InstanceLock::Outcome::Unchecked:
-            platform::Report(QStringLiteral("could not check that no other copy uses \"Hotels_Db\": ") + claim.detail);
+            platform::Report(QStringLiteral("could not check that no other copy works as desk \"%1\" on "
+                                            "\"Hotels_Db\": ")
+                                 .arg(desk)
+                             + claim.detail);
             break;
         }
 
         // A database of an earlier version gains, in place, what this one
         // keeps beside the links: their retry state, the failures, the
-        // unfinished destination list. Done once the database is ours.
+        // unfinished destination list, the desk of every row. Done once the
+        // desk is ours; the rows written before desks then become this
+        // desk's, if no other desk took them first.
         try {
-            for (const QString& change : store::UpgradeHotelsDb("Hotels_Db"))
+            for (const QString& change : store::UpgradeHotelsDb(store::kHotelsDb))
                 platform::Report(QStringLiteral("upgraded \"Hotels_Db\": ") + change);
+            for (const QString& adopted : store::AdoptRows(desk))
+                platform::Report(adopted);
         } catch (const std::exception& e) {
             // The run goes on; what needs the new tables reports its own failures.
             platform::Report(QStringLiteral("could not upgrade \"Hotels_Db\": ") + QString::fromUtf8(e.what()));

@@ -14,19 +14,21 @@
 //   BM_SaveAtClose          store::SaveGoing(Replace) of N links over a table
 //                           holding the same N rows, as the close does it.
 //   BM_LoadAtResume         store::LoadGoing of a table of N rows.
-//   BM_OpenConnection       opening and closing one connection, the part of
-//                           every write that does not depend on the table.
+//   BM_OpenConnection       opening and closing one connection, what a write
+//                           costs on SQLite beyond its statements.
 //
-// Every write goes through the program's own connection handling (one
-// connection per write), so the figures include opening it.
+// Every write goes through the program's own connection handling, as the
+// window does: on SQLite one connection per write (the figures include
+// opening it); on PostgreSQL the desk's connection, kept by the desk's
+// instance lock, which each PostgreSQL case holds.
 
 #include "bench/PrivateHome.h"
 #include "platform/db/Alias.h"
-#include "platform/db/DbTables.h"
 #include "platform/settings/Settings.h"
 #include "platform/toolkit/Forms.h"
 #include "store/Going.h"
 #include "store/GoingWriter.h"
+#include "store/InstanceLock.h"
 #include "store/Schema.h"
 
 #include <benchmark/benchmark.h>
@@ -48,6 +50,8 @@ namespace {
 enum Engine { kSQLite = 0, kPostgreSQL = 1 };
 
 QTemporaryDir* Scratch = nullptr;
+// The desk's lock and kept connection of the PostgreSQL cases, as the program holds them.
+std::unique_ptr<store::InstanceLock> DeskLock;
 
 // Runs one statement on a connection of its own.
 bool Exec(const QString& sql)
@@ -81,6 +85,7 @@ bool UseEngine(benchmark::State& state, Engine engine)
             return false;
         }
     }
+    DeskLock.reset();
     platform::SetSettings(settings);
     try {
         if (engine == kPostgreSQL)
@@ -90,6 +95,14 @@ bool UseEngine(benchmark::State& state, Engine engine)
                     return false;
                 }
         store::EnsureHotelsDbTables("Hotels_Db");
+        if (engine == kPostgreSQL) {
+            DeskLock = std::make_unique<store::InstanceLock>();
+            const store::InstanceLock::Claim claim = DeskLock->Acquire();
+            if (claim.outcome != store::InstanceLock::Outcome::Held) {
+                state.SkipWithError(qPrintable(QStringLiteral("the desk's lock: ") + claim.detail));
+                return false;
+            }
+        }
     } catch (const EDatabaseError& e) {
         state.SkipWithError(e.what());
         return false;
@@ -208,10 +221,8 @@ void BM_SaveAtClose(benchmark::State& state)
     if (!UseEngine(state, engine) || !Fill(state, rows))
         return;
     const std::vector<Hotel_Url> links = Links(0, rows);
-    QObject owner;
     for (auto _ : state) {
-        TTable table(&owner);
-        if (!store::SaveGoing(table, links, store::GoingSave::Replace)) {
+        if (!store::SaveGoing(store::CurrentDesk(), links, store::GoingSave::Replace).opened) {
             state.SkipWithError("\"Going\" could not be opened");
             break;
         }
@@ -225,11 +236,9 @@ void BM_LoadAtResume(benchmark::State& state)
     const long rows = state.range(1);
     if (!UseEngine(state, engine) || !Fill(state, rows))
         return;
-    QObject owner;
     for (auto _ : state) {
-        TTable table(&owner);
         std::vector<Hotel_Url> loaded;
-        if (!store::LoadGoing(table, loaded) || static_cast<long>(loaded.size()) != rows) {
+        if (!store::LoadGoing(store::CurrentDesk(), loaded).opened || static_cast<long>(loaded.size()) != rows) {
             state.SkipWithError("\"Going\" did not load whole");
             break;
         }
@@ -280,6 +289,7 @@ int main(int argc, char** argv)
     benchmark::Initialize(&argc, argv);
     TApplication app(argc, argv);
     benchmark::RunSpecifiedBenchmarks();
+    DeskLock.reset();
     benchmark::Shutdown();
     return 0;
 }

@@ -34,8 +34,11 @@ void TForm1::LoadPendingLinks()
     // handled. Only a load that opened the table has seen all of them.
     TPendingLinks rows;
     store::GoingRetries retries;
-    if (store::LoadGoing(*Table1, rows, &retries))
+    const store::GoingOpen loaded = store::LoadGoing(Desk, rows, &retries);
+    if (loaded.opened)
         GoingKnown = true;
+    else
+        ReportTableOpenFailure(loaded.why);
 
     // Rows already queued in this run (an earlier press, or a transfer of the
     // same link) are not queued again; they are in "Going" already either

@@ -84,7 +84,7 @@ void TForm1::RestoreDestinationList()
 {
     std::vector<store::DestinationEntry> entries;
     try {
-        entries = store::ReadDestinations();
+        entries = store::ReadDestinations(Desk);
     } catch (const std::exception& e) {
         // The memo keeps its lines; the table is read again at the next start.
         platform::Report(QStringLiteral("could not read the unfinished destinations: ") + QString::fromUtf8(e.what()));

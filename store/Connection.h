@@ -1,15 +1,26 @@
 #pragma once
-// A short-lived connection to "Hotels_Db" for one piece of work: opened with
-// a name of its own, closed and removed afterwards, whatever the work did.
+// Connections to "Hotels_Db" for one piece of work, and transactions on them.
+//
+// WithConnection opens a connection of its own for the work and closes it
+// afterwards, whatever the work did: every use sees the database the
+// settings name as it is now (an SQLite file moved or replaced meanwhile
+// is found, or reported, at the next use). WithDeskConnection uses the
+// desk's kept connection instead when there is one (PostgreSQL, see
+// InstanceLock.h): no connection is opened per write, and every write runs
+// under the desk's lock.
 //
 // Errors: a failure is reported by throwing EDatabaseError.
 
 #include "platform/db/Alias.h"
+#include "store/InstanceLock.h"
+#include "store/Names.h"
 
 #include <QSqlDatabase>
+#include <QSqlError>
 #include <QString>
 
 #include <atomic>
+#include <type_traits>
 
 namespace store {
 
@@ -20,12 +31,12 @@ template <class Work>
 auto WithConnection(const char* purpose, Work&& work)
 {
     static std::atomic<unsigned> serial{0};
-    const QString name = QStringLiteral("hc_%1_%2").arg(QLatin1String(purpose)).arg(++serial);
+    const QString name = QStringLiteral("%1%2_%3").arg(QLatin1String(kConnectionPrefix), QLatin1String(purpose)).arg(++serial);
     struct Remover {
         QString name;
         ~Remover() { QSqlDatabase::removeDatabase(name); }
     } remover{name};
-    QSqlDatabase db = OpenAliasDatabase("Hotels_Db", name);
+    QSqlDatabase db = OpenAliasDatabase(kHotelsDb, name);
     struct Closer {
         QSqlDatabase& db;
         ~Closer()
@@ -35,6 +46,52 @@ auto WithConnection(const char* purpose, Work&& work)
         }
     } closer{db};
     return work(db);
+}
+
+// Runs `work(db)` on the desk's kept connection when there is one, else as
+// WithConnection. When the work fails because the kept connection was lost
+// (a server restart), it runs once more on a new connection, under the
+// desk's lock taken again; `work` must therefore leave nothing half-done
+// when it throws (a transaction of its own does that).
+template <class Work>
+auto WithDeskConnection(const char* purpose, Work&& work)
+{
+    InstanceLock* keeper = InstanceLock::Keeper();
+    if (!keeper)
+        return WithConnection(purpose, work);
+    try {
+        QSqlDatabase db = keeper->DeskConnection();
+        return work(db);
+    } catch (const EDatabaseError&) {
+        if (!keeper->DropIfLost())
+            throw;
+    }
+    QSqlDatabase db = keeper->DeskConnection();
+    return work(db);
+}
+
+// Runs `work(db)` in one transaction on the open connection `db`: committed
+// when it returns, rolled back when it throws (the error travels on).
+template <class Work>
+auto InTransaction(QSqlDatabase& db, Work&& work)
+{
+    if (!db.transaction())
+        throw EDatabaseError(QStringLiteral("cannot start a transaction"), db.lastError());
+    try {
+        if constexpr (std::is_void_v<decltype(work(db))>) {
+            work(db);
+            if (!db.commit())
+                throw EDatabaseError(QStringLiteral("cannot commit"), db.lastError());
+        } else {
+            auto result = work(db);
+            if (!db.commit())
+                throw EDatabaseError(QStringLiteral("cannot commit"), db.lastError());
+            return result;
+        }
+    } catch (...) {
+        db.rollback();
+        throw;
+    }
 }
 
 }  // namespace store

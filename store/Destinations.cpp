@@ -2,6 +2,7 @@
 
 #include "platform/db/Alias.h"
 #include "store/Connection.h"
+#include "store/Names.h"
 #include "store/RetryColumns.h"
 
 #include <QSqlError>
@@ -9,38 +10,45 @@
 
 namespace store {
 
-void ReplaceDestinations(QSqlDatabase& db, const std::vector<DestinationEntry>& entries)
+void ReplaceDestinations(QSqlDatabase& db, const QString& desk, const std::vector<DestinationEntry>& entries)
 {
     const QString failed = QStringLiteral("cannot write \"Destinations\"");
     QSqlQuery q(db);
-    if (!q.prepare(QStringLiteral("DELETE FROM \"Destinations\"")) || !q.exec())
+    if (!q.prepare(QStringLiteral("DELETE FROM \"Destinations\" WHERE \"Desk\" = ?")))
+        throw EDatabaseError(failed, q.lastError());
+    q.addBindValue(desk);
+    if (!q.exec())
         throw EDatabaseError(failed, q.lastError());
     // The list is as long as what the operator typed: one prepared statement
     // executed per row is cheap enough, and the keys follow the list's order.
-    if (!q.prepare(QStringLiteral("INSERT INTO \"Destinations\" (\"Code\", \"Owed\", %1) VALUES (?, ?, ?, ?, ?, ?, ?)")
-                       .arg(RetryColumnList())))
+    if (!q.prepare(QStringLiteral("INSERT INTO \"Destinations\" (\"Code\", \"Owed\", %1, \"Desk\") VALUES (?, ?, ?, ?, ?, ?, ?, ?)")
+                       .arg(QuotedList(kRetryColumnNames))))
         throw EDatabaseError(failed, q.lastError());
     for (const DestinationEntry& entry : entries) {
         q.addBindValue(ToWide(entry.code));
         q.addBindValue(entry.owed ? 1 : 0);
         BindRetry(q, entry.retry);
+        q.addBindValue(desk);
         if (!q.exec())
             throw EDatabaseError(failed, q.lastError());
     }
 }
 
-std::vector<DestinationEntry> ReadDestinations()
+std::vector<DestinationEntry> ReadDestinations(const QString& desk)
 {
-    return WithConnection("destinations", [](QSqlDatabase& db) {
+    return WithDeskConnection("destinations", [&](QSqlDatabase& db) {
         std::vector<DestinationEntry> entries;
         if (!db.tables(QSql::Tables).contains(QStringLiteral("Destinations")))
             return entries;
         const QString failed = QStringLiteral("Cannot read table 'Destinations'");
         QSqlQuery q(db);
         q.setForwardOnly(true);
-        if (!q.prepare(QStringLiteral("SELECT \"Code\", \"Owed\", %1 FROM \"Destinations\" ORDER BY \"Id\"")
-                           .arg(RetryColumnList()))
-            || !q.exec())
+        if (!q.prepare(QStringLiteral("SELECT \"Code\", \"Owed\", %1 FROM \"Destinations\" WHERE \"Desk\" = ? "
+                                      "ORDER BY \"Id\"")
+                           .arg(QuotedList(kRetryColumnNames))))
+            throw EDatabaseError(failed, q.lastError());
+        q.addBindValue(desk);
+        if (!q.exec())
             throw EDatabaseError(failed, q.lastError());
         while (q.next()) {
             DestinationEntry entry;

@@ -12,13 +12,18 @@
 //   "Attempts", "FailingTicks", "RetryInTicks", "LastFailure", "LastFailedAt"
 //                  the destination's RetryState (Retry.h); 0 and empty when
 //                  it never failed
+//   "Desk"         the desk whose list it is (Desk.h)
+//
+// Each desk has its own list; nothing here reads or writes another desk's rows.
 //
 // Errors: every function here reports a failure by throwing EDatabaseError.
 
 #include "platform/base/AnsiString.h"
+#include "store/Desk.h"
 #include "store/Retry.h"
 
 #include <QSqlDatabase>
+#include <QString>
 
 #include <vector>
 
@@ -32,12 +37,12 @@ struct DestinationEntry {
     friend bool operator==(const DestinationEntry&, const DestinationEntry&) = default;
 };
 
-// Replaces every row with `entries`, in order, on an open connection `db`
-// inside whatever transaction the caller holds.
-void ReplaceDestinations(QSqlDatabase& db, const std::vector<DestinationEntry>& entries);
+// Replaces the rows of `desk` with `entries`, in order, on an open
+// connection `db` inside whatever transaction the caller holds.
+void ReplaceDestinations(QSqlDatabase& db, const QString& desk, const std::vector<DestinationEntry>& entries);
 
-// Every row in list order; empty when the table does not exist (a database
-// not yet upgraded). Uses its own short-lived connection.
-std::vector<DestinationEntry> ReadDestinations();
+// The rows of `desk` in list order; empty when the table does not exist (a
+// database not yet upgraded). Uses the desk's connection (Connection.h).
+std::vector<DestinationEntry> ReadDestinations(const QString& desk = CurrentDesk());
 
 }  // namespace store

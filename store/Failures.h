@@ -11,6 +11,7 @@
 //   "Reason"   why the last attempt failed ("HTTP 404", "time-out"...)
 //   "Attempts" failed attempts, as an integer
 //   "FailedAt" UTC ISO 8601 time it was recorded
+//   "Desk"     the desk that gave up (Desk.h); NULL before desks
 //
 // Errors: every function here reports a failure by throwing EDatabaseError.
 
@@ -33,6 +34,7 @@ struct FailureRecord {
     AnsiString reason;
     int attempts = 0;
     AnsiString failedAt;
+    AnsiString desk;  // the desk that gave up; empty in a row written before desks
 
     friend bool operator==(const FailureRecord&, const FailureRecord&) = default;
 };
@@ -41,8 +43,8 @@ struct FailureRecord {
 // caller holds.
 void InsertFailure(QSqlDatabase& db, const FailureRecord& record);
 
-// Every row, in the order recorded; empty when the table does not exist
-// (a database not yet upgraded). Uses its own short-lived connection.
+// Every row of every desk, in the order recorded; empty when the table does
+// not exist (a database not yet upgraded). Uses its own short-lived connection.
 std::vector<FailureRecord> ReadFailures();
 
 }  // namespace store

@@ -1,142 +1,241 @@
 #include "store/Going.h"
 
-#include "platform/toolkit/Forms.h"
+#include "store/Connection.h"
+#include "store/Names.h"
 #include "store/RetryColumns.h"
+#include "store/UrlKey.h"
 
-#include <memory>
-#include <set>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QSqlRecord>
+
+#include <algorithm>
+#include <iterator>
 
 namespace store {
 
 namespace {
-const AnsiString kAlias = "Hotels_Db";
-const AnsiString kGoing = "Going";
-const AnsiString kOpenFailed = "Table Open Exception";
 
-// Opens the table; a failure of any kind is reported and answered with false.
-bool OpenOrReport(TTable& table)
+// Rows per INSERT or DELETE statement: one round trip per batch instead of
+// per row (a server on the network answers each statement separately;
+// 100,000 rows one by one took 17 s on PostgreSQL), well below either
+// engine's limit on bound values (8 per row here).
+constexpr std::size_t kRowsPerStatement = 500;
+
+// Which of the newer columns the stored table has.
+struct GoingShape {
+    bool retries = false;  // the five retry columns
+    bool desk = false;
+};
+
+GoingShape ShapeOf(const QSqlDatabase& db)
 {
-    try {
-        table.Open();
-        return true;
-    } catch (...) {
-        ShowMessage(kOpenFailed);
-        return false;
+    const QSqlRecord record = db.record(QLatin1String(kGoing));
+    GoingShape shape;
+    shape.retries = std::all_of(std::begin(kRetryColumnNames), std::end(kRetryColumnNames),
+                                [&](const char* name) { return record.contains(QLatin1String(name)); });
+    shape.desk = record.contains(QLatin1String(kDeskColumn));
+    return shape;
+}
+
+// The condition that picks the desk's rows ("" for a table without desks)
+// and its value.
+QString DeskCondition(const GoingShape& shape)
+{
+    return shape.desk ? QStringLiteral("%1 = ?").arg(Quoted(kDeskColumn)) : QStringLiteral("1 = 1");
+}
+
+void BindDesk(QSqlQuery& q, const GoingShape& shape, const QString& desk)
+{
+    if (shape.desk)
+        q.addBindValue(desk);
+}
+
+void Run(QSqlQuery& q, const QString& failed)
+{
+    if (!q.exec())
+        throw EDatabaseError(failed, q.lastError());
+}
+
+void Prepare(QSqlQuery& q, const QString& sql, const QString& failed)
+{
+    if (!q.prepare(sql))
+        throw EDatabaseError(failed, q.lastError());
+}
+
+void InsertRows(QSqlDatabase& db, const GoingShape& shape, const QString& desk, const std::vector<Hotel_Url>& links,
+                const GoingRetries& retries)
+{
+    const QString failed = QStringLiteral("cannot add to \"Going\"");
+    QStringList columns{Quoted(kGoingUrl), Quoted(kGoingAirPort)};
+    if (shape.retries)
+        columns << QuotedList(kRetryColumnNames);
+    if (shape.desk)
+        columns << Quoted(kDeskColumn);
+    const int perRow = 2 + (shape.retries ? static_cast<int>(std::size(kRetryColumnNames)) : 0) + (shape.desk ? 1 : 0);
+    QStringList marks(perRow, QStringLiteral("?"));
+    const QString rowMarks = QStringLiteral("(") + marks.join(QStringLiteral(", ")) + QStringLiteral(")");
+    const QString head =
+        QStringLiteral("INSERT INTO %1 (%2) VALUES ").arg(Quoted(kGoing), columns.join(QStringLiteral(", ")));
+
+    QSqlQuery q(db);
+    QString prepared;
+    for (std::size_t from = 0; from < links.size(); from += kRowsPerStatement) {
+        const std::size_t count = std::min(kRowsPerStatement, links.size() - from);
+        const QString sql = head + QStringList(static_cast<qsizetype>(count), rowMarks).join(QStringLiteral(", "));
+        if (sql != prepared) {
+            Prepare(q, sql, failed);
+            prepared = sql;
+        }
+        for (std::size_t i = from; i < from + count; ++i) {
+            q.addBindValue(ToWide(links[i].Url));
+            q.addBindValue(ToWide(links[i].AirPort));
+            if (shape.retries) {
+                if (const auto found = retries.find(links[i].Url); found != retries.end() && found->second.Failed())
+                    BindRetry(q, found->second);
+                else
+                    BindNoRetry(q);
+            }
+            BindDesk(q, shape, desk);
+        }
+        Run(q, failed);
     }
 }
+
+// Deletes the desk's rows whose "Url" is one of `links`, a batch at a time.
+void DeleteListed(QSqlDatabase& db, const GoingShape& shape, const QString& desk, const std::vector<Hotel_Url>& links)
+{
+    const QString failed = QStringLiteral("cannot remove from \"Going\"");
+    const UrlKey key(db);
+    QSqlQuery q(db);
+    QString prepared;
+    for (std::size_t from = 0; from < links.size(); from += kRowsPerStatement) {
+        const std::size_t count = std::min(kRowsPerStatement, links.size() - from);
+        const QString sql = QStringLiteral("DELETE FROM %1 WHERE %2 AND %3")
+                                .arg(Quoted(kGoing), DeskCondition(shape), key.MatchAny(kGoing, static_cast<int>(count)));
+        if (sql != prepared) {
+            Prepare(q, sql, failed);
+            prepared = sql;
+        }
+        BindDesk(q, shape, desk);
+        std::vector<AnsiString> urls;
+        for (std::size_t i = from; i < from + count; ++i)
+            urls.push_back(links[i].Url);
+        key.BindAny(q, urls);
+        Run(q, failed);
+    }
+}
+
+// Runs `work(db, shape)` on the desk's connection once "Going" is open;
+// a failure to reach the database or find the table is answered in the
+// result, any later one is thrown.
+template <class Work>
+GoingOpen Opened(Work&& work)
+{
+    GoingOpen result;
+    try {
+        WithDeskConnection("going", [&](QSqlDatabase& db) {
+            // The table is open once it can be read: a missing table, a lost
+            // connection, a lock held elsewhere that keeps readers out all
+            // make a table that cannot be opened.
+            QSqlQuery q(db);
+            if (!q.exec(QStringLiteral("SELECT 1 FROM %1 WHERE 1 = 0").arg(Quoted(kGoing))))
+                throw EDatabaseError(QStringLiteral("cannot open \"Going\""), q.lastError());
+            q.finish();
+            const GoingShape shape = ShapeOf(db);
+            result.opened = true;
+            work(db, shape);
+        });
+    } catch (const EDatabaseError& e) {
+        if (result.opened)
+            throw;
+        result.why = QString::fromUtf8(e.what());
+    }
+    return result;
+}
+
 }  // namespace
 
-GoingProbe ProbeGoing(QObject* owner)
+GoingProbe ProbeGoing(const QString& desk)
 {
-    // 1. A temporary table owned by the window, bound to "Hotels_Db" / "Going".
-    std::unique_ptr<TTable> table(new TTable(owner));
-    table->SetDatabaseName(kAlias);
-    table->SetTableName(kGoing);
-    // 2. Open; a table that failed to open holds no rows.
     GoingProbe probe;
-    probe.opened = OpenOrReport(*table);
-    if (probe.opened)
-        // 3. Read the row count.
-        probe.hasRows = table->RecordCount() != 0;
-    // 4. Close and destroy the temporary table.
-    table->Close();
-    table.reset();
+    static_cast<GoingOpen&>(probe) = Opened([&](QSqlDatabase& db, const GoingShape& shape) {
+        // One row is enough to know the desk has saved work.
+        const QString failed = QStringLiteral("cannot read \"Going\"");
+        QSqlQuery q(db);
+        q.setForwardOnly(true);
+        Prepare(q, QStringLiteral("SELECT 1 FROM %1 WHERE %2 LIMIT 1").arg(Quoted(kGoing), DeskCondition(shape)), failed);
+        BindDesk(q, shape, desk);
+        Run(q, failed);
+        probe.hasRows = q.next();
+    });
     return probe;
 }
 
-bool LoadGoing(TTable& Table1, std::vector<Hotel_Url>& PendingLinks, GoingRetries* retries)
+GoingOpen LoadGoing(const QString& desk, std::vector<Hotel_Url>& PendingLinks, GoingRetries* retries)
 {
-    // 1. Close the table if it is open.
-    if (Table1.Active())
-        Table1.Close();
-    // 2. Bind it.
-    Table1.SetDatabaseName(kAlias);
-    Table1.SetTableName(kGoing);
-    // 3. Open; on failure nothing is appended.
-    const bool opened = OpenOrReport(Table1);
-    if (opened) {
-        try {
-            // A table of an earlier version has no retry columns: its links
-            // never failed as far as it knows.
-            const bool withRetries = retries && HasRetryColumns(Table1);
-            // 4. Append every row; the row count is read again before each pass.
-            if (Table1.RecordCount() != 0) {
-                for (int i = 0; i < Table1.RecordCount(); ++i) {
-                    Hotel_Url link;
-                    link.Url = Table1.FieldByName("Url")->AsString();
-                    link.AirPort = Table1.FieldByName("AirPort")->AsString();
-                    if (withRetries) {
-                        const RetryState state = ReadRetry(Table1);
-                        if (state.Failed())
-                            (*retries)[link.Url] = state;
-                    }
-                    PendingLinks.push_back(link);
-                    Table1.Next();
-                }
-            }
-        } catch (...) {
-            // Closing before the error travels on keeps no connection open behind it.
-            Table1.Close();
-            throw;
+    std::vector<Hotel_Url> rows;
+    GoingRetries states;
+    const GoingOpen open = Opened([&](QSqlDatabase& db, const GoingShape& shape) {
+        // A table of an earlier version has no retry columns: its links
+        // never failed as far as it knows.
+        const bool withRetries = retries && shape.retries;
+        const QString failed = QStringLiteral("cannot read \"Going\"");
+        QSqlQuery q(db);
+        q.setForwardOnly(true);
+        Prepare(q,
+                QStringLiteral("SELECT %1, %2%3 FROM %4 WHERE %5 ORDER BY %6")
+                    .arg(Quoted(kGoingUrl), Quoted(kGoingAirPort),
+                         withRetries ? QStringLiteral(", ") + QuotedList(kRetryColumnNames) : QString(), Quoted(kGoing),
+                         DeskCondition(shape), Quoted(kGoingId)),
+                failed);
+        BindDesk(q, shape, desk);
+        Run(q, failed);
+        while (q.next()) {
+            Hotel_Url link{ToAnsi(q.value(0).toString()), ToAnsi(q.value(1).toString())};
+            if (withRetries)
+                if (const RetryState state = ReadRetry(q, 2); state.Failed())
+                    states[link.Url] = state;
+            rows.push_back(std::move(link));
         }
-    }
-    // 5. Close.
-    Table1.Close();
-    return opened;
+        if (q.lastError().isValid())
+            throw EDatabaseError(failed, q.lastError());
+    });
+    // Only a whole read is handed over.
+    PendingLinks.insert(PendingLinks.end(), std::make_move_iterator(rows.begin()), std::make_move_iterator(rows.end()));
+    if (retries)
+        retries->merge(states);
+    return open;
 }
 
-bool SaveGoing(TTable& Table1, const std::vector<Hotel_Url>& PendingLinks, GoingSave mode, const GoingRetries& retries)
+GoingOpen SaveGoing(const QString& desk, const std::vector<Hotel_Url>& PendingLinks, GoingSave mode,
+                    const GoingRetries& retries)
 {
-    // 1. Bind the table.
-    Table1.SetDatabaseName(kAlias);
-    Table1.SetTableName(kGoing);
-    // 2. Open; on failure nothing is deleted or written.
-    const bool opened = OpenOrReport(Table1);
-    if (opened) {
-        try {
-            // One transaction around steps 3 and 4, so that a failure part-way
-            // leaves the previous rows instead of a half-written table.
-            Table1.StartTransaction();
-            // 3. Delete every row; when merging, only the rows of listed links.
-            std::set<AnsiString> listed;
-            if (mode == GoingSave::Merge)
-                for (const Hotel_Url& link : PendingLinks)
-                    listed.insert(link.Url);
-            if (mode != GoingSave::Append)
-                while (!Table1.Eof()) {
-                    if (mode == GoingSave::Replace || listed.count(Table1.FieldByName("Url")->AsString()))
-                        Table1.Delete();
-                    else
-                        Table1.Next();
-                }
-            // 4. Insert every record, from index 0 to the last. A table of an
+    return Opened([&](QSqlDatabase& db, const GoingShape& shape) {
+        // One transaction, so that a failure part-way leaves the previous
+        // rows instead of a half-written table.
+        InTransaction(db, [&](QSqlDatabase& db) {
+            // Delete the desk's rows; when merging, only those of listed links.
+            if (mode == GoingSave::Replace) {
+                QSqlQuery q(db);
+                const QString failed = QStringLiteral("cannot empty \"Going\"");
+                Prepare(q, QStringLiteral("DELETE FROM %1 WHERE %2").arg(Quoted(kGoing), DeskCondition(shape)), failed);
+                BindDesk(q, shape, desk);
+                Run(q, failed);
+            } else if (mode == GoingSave::Merge) {
+                DeleteListed(db, shape, desk, PendingLinks);
+            }
+            // Insert every record, from index 0 to the last. A table of an
             // earlier version still takes the links, without their retry state.
-            const bool withRetries = !retries.empty() && HasRetryColumns(Table1);
-            for (const Hotel_Url& link : PendingLinks) {
-                Table1.Insert();
-                Table1.FieldByName("Url")->SetAsString(link.Url);
-                Table1.FieldByName("AirPort")->SetAsString(link.AirPort);
-                if (withRetries)
-                    if (const auto found = retries.find(link.Url); found != retries.end() && found->second.Failed())
-                        SetRetry(Table1, found->second);
-                Table1.Post();
-            }
-            Table1.Commit();
-        } catch (...) {
-            try {
-                if (Table1.InTransaction())
-                    Table1.Rollback();
-            } catch (...) {
-                // The original error is the one worth reporting; closing the
-                // connection below discards the transaction anyway.
-            }
-            Table1.Close();
-            throw;
-        }
-    }
-    // 5. Close.
-    Table1.Close();
-    return opened;
+            InsertRows(db, shape, desk, PendingLinks, retries);
+        });
+    });
+}
+
+void InsertGoingRows(QSqlDatabase& db, const QString& desk, const std::vector<Hotel_Url>& links,
+                     const GoingRetries& retries)
+{
+    InsertRows(db, GoingShape{true, true}, desk, links, retries);
 }
 
 }  // namespace store

@@ -1,61 +1,73 @@
 #pragma once
-// The three uses of the pending-work table "Going" of "Hotels_Db": the
-// start-up probe, the resume load and the save at close. All run on the
-// window's thread; each binds, opens, uses and closes its table within the call.
+// The uses of the pending-work table "Going" of "Hotels_Db" by one desk
+// (Desk.h): the start-up probe, the resume load and the save at close read
+// and write only the rows of that desk, and the write-through (GoingWriter.h)
+// adds rows with the same statement as the save. A table of an earlier
+// version without the "Desk" column (an upgrade that failed) is used whole,
+// as that version did.
 //
-// Errors: a failure is reported by throwing EDatabaseError, for the caller's
-// default error box; the one exception is a table that cannot be opened,
-// which is reported here with the message box "Table Open Exception" and
-// counts as holding no rows.
+// All run on the window's thread, on the desk's connection (Connection.h).
+//
+// Errors: a table that cannot be opened (the database cannot be reached,
+// the table is missing) is answered with `opened` false and the reason,
+// for the window to report; any later failure throws EDatabaseError. No
+// message box is shown here.
 
-#include "platform/db/DbTables.h"
 #include "store/HotelUrl.h"
 #include "store/Retry.h"
 
-#include <QObject>
+#include <QSqlDatabase>
+#include <QString>
 
 #include <map>
 #include <vector>
 
 namespace store {
 
-struct GoingProbe {
-    bool opened = false;   // false: the table could not be opened (reported)
-    bool hasRows = false;  // at least one row; false when not opened
+// Whether "Going" could be opened, and why not.
+struct GoingOpen {
+    bool opened = false;
+    QString why;  // empty when opened
 };
 
-// Start-up probe: whether "Going" holds at least one row. Uses a temporary
-// table owned by `owner`, destroyed before returning.
-GoingProbe ProbeGoing(QObject* owner);
-inline bool GoingHasRows(QObject* owner) { return ProbeGoing(owner).hasRows; }
+struct GoingProbe : GoingOpen {
+    bool hasRows = false;  // the desk has at least one row; false when not opened
+};
+
+// Start-up probe: whether `desk` has at least one row in "Going".
+GoingProbe ProbeGoing(const QString& desk);
 
 // The retry state of the links that failed before, by "Url".
 using GoingRetries = std::map<AnsiString, RetryState>;
 
-// Resume load: appends every row of "Going", in the table's order, at the end
-// of `PendingLinks`. `Table1` is closed afterwards (also when an exception
-// leaves this function). False when the table could not be opened (reported,
-// nothing appended). When `retries` is given, the retry state of every row
-// that failed before is put there (a table of an earlier version, without
-// those columns, gives none).
-bool LoadGoing(TTable& Table1, std::vector<Hotel_Url>& PendingLinks, GoingRetries* retries = nullptr);
+// Resume load: appends every row of `desk` in "Going", in the table's
+// order, at the end of `PendingLinks`. When `retries` is given, the retry
+// state of every row that failed before is put there (a table of an earlier
+// version, without those columns, gives none). Nothing is appended when the
+// table could not be opened or a row could not be read.
+GoingOpen LoadGoing(const QString& desk, std::vector<Hotel_Url>& PendingLinks, GoingRetries* retries = nullptr);
 
 enum class GoingSave {
-    Replace,  // "Going" ends up holding exactly the list
-    Append,   // the list is added after the rows already there
-    // Rows whose "Url" is in the list are replaced by the list; other rows
-    // (those of an earlier run that this run never read) stay.
+    Replace,  // the desk's rows end up being exactly the list
+    Append,   // the list is added after the desk's rows already there
+    // The desk's rows whose "Url" is in the list are replaced by the list;
+    // its other rows (those of an earlier run that this run never read) stay.
     Merge,
 };
 
-// Save at close: writes `PendingLinks` into "Going" in list order, all in one
-// transaction; a link found in `retries` gets its retry state with its row
-// (a table of an earlier version, without those columns, gets the links
-// alone). True when written; false when the table could not be opened
-// (reported, nothing changed). On a failure after opening (the transaction
-// cannot start, a statement fails) the transaction is rolled back, so the
-// table keeps its previous rows, `Table1` is closed and the error is rethrown.
-bool SaveGoing(TTable& Table1, const std::vector<Hotel_Url>& PendingLinks,
-               GoingSave mode = GoingSave::Replace, const GoingRetries& retries = {});
+// Save at close: writes `PendingLinks` as rows of `desk` in list order, all
+// in one transaction; a link found in `retries` gets its retry state with
+// its row. When the table could not be opened nothing changes. On a failure
+// after opening the transaction is rolled back, so the table keeps its
+// previous rows, and the error is thrown.
+GoingOpen SaveGoing(const QString& desk, const std::vector<Hotel_Url>& PendingLinks,
+                    GoingSave mode = GoingSave::Replace, const GoingRetries& retries = {});
+
+// Adds rows of `desk` for `links`, in list order, with the retry state
+// found in `retries` (NULL for the others), on an open connection `db`
+// inside whatever transaction the caller holds. Many rows go in one
+// statement. Throws EDatabaseError.
+void InsertGoingRows(QSqlDatabase& db, const QString& desk, const std::vector<Hotel_Url>& links,
+                     const GoingRetries& retries = {});
 
 }  // namespace store

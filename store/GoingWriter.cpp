@@ -3,6 +3,8 @@
 #include "platform/base/Report.h"
 #include "platform/db/Alias.h"
 #include "store/Connection.h"
+#include "store/Going.h"
+#include "store/Names.h"
 #include "store/RetryColumns.h"
 #include "store/UrlKey.h"
 
@@ -19,54 +21,25 @@ namespace store {
 
 namespace {
 
-// Rows per INSERT statement: one round trip per batch instead of per row
-// (a server on the network answers each statement separately), well below
-// either engine's limit on bound values.
-constexpr std::size_t kRowsPerInsert = 200;
-
 // A report quotes the engine's message, which may quote a row tens of
 // kilobytes long; this much of it says what went wrong.
 constexpr qsizetype kReportedTextChars = 1000;
 
-void InsertRows(QSqlDatabase& db, const std::vector<Hotel_Url>& links)
-{
-    const QString head = QStringLiteral("INSERT INTO \"Going\" (\"Url\", \"AirPort\") VALUES ");
-    const QString failed = QStringLiteral("cannot add to \"Going\"");
-    QSqlQuery q(db);
-    QString prepared;
-    for (std::size_t from = 0; from < links.size(); from += kRowsPerInsert) {
-        const std::size_t count = std::min(kRowsPerInsert, links.size() - from);
-        QStringList marks;
-        for (std::size_t i = 0; i < count; ++i)
-            marks << QStringLiteral("(?, ?)");
-        const QString sql = head + marks.join(QStringLiteral(", "));
-        if (sql != prepared) {
-            if (!q.prepare(sql))
-                throw EDatabaseError(failed, q.lastError());
-            prepared = sql;
-        }
-        for (std::size_t i = 0; i < count; ++i) {
-            q.addBindValue(ToWide(links[from + i].Url));
-            q.addBindValue(ToWide(links[from + i].AirPort));
-        }
-        if (!q.exec())
-            throw EDatabaseError(failed, q.lastError());
-    }
-}
-
-void DeleteRows(QSqlDatabase& db, const AnsiString& url)
+void DeleteRows(QSqlDatabase& db, const QString& desk, const AnsiString& url)
 {
     const QString failed = QStringLiteral("cannot remove from \"Going\"");
     const UrlKey key(db);
     QSqlQuery q(db);
-    if (!q.prepare(QStringLiteral("DELETE FROM \"Going\" WHERE %1").arg(key.Match("Going"))))
+    if (!q.prepare(QStringLiteral("DELETE FROM %1 WHERE %2 = ? AND %3")
+                       .arg(Quoted(kGoing), Quoted(kDeskColumn), key.Match(kGoing))))
         throw EDatabaseError(failed, q.lastError());
+    q.addBindValue(desk);
     key.Bind(q, url);
     if (!q.exec())
         throw EDatabaseError(failed, q.lastError());
 }
 
-void UpdateRetry(QSqlDatabase& db, const AnsiString& url, const RetryState& state)
+void UpdateRetry(QSqlDatabase& db, const QString& desk, const AnsiString& url, const RetryState& state)
 {
     const QString failed = QStringLiteral("cannot set the retry state in \"Going\"");
     const UrlKey key(db);
@@ -74,10 +47,11 @@ void UpdateRetry(QSqlDatabase& db, const AnsiString& url, const RetryState& stat
     for (const char* name : kRetryColumnNames)
         sets << QStringLiteral("\"%1\" = ?").arg(QLatin1String(name));
     QSqlQuery q(db);
-    if (!q.prepare(QStringLiteral("UPDATE \"Going\" SET %1 WHERE %2")
-                       .arg(sets.join(QStringLiteral(", ")), key.Match("Going"))))
+    if (!q.prepare(QStringLiteral("UPDATE %1 SET %2 WHERE %3 = ? AND %4")
+                       .arg(Quoted(kGoing), sets.join(QStringLiteral(", ")), Quoted(kDeskColumn), key.Match(kGoing))))
         throw EDatabaseError(failed, q.lastError());
     BindRetry(q, state);
+    q.addBindValue(desk);
     key.Bind(q, url);
     if (!q.exec())
         throw EDatabaseError(failed, q.lastError());
@@ -182,6 +156,8 @@ struct GoingWriter::Pass {
     std::optional<Problem> spoiled;  // why nothing was committed
 };
 
+GoingWriter::GoingWriter(QString desk) : desk_(std::move(desk)) {}
+
 void GoingWriter::Added(const std::vector<Hotel_Url>& links)
 {
     if (links.empty())
@@ -199,7 +175,11 @@ void GoingWriter::Handled(const Hotel_Url& link, const std::optional<StaymarkerR
     w.kind = Kind::Handled;
     w.links = {link};
     w.hotel = hotel;
+    if (w.hotel)
+        w.hotel->Desk = ToAnsi(desk_);
     w.failure = failure;
+    if (w.failure)
+        w.failure->desk = ToAnsi(desk_);
     Owe(std::move(w));
 }
 
@@ -228,6 +208,7 @@ void GoingWriter::Record(const FailureRecord& failure)
     Write w;
     w.kind = Kind::Record;
     w.failure = failure;
+    w.failure->desk = ToAnsi(desk_);
     Owe(std::move(w));
 }
 
@@ -273,8 +254,11 @@ GoingWriter::Pass GoingWriter::WriteOwed() const
     pass.outcomes.resize(owed_.size());
     bool opened = false;
     try {
-        WithConnection("going_writer", [&](QSqlDatabase& db) {
+        WithDeskConnection("going_writer", [&](QSqlDatabase& db) {
             opened = true;
+            // A pass run again on a new connection (the old one was lost)
+            // starts afresh: nothing of the first try was committed.
+            pass.outcomes.assign(owed_.size(), {});
             if (!db.transaction())
                 throw EDatabaseError(QStringLiteral("cannot start a transaction"), db.lastError());
             try {
@@ -316,10 +300,10 @@ GoingWriter::Pass GoingWriter::WriteOwed() const
                     std::optional<Problem> problem = attempt([&](bool& hotel) {
                         switch (w.kind) {
                         case Kind::Added:
-                            InsertRows(db, w.links);
+                            InsertGoingRows(db, desk_, w.links);
                             break;
                         case Kind::Handled:
-                            DeleteRows(db, w.links.front().Url);
+                            DeleteRows(db, desk_, w.links.front().Url);
                             if (w.hotel) {
                                 hotel = true;
                                 UpsertHotel(db, *w.hotel);
@@ -329,10 +313,10 @@ GoingWriter::Pass GoingWriter::WriteOwed() const
                                 InsertFailure(db, *w.failure);
                             break;
                         case Kind::Failed:
-                            UpdateRetry(db, w.links.front().Url, w.retry);
+                            UpdateRetry(db, desk_, w.links.front().Url, w.retry);
                             break;
                         case Kind::Destinations:
-                            ReplaceDestinations(db, w.entries);
+                            ReplaceDestinations(db, desk_, w.entries);
                             break;
                         case Kind::Record:
                             InsertFailure(db, *w.failure);
@@ -346,7 +330,7 @@ GoingWriter::Pass GoingWriter::WriteOwed() const
                     if (w.kind == Kind::Added && w.links.size() > 1) {
                         // Find the refused links; the others go in now.
                         for (const Hotel_Url& link : w.links) {
-                            std::optional<Problem> alone = attempt([&](bool&) { InsertRows(db, {link}); });
+                            std::optional<Problem> alone = attempt([&](bool&) { InsertGoingRows(db, desk_, {link}); });
                             if (alone)
                                 waiting.insert(link.Url);
                             outcome.split.emplace_back(link, std::move(alone));

@@ -1,7 +1,8 @@
 #pragma once
 // The write-through of "Hotels_Db": every change of the window's pending
 // work reaches the database as it happens, so that a crash, a power cut or a
-// kill loses no link and no typed destination.
+// kill loses no link and no typed destination. It writes the rows of one
+// desk (Desk.h) and never touches another desk's.
 //
 //   Added(links)                    rows of "Going" for links that entered the pending list
 //   Handled(link, hotel, failure)   the link's page was dealt with: its rows leave
@@ -13,7 +14,8 @@
 //   Destinations(entries)           the destinations still to search are `entries`
 //   Record(failure)                 a row of "Failures" (a destination given up)
 //
-// Each call writes, in one transaction on a connection of its own, every
+// Each call writes, in one transaction on the desk's connection (kept on
+// PostgreSQL, one per call on SQLite: Connection.h), every
 // write still owed from earlier calls followed by its own, each write in a
 // savepoint of its own. A write that fails because the database cannot be
 // reached or the transaction cannot go on (missing, read-only, locked, full,
@@ -36,6 +38,7 @@
 //
 // Window thread only; no event is processed during a call.
 
+#include "store/Desk.h"
 #include "store/Destinations.h"
 #include "store/Failures.h"
 #include "store/HotelUrl.h"
@@ -57,6 +60,9 @@ public:
     // Failures of one write, with the rest of its transaction committed,
     // before it is set aside.
     static constexpr int kSetAsideAfter = 3;
+
+    // Writes the rows of `desk`, a good desk name: this copy's by default.
+    explicit GoingWriter(QString desk = CurrentDesk());
 
     // Writes rows ("Url", "AirPort") for `links`, in list order.
     void Added(const std::vector<Hotel_Url>& links);
@@ -119,6 +125,7 @@ private:
     void SetAside(const Write& write, const Problem& problem);
     void Report(const Problem& problem);
 
+    QString desk_;
     std::vector<Write> owed_;
     std::vector<Hotel_Url> unsettled_;  // set-aside Handled writes
     std::vector<Hotel_Url> refused_;    // set-aside Added links

@@ -1,6 +1,6 @@
 #include "store/RetryColumns.h"
 
-#include "platform/db/DbTables.h"
+#include "platform/db/DatabaseError.h"
 
 #include <QVariant>
 
@@ -16,14 +16,6 @@ QStringList RetryColumnsSql(const QString& driverName)
             QStringLiteral("\"LastFailedAt\" TEXT")};
 }
 
-QString RetryColumnList()
-{
-    QStringList quoted;
-    for (const char* name : kRetryColumnNames)
-        quoted << QStringLiteral("\"%1\"").arg(QLatin1String(name));
-    return quoted.join(QStringLiteral(", "));
-}
-
 void BindRetry(QSqlQuery& q, const RetryState& state)
 {
     q.addBindValue(state.attempts);
@@ -31,6 +23,15 @@ void BindRetry(QSqlQuery& q, const RetryState& state)
     q.addBindValue(static_cast<qlonglong>(state.retryInTicks));
     q.addBindValue(ToWide(state.lastFailure));
     q.addBindValue(ToWide(state.lastFailedAt));
+}
+
+void BindNoRetry(QSqlQuery& q)
+{
+    q.addBindValue(QVariant(QMetaType::fromType<int>()));
+    q.addBindValue(QVariant(QMetaType::fromType<qlonglong>()));
+    q.addBindValue(QVariant(QMetaType::fromType<qlonglong>()));
+    q.addBindValue(QVariant(QMetaType::fromType<QString>()));
+    q.addBindValue(QVariant(QMetaType::fromType<QString>()));
 }
 
 RetryState ReadRetry(const QSqlQuery& q, int first)
@@ -43,34 +44,6 @@ RetryState ReadRetry(const QSqlQuery& q, int first)
     state.lastFailure = text(3);
     state.lastFailedAt = text(4);
     return state;
-}
-
-bool HasRetryColumns(TTable& table)
-{
-    for (const char* name : kRetryColumnNames)
-        if (!table.FindField(name))
-            return false;
-    return true;
-}
-
-RetryState ReadRetry(TTable& table)
-{
-    RetryState state;
-    state.attempts = static_cast<int>(table.FieldByName("Attempts")->AsLargeInt());
-    state.failingTicks = table.FieldByName("FailingTicks")->AsLargeInt();
-    state.retryInTicks = table.FieldByName("RetryInTicks")->AsLargeInt();
-    state.lastFailure = table.FieldByName("LastFailure")->AsString();
-    state.lastFailedAt = table.FieldByName("LastFailedAt")->AsString();
-    return state;
-}
-
-void SetRetry(TTable& table, const RetryState& state)
-{
-    table.FieldByName("Attempts")->SetAsLargeInt(state.attempts);
-    table.FieldByName("FailingTicks")->SetAsLargeInt(state.failingTicks);
-    table.FieldByName("RetryInTicks")->SetAsLargeInt(state.retryInTicks);
-    table.FieldByName("LastFailure")->SetAsString(state.lastFailure);
-    table.FieldByName("LastFailedAt")->SetAsString(state.lastFailedAt);
 }
 
 }  // namespace store

@@ -2,6 +2,7 @@
 
 #include "platform/db/Alias.h"
 #include "platform/settings/Settings.h"
+#include "store/Names.h"
 #include "store/RetryColumns.h"
 #include "store/Staymarker.h"
 #include "store/UrlKey.h"
@@ -21,9 +22,19 @@ namespace store {
 
 namespace {
 
-const AnsiString kAlias = "Hotels_Db";
-const QStringList kTables = {QStringLiteral("Going"), QStringLiteral("Staymarker"), QStringLiteral("Failures"),
-                             QStringLiteral("Destinations")};
+// The desk column: text, NULL in the rows of an earlier version until a
+// desk adopts them (Desk.h).
+QString DeskColumnSql()
+{
+    return Quoted(kDeskColumn) + QStringLiteral(" TEXT");
+}
+
+// A desk's rows of "Going" are read, counted and deleted by desk, in key order.
+QString GoingDeskIndexSql()
+{
+    return QStringLiteral("CREATE INDEX IF NOT EXISTS %1 ON %2 (%3, %4)")
+        .arg(Quoted(kGoingDeskIndex), Quoted(kGoing), Quoted(kDeskColumn), Quoted(kGoingId));
+}
 
 // The integer key assigned on insert. AUTOINCREMENT / identity never reuses
 // a key, so rows keep the order in which they were inserted even after deletes.
@@ -77,7 +88,10 @@ void CreateTable(QSqlDatabase& db, const QString& table)
     Run(db, CreateTableSql(table, db.driverName()), QStringLiteral("cannot create table \"%1\"").arg(table));
     // A handled link's rows are deleted by address: without an index each
     // delete reads the whole table.
-    for (const QString& sql : UrlKey(db).CreateIndexSql(table))
+    QStringList indexes = UrlKey(db).CreateIndexSql(table);
+    if (table == QLatin1String(kGoing))
+        indexes << GoingDeskIndexSql();
+    for (const QString& sql : indexes)
         Run(db, sql, QStringLiteral("cannot index table \"%1\"").arg(table));
 }
 
@@ -178,6 +192,20 @@ void Upgrade(QSqlDatabase& db, QStringList& changes)
         CreateTable(db, table);
         changes << QStringLiteral("created table \"%1\"").arg(table);
     }
+    // Every table names the desk of its rows; the rows already there have
+    // none until a desk adopts them.
+    for (const char* table : kTables) {
+        if (!db.tables(QSql::Tables).contains(QLatin1String(table)))
+            continue;
+        const QSqlRecord record = db.record(db.driver()->escapeIdentifier(QLatin1String(table), QSqlDriver::TableName));
+        if (record.contains(QLatin1String(kDeskColumn)))
+            continue;
+        Run(db, QStringLiteral("ALTER TABLE %1 ADD COLUMN %2").arg(Quoted(table), DeskColumnSql()),
+            QStringLiteral("cannot add column \"%1\" to \"%2\"").arg(QLatin1String(kDeskColumn), QLatin1String(table)));
+        changes << QStringLiteral("added column \"%1\" to \"%2\"").arg(QLatin1String(kDeskColumn), QLatin1String(table));
+        if (QLatin1String(table) == QLatin1String(kGoing))
+            Run(db, GoingDeskIndexSql(), QStringLiteral("cannot index table \"Going\" by desk"));
+    }
     IndexAddressesByDigest(db, tables, changes);
 }
 
@@ -232,17 +260,20 @@ QString CreateTableSql(const QString& table, const QString& driverName)
         return create.arg(table, QStringList{IdColumnSql(sqlite), QStringLiteral("\"Url\" TEXT"),
                                              QStringLiteral("\"AirPort\" TEXT")}
                                      .join(QStringLiteral(", "))
-                                     + QStringLiteral(", ") + RetryColumnsSql(driverName).join(QStringLiteral(", ")));
+                                     + QStringLiteral(", ") + RetryColumnsSql(driverName).join(QStringLiteral(", "))
+                                     + QStringLiteral(", ") + DeskColumnSql());
     if (table == QLatin1String("Staymarker"))
         return create.arg(table, StaymarkerColumnsSql(!UrlKey(driverName).ByDigest()));
     if (table == QLatin1String("Failures"))
         return create.arg(table, IdColumnSql(sqlite)
                                      + QStringLiteral(", \"Kind\" TEXT NOT NULL, \"Url\" TEXT, \"AirPort\" TEXT, "
-                                                      "\"Reason\" TEXT, \"Attempts\" INTEGER, \"FailedAt\" TEXT"));
+                                                      "\"Reason\" TEXT, \"Attempts\" INTEGER, \"FailedAt\" TEXT, ")
+                                     + DeskColumnSql());
     if (table == QLatin1String("Destinations"))
         return create.arg(table, IdColumnSql(sqlite)
                                      + QStringLiteral(", \"Code\" TEXT NOT NULL, \"Owed\" INTEGER NOT NULL DEFAULT 0, ")
-                                     + RetryColumnsSql(driverName).join(QStringLiteral(", ")));
+                                     + RetryColumnsSql(driverName).join(QStringLiteral(", ")) + QStringLiteral(", ")
+                                     + DeskColumnSql());
     return QString();
 }
 
@@ -256,7 +287,8 @@ QStringList EnsureHotelsDbTables(const AnsiString& alias, QStringList* upgraded)
     QStringList changes;
     InOneTransaction(alias, [&](QSqlDatabase& db) {
         const QStringList existing = db.tables(QSql::Tables);
-        for (const QString& table : kTables) {
+        for (const char* name : kTables) {
+            const QString table = QLatin1String(name);
             if (existing.contains(table))
                 continue;
             CreateTable(db, table);
@@ -282,7 +314,7 @@ void PrepareFirstRun()
         return;
     if (QFileInfo::exists(platform::DefaultDatabasePath()))
         return;
-    EnsureHotelsDbTables(kAlias);
+    EnsureHotelsDbTables(kHotelsDb);
 }
 
 }  // namespace store

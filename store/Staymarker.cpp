@@ -2,11 +2,14 @@
 
 #include "platform/db/Alias.h"
 #include "store/Connection.h"
+#include "store/Desk.h"
+#include "store/Names.h"
 #include "store/UrlKey.h"
 
 #include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QSqlRecord>
 #include <QStringList>
 
 #include <string_view>
@@ -61,15 +64,23 @@ void UpsertHotel(QSqlDatabase& db, const StaymarkerRow& row)
 
 void StoreHotel(const StaymarkerRow& row)
 {
-    WithConnection("staymarker", [&](QSqlDatabase& db) { UpsertHotel(db, row); });
+    StaymarkerRow kept = row;
+    if (kept.Desk.empty())
+        kept.Desk = ToAnsi(CurrentDesk());
+    WithConnection("staymarker", [&](QSqlDatabase& db) { UpsertHotel(db, kept); });
 }
 
 std::vector<StaymarkerRow> ReadAllHotels()
 {
     return WithConnection("staymarker", [](QSqlDatabase& db) {
+        // A table of an earlier version lacks the newer columns: they read
+        // as empty text.
+        const QSqlRecord stored = db.record(QLatin1String(kStaymarker));
         QStringList names;
         for (const NamedField<StaymarkerRow>& c : kStaymarkerColumns)
-            names << Quoted(db, c.name);
+            names << (stored.contains(QString::fromUtf8(c.name.data(), static_cast<qsizetype>(c.name.size())))
+                          ? Quoted(db, c.name)
+                          : QStringLiteral("NULL"));
         QSqlQuery q(db);
         q.setForwardOnly(true);
         // Byte order on both engines, so an export does not depend on the

@@ -20,20 +20,22 @@ struct StaymarkerRow : HotelSections {
     AnsiString Url;
     AnsiString AirPort;
     AnsiString ExtractedAt;  // UTC, ISO 8601 ("2024-05-01T12:00:00Z")
+    AnsiString Desk;         // the desk that kept it (Desk.h); empty before desks
 
     friend bool operator==(const StaymarkerRow&, const StaymarkerRow&) = default;
 };
 
-// The thirteen columns in table order, each with the row field it holds:
-// "Url", "AirPort", the sections, "ExtractedAt". Stored tables and the
-// export's CSV header have this order.
+// The fourteen columns in table order, each with the row field it holds:
+// "Url", "AirPort", the sections, "ExtractedAt", "Desk". Stored tables and
+// the export's CSV header have this order.
 inline constexpr auto kStaymarkerColumns = WithSections<StaymarkerRow>(
     std::to_array<NamedField<StaymarkerRow>>({{"Url", &StaymarkerRow::Url}, {"AirPort", &StaymarkerRow::AirPort}}),
-    std::to_array<NamedField<StaymarkerRow>>({{"ExtractedAt", &StaymarkerRow::ExtractedAt}}));
+    std::to_array<NamedField<StaymarkerRow>>({{"ExtractedAt", &StaymarkerRow::ExtractedAt}, {"Desk", &StaymarkerRow::Desk}}));
 static_assert(CoversRecord(kStaymarkerColumns));
 
 // Stores the row; a row with the same "Url" is replaced, so a hotel extracted
-// again keeps only its newest sections. Uses its own short-lived connection
+// again keeps only its newest sections (and the desk that kept it last; a
+// row without a desk is kept by CurrentDesk()). Uses its own short-lived connection
 // to "Hotels_Db".
 void StoreHotel(const StaymarkerRow& row);
 

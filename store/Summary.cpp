@@ -3,6 +3,9 @@
 #include "platform/db/Alias.h"
 #include "store/Connection.h"
 #include "store/Failures.h"
+#include "store/Names.h"
+
+#include <QSqlRecord>
 
 #include <QSqlError>
 #include <QSqlQuery>
@@ -14,10 +17,14 @@ namespace store {
 
 namespace {
 
-// Runs one grouped count with `values` bound, calling `take(code, count,
-// third column)` per group.
+// Runs one grouped count with `values` bound, calling `take(entry, count,
+// third column)` per group with the entry of the group's desk and code (the
+// first two columns).
+using Entries = std::map<std::pair<AnsiString, AnsiString>, DestinationSummary>;
+
 template <class Take>
-void ReadGroups(QSqlDatabase& db, const char* table, const QString& sql, const QVariantList& values, Take&& take)
+void ReadGroups(QSqlDatabase& db, Entries& entries, const char* table, const QString& sql, const QVariantList& values,
+                Take&& take)
 {
     QSqlQuery q(db);
     q.setForwardOnly(true);
@@ -26,63 +33,68 @@ void ReadGroups(QSqlDatabase& db, const char* table, const QString& sql, const Q
         q.addBindValue(v);
     if (!ok || !q.exec())
         throw EDatabaseError(QStringLiteral("Cannot read table '%1'").arg(QLatin1String(table)), q.lastError());
-    while (q.next())
-        take(q.value(0).isNull() ? AnsiString() : ToAnsi(q.value(0).toString()), q.value(1).toLongLong(),
-             q.value(2).isNull() ? AnsiString() : ToAnsi(q.value(2).toString()));
+    const auto text = [&](int i) { return q.value(i).isNull() ? AnsiString() : ToAnsi(q.value(i).toString()); };
+    while (q.next()) {
+        DestinationSummary& e = entries[{text(0), text(1)}];
+        e.desk = text(0);
+        e.airPort = text(1);
+        take(e, q.value(2).toLongLong(), text(3));
+    }
     if (q.lastError().isValid())
         throw EDatabaseError(QStringLiteral("Cannot read table '%1'").arg(QLatin1String(table)), q.lastError());
+}
+
+// The desk column of `table`, or NULL for a table of an earlier version.
+QString DeskOf(const QSqlDatabase& db, const char* table)
+{
+    return db.record(QLatin1String(table)).contains(QLatin1String(kDeskColumn)) ? Quoted(kDeskColumn)
+                                                                                 : QStringLiteral("NULL");
 }
 
 }  // namespace
 
 std::vector<DestinationSummary> ReadDestinationSummary()
 {
-    std::map<AnsiString, DestinationSummary> byCode;  // byte order of the code
+    Entries byDesk;  // byte order of desk, then code
     WithConnection("summary", [&](QSqlDatabase& db) {
         // NULL and empty codes come back as separate groups; both count as
         // "no code", so they are added up here rather than in SQL.
-        ReadGroups(db, "Staymarker",
-                   QStringLiteral("SELECT \"AirPort\", COUNT(*), MAX(\"ExtractedAt\") FROM \"Staymarker\" "
-                                  "GROUP BY \"AirPort\""),
-                   {}, [&](const AnsiString& code, long long count, const AnsiString& last) {
-                       DestinationSummary& e = byCode[code];
-                       e.airPort = code;
+        const QString staymarker = DeskOf(db, kStaymarker);
+        ReadGroups(db, byDesk, kStaymarker,
+                   QStringLiteral("SELECT %1, \"AirPort\", COUNT(*), MAX(\"ExtractedAt\") FROM \"Staymarker\" "
+                                  "GROUP BY %1, \"AirPort\"")
+                       .arg(staymarker),
+                   {}, [&](DestinationSummary& e, long long count, const AnsiString& last) {
                        e.kept += count;
                        e.lastExtractedAt = std::max(e.lastExtractedAt, last);
                    });
-        ReadGroups(db, "Going",
-                   QStringLiteral("SELECT \"AirPort\", COUNT(*), NULL FROM \"Going\" GROUP BY \"AirPort\""), {},
-                   [&](const AnsiString& code, long long count, const AnsiString&) {
-                       DestinationSummary& e = byCode[code];
-                       e.airPort = code;
-                       e.waiting += count;
-                   });
+        ReadGroups(db, byDesk, kGoing,
+                   QStringLiteral("SELECT %1, \"AirPort\", COUNT(*), NULL FROM \"Going\" GROUP BY %1, \"AirPort\"")
+                       .arg(DeskOf(db, kGoing)),
+                   {}, [&](DestinationSummary& e, long long count, const AnsiString&) { e.waiting += count; });
         // The two tables of the retry work are missing from a database not
         // upgraded yet; its destinations are then all "searched".
         const QStringList tables = db.tables(QSql::Tables);
-        if (tables.contains(QStringLiteral("Destinations")))
+        if (tables.contains(QLatin1String(kDestinations)))
             // A code both typed again and owed shows as owed: it has failed.
-            ReadGroups(db, "Destinations",
-                       QStringLiteral("SELECT \"Code\", COUNT(*), MAX(\"Owed\") FROM \"Destinations\" GROUP BY \"Code\""),
-                       {}, [&](const AnsiString& code, long long, const AnsiString& owed) {
-                           DestinationSummary& e = byCode[code];
-                           e.airPort = code;
+            ReadGroups(db, byDesk, kDestinations,
+                       QStringLiteral("SELECT %1, \"Code\", COUNT(*), MAX(\"Owed\") FROM \"Destinations\" "
+                                      "GROUP BY %1, \"Code\"")
+                           .arg(DeskOf(db, kDestinations)),
+                       {}, [&](DestinationSummary& e, long long, const AnsiString& owed) {
                            e.state = owed == "0" ? "waiting" : "owed";
                        });
-        if (tables.contains(QStringLiteral("Failures")))
-            ReadGroups(db, "Failures",
-                       QStringLiteral("SELECT \"AirPort\", COUNT(*), NULL FROM \"Failures\" "
-                                      "WHERE \"Kind\" IN (?, ?) GROUP BY \"AirPort\""),
+        if (tables.contains(QLatin1String(kFailures)))
+            ReadGroups(db, byDesk, kFailures,
+                       QStringLiteral("SELECT %1, \"AirPort\", COUNT(*), NULL FROM \"Failures\" "
+                                      "WHERE \"Kind\" IN (?, ?) GROUP BY %1, \"AirPort\"")
+                           .arg(DeskOf(db, kFailures)),
                        {QString::fromLatin1(kFailureLink), QString::fromLatin1(kFailureDestination)},
-                       [&](const AnsiString& code, long long count, const AnsiString&) {
-                           DestinationSummary& e = byCode[code];
-                           e.airPort = code;
-                           e.givenUp += count;
-                       });
+                       [&](DestinationSummary& e, long long count, const AnsiString&) { e.givenUp += count; });
     });
     std::vector<DestinationSummary> entries;
-    entries.reserve(byCode.size());
-    for (auto& [code, entry] : byCode)
+    entries.reserve(byDesk.size());
+    for (auto& [key, entry] : byDesk)
         entries.push_back(std::move(entry));
     return entries;
 }

@@ -1,5 +1,5 @@
 #pragma once
-// How far the crawl got, per destination code: the hotels kept in
+// How far the crawl got, per desk and destination code: the hotels kept in
 // "Staymarker", the detail links still waiting in "Going", when the last
 // kept hotel was extracted, whether the destination is still to be searched
 // ("Destinations") and what was given up on ("Failures"). Read for the
@@ -14,6 +14,7 @@
 namespace store {
 
 struct DestinationSummary {
+    AnsiString desk;             // the desk of the rows counted (Desk.h); empty before desks
     AnsiString airPort;          // the code as stored ("AirPort"); empty for rows without one
     long long kept = 0;          // rows of "Staymarker" with this code
     long long waiting = 0;       // rows of "Going" with this code
@@ -27,10 +28,11 @@ struct DestinationSummary {
     friend bool operator==(const DestinationSummary&, const DestinationSummary&) = default;
 };
 
-// One entry per code found in any of "Staymarker", "Going", "Destinations"
-// and "Failures" (the last two may be missing: a database not yet upgraded),
-// sorted by code (byte order, the same on every engine); a code missing from
-// a table has zero (or "searched") for it.
+// One entry per desk and code found in any of "Staymarker" (the desk that
+// kept the hotel), "Going", "Destinations" and "Failures" (the last two may
+// be missing: a database not yet upgraded), sorted by desk, then code (byte
+// order, the same on every engine); a desk and code missing from a table
+// has zero (or "searched") for it.
 // Uses its own short-lived connection to "Hotels_Db"; a table that cannot be
 // read is a failure.
 std::vector<DestinationSummary> ReadDestinationSummary();

@@ -21,6 +21,23 @@ void UrlKey::Bind(QSqlQuery& q, const AnsiString& url) const
         q.addBindValue(value);
 }
 
+QString UrlKey::MatchAny(const char* table, int count) const
+{
+    const QString column = QStringLiteral("\"%1\".\"Url\"").arg(QLatin1String(table));
+    const QString marks = QStringList(count, QStringLiteral("?")).join(QStringLiteral(", "));
+    if (!byDigest_)
+        return QStringLiteral("%1 IN (%2)").arg(column, marks);
+    const QString digests = QStringList(count, QStringLiteral("md5(?)")).join(QStringLiteral(", "));
+    return QStringLiteral("md5(%1) IN (%2) AND %1 IN (%3)").arg(column, digests, marks);
+}
+
+void UrlKey::BindAny(QSqlQuery& q, const std::vector<AnsiString>& urls) const
+{
+    for (int pass = byDigest_ ? 2 : 1; pass > 0; --pass)
+        for (const AnsiString& url : urls)
+            q.addBindValue(ToWide(url));
+}
+
 QString UrlKey::StaymarkerConflict() const
 {
     return byDigest_ ? QStringLiteral("((md5(\"Url\")))") : QStringLiteral("(\"Url\")");

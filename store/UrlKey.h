@@ -21,6 +21,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <vector>
+
 namespace store {
 
 class UrlKey {
@@ -36,6 +38,9 @@ public:
     // "Url" is the bound address; Bind supplies its values, in order.
     QString Match(const char* table) const;
     void Bind(QSqlQuery& q, const AnsiString& url) const;
+    // The same for any of `count` bound addresses; BindAny supplies them.
+    QString MatchAny(const char* table, int count) const;
+    void BindAny(QSqlQuery& q, const std::vector<AnsiString>& urls) const;
 
     // The conflict target of an upsert into "Staymarker", and the condition
     // its update must meet: on PostgreSQL a digest shared by two addresses

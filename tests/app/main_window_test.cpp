@@ -27,9 +27,7 @@ protected:
 
     void saveGoing(const TPendingLinks& rows)
     {
-        QObject owner;
-        TTable table(&owner);
-        store::SaveGoing(table, rows, store::GoingSave::Replace);
+        ASSERT_TRUE(store::SaveGoing(store::CurrentDesk(), rows, store::GoingSave::Replace).opened);
     }
     void breakTheDatabase()
     {

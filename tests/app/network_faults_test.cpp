@@ -56,11 +56,9 @@ protected:
 
     static store::GoingRetries GoingRetries()
     {
-        QObject owner;
-        TTable table(&owner);
         std::vector<Hotel_Url> rows;
         store::GoingRetries retries;
-        store::LoadGoing(table, rows, &retries);
+        store::LoadGoing(store::CurrentDesk(), rows, &retries);
         return retries;
     }
     static std::set<AnsiString> Kept()

@@ -8,6 +8,7 @@
 #include "platform/settings/Settings.h"
 #include "platform/toolkit/Forms.h"
 #include "store/HotelUrl.h"
+#include "store/Desk.h"
 #include "store/Schema.h"
 #include "store/Staymarker.h"
 #include "support/RecordedMessages.h"
@@ -111,23 +112,40 @@ protected:
         QSqlDatabase::removeDatabase(name);
     }
 
-    static void SeedGoing(const std::vector<Hotel_Url>& links)
+    // This copy's desk becomes `desk`; the database stays.
+    static void UseDesk(const QString& desk)
     {
-        for (const Hotel_Url& l : links)
-            Exec("INSERT INTO \"Going\" (\"Url\", \"AirPort\") VALUES (?, ?)",
-                 {QString::fromStdString(l.Url), QString::fromStdString(l.AirPort)});
+        platform::Settings s = platform::CurrentSettings();
+        s.deskName = desk;
+        platform::SetSettings(s);
     }
 
-    // The rows of "Going" in key order, read past the table component.
-    static std::vector<Hotel_Url> GoingRows()
+    // Rows of "Going" for `links`, of this copy's desk unless another is named
+    // (a null QString: rows without a desk, as an earlier version wrote them).
+    static void SeedGoing(const std::vector<Hotel_Url>& links, const QString& desk = store::CurrentDesk())
+    {
+        for (const Hotel_Url& l : links)
+            Exec("INSERT INTO \"Going\" (\"Url\", \"AirPort\", \"Desk\") VALUES (?, ?, ?)",
+                 {QString::fromStdString(l.Url), QString::fromStdString(l.AirPort),
+                  desk.isNull() ? QVariant(QMetaType::fromType<QString>()) : QVariant(desk)});
+    }
+
+    // The rows of "Going" in key order, read past the store: every desk's,
+    // or those of `desk` when one is named.
+    static std::vector<Hotel_Url> GoingRows(const QString& desk = QString())
     {
         std::vector<Hotel_Url> rows;
         const QString name = QStringLiteral("engine_test_read");
         {
             QSqlDatabase db = OpenAliasDatabase("Hotels_Db", name);
             QSqlQuery q(db);
-            EXPECT_TRUE(q.exec("SELECT \"Url\", \"AirPort\" FROM \"Going\" ORDER BY \"Id\""))
+            EXPECT_TRUE(q.prepare(desk.isNull() ? QStringLiteral("SELECT \"Url\", \"AirPort\" FROM \"Going\" ORDER BY \"Id\"")
+                                                : QStringLiteral("SELECT \"Url\", \"AirPort\" FROM \"Going\" "
+                                                                 "WHERE \"Desk\" = ? ORDER BY \"Id\"")))
                 << q.lastError().text().toStdString();
+            if (!desk.isNull())
+                q.addBindValue(desk);
+            EXPECT_TRUE(q.exec()) << q.lastError().text().toStdString();
             while (q.next())
                 rows.push_back({q.value(0).toString().toStdString(), q.value(1).toString().toStdString()});
         }

@@ -1,4 +1,5 @@
-// The pending-work table "Going": start-up probe, resume load, save at close.
+// The pending-work table "Going": start-up probe, resume load, save at close,
+// each for this copy's desk.
 
 #include "store/Going.h"
 
@@ -6,11 +7,8 @@
 
 #include "tests/store/DriverFixture.h"
 
-#include <QObject>
 
 namespace {
-
-const QString kOpenFailed = QStringLiteral("Table Open Exception");
 
 using Links = std::vector<Hotel_Url>;
 
@@ -24,8 +22,7 @@ const Links kThree = {
 
 class GoingProbe : public EngineTest {
 protected:
-    bool Probe() { return store::GoingHasRows(&owner); }
-    QObject owner;
+    bool Probe() { return store::ProbeGoing(store::CurrentDesk()).hasRows; }
 };
 
 TEST_P(GoingProbe, EmptyTableMeansNoSavedWork)
@@ -34,21 +31,22 @@ TEST_P(GoingProbe, EmptyTableMeansNoSavedWork)
     EXPECT_TRUE(messages.empty());
 }
 
-TEST_P(GoingProbe, RowsMeanSavedWorkAndTheProbeTableIsGone)
+TEST_P(GoingProbe, RowsMeanSavedWorkAndStay)
 {
     SeedGoing({kThree[0]});
     EXPECT_TRUE(Probe());
     EXPECT_TRUE(messages.empty());
-    EXPECT_TRUE(owner.children().isEmpty());
     EXPECT_EQ(GoingRows(), Links{kThree[0]});
 }
 
-TEST_P(GoingProbe, TableThatCannotOpenIsReportedOnceAndCountsAsEmpty)
+TEST_P(GoingProbe, TableThatCannotOpenSaysWhyShowsNothingAndCountsAsEmpty)
 {
     DropGoing();
-    EXPECT_FALSE(Probe());
-    EXPECT_EQ(messages, std::vector<QString>{kOpenFailed});
-    EXPECT_TRUE(owner.children().isEmpty());
+    const store::GoingProbe probe = store::ProbeGoing(store::CurrentDesk());
+    EXPECT_FALSE(probe.opened);
+    EXPECT_FALSE(probe.hasRows);
+    EXPECT_TRUE(probe.why.contains("Going")) << probe.why.toStdString();
+    EXPECT_TRUE(messages.empty()) << "the window shows the box, not the store";
 }
 
 HC_INSTANTIATE_FOR_ENGINES(GoingProbe);
@@ -57,8 +55,7 @@ HC_INSTANTIATE_FOR_ENGINES(GoingProbe);
 
 class GoingResume : public EngineTest {
 protected:
-    void Load() { store::LoadGoing(table, pending); }
-    TTable table{nullptr};
+    store::GoingOpen Load() { return store::LoadGoing(store::CurrentDesk(), pending); }
     Links pending;
 };
 
@@ -73,7 +70,6 @@ TEST_P(GoingResume, AppendsEveryRowInTableOrderAfterWhatIsThere)
     Links expected{earlier};
     expected.insert(expected.end(), kThree.begin(), kThree.end());
     EXPECT_EQ(pending, expected);  // order kept, duplicates kept, empty AirPort read as empty
-    EXPECT_FALSE(table.Active());
     EXPECT_EQ(GoingRows(), kThree);  // the rows stay until the next save
     EXPECT_TRUE(messages.empty());
 }
@@ -94,28 +90,23 @@ TEST_P(GoingResume, NonAsciiTextRoundTrips)
     EXPECT_EQ(pending, Links{korean});
 }
 
-TEST_P(GoingResume, FailedOpenAppendsNothingAndReportsOnce)
+TEST_P(GoingResume, FailedOpenAppendsNothingAndSaysWhy)
 {
     pending.push_back(kThree[0]);
     DropGoing();
-    Load();
+    EXPECT_FALSE(Load().opened);
     EXPECT_EQ(pending, Links{kThree[0]});
-    EXPECT_EQ(messages, std::vector<QString>{kOpenFailed});
-    EXPECT_FALSE(table.Active());
+    EXPECT_TRUE(messages.empty());
 }
 
-TEST_P(GoingResume, ClosesATableLeftOpenAndRebindsIt)
+TEST_P(GoingResume, UnreachableDatabaseIsAFailedOpen)
 {
-    table.SetDatabaseName("Hotels_Db");
-    table.SetTableName("Staymarker");
-    table.Open();
-    SeedGoing({kThree[1]});
-
-    Load();
-
-    EXPECT_EQ(pending, Links{kThree[1]});
-    EXPECT_EQ(table.TableName(), "Going");
-    EXPECT_FALSE(table.Active());
+    UseDatabase(QStringLiteral("sqlite:/nonexistent-hc-folder/none.sqlite"));
+    const store::GoingOpen open = Load();
+    UseDatabase(dbSetting);
+    EXPECT_FALSE(open.opened);
+    EXPECT_FALSE(open.why.isEmpty());
+    EXPECT_TRUE(pending.empty());
 }
 
 HC_INSTANTIATE_FOR_ENGINES(GoingResume);
@@ -124,11 +115,11 @@ HC_INSTANTIATE_FOR_ENGINES(GoingResume);
 
 class GoingSaveAtClose : public EngineTest {
 protected:
-    void Save(const Links& list, store::GoingSave mode = store::GoingSave::Replace)
+    store::GoingOpen Save(const Links& list, store::GoingSave mode = store::GoingSave::Replace,
+                          const store::GoingRetries& retries = {})
     {
-        store::SaveGoing(table, list, mode);
+        return store::SaveGoing(store::CurrentDesk(), list, mode, retries);
     }
-    TTable table{nullptr};
 };
 
 TEST_P(GoingSaveAtClose, ReplaceLeavesExactlyTheListInOrderWithDuplicates)
@@ -136,7 +127,6 @@ TEST_P(GoingSaveAtClose, ReplaceLeavesExactlyTheListInOrderWithDuplicates)
     SeedGoing({{"old-1", "x"}, {"old-2", "y"}});
     Save(kThree);
     EXPECT_EQ(GoingRows(), kThree);
-    EXPECT_FALSE(table.Active());
     EXPECT_TRUE(messages.empty());
 }
 
@@ -145,8 +135,27 @@ TEST_P(GoingSaveAtClose, EmptyListEmptiesTheTable)
     SeedGoing(kThree);
     Save({});
     EXPECT_TRUE(GoingRows().empty());
-    QObject owner;
-    EXPECT_FALSE(store::GoingHasRows(&owner));
+    EXPECT_FALSE(store::ProbeGoing(store::CurrentDesk()).hasRows);
+}
+
+TEST_P(GoingSaveAtClose, ListsLongerThanOneStatementKeepTheirOrderAndRetryStates)
+{
+    Links list;
+    store::GoingRetries retries;
+    for (int i = 0; i < 1234; ++i)
+        list.push_back({"http://hotels.example/hotsdetail.ctl?hotel=" + std::to_string(i), i % 2 ? "osl" : "adl"});
+    retries[list[0].Url] = store::RetryState{2, 122, 122, "HTTP 503", "2026-12-01T00:00:00Z"};
+    retries[list[1233].Url] = store::RetryState{1, 61, 61, "time-out", "2026-12-01T00:00:01Z"};
+    ASSERT_TRUE(Save(list, store::GoingSave::Replace, retries).opened);
+
+    Links loaded;
+    store::GoingRetries back;
+    ASSERT_TRUE(store::LoadGoing(store::CurrentDesk(), loaded, &back).opened);
+    EXPECT_EQ(loaded, list);
+    EXPECT_EQ(back, retries) << "links that never failed come back without a state";
+
+    Save({list[5]}, store::GoingSave::Merge);
+    EXPECT_EQ(GoingRows().size(), list.size()) << "a merge replaces the listed link's one row";
 }
 
 TEST_P(GoingSaveAtClose, AppendKeepsTheRowsAlreadyThere)
@@ -160,12 +169,12 @@ TEST_P(GoingSaveAtClose, FailedOpenChangesNothingAndReportsOnce)
 {
     SeedGoing(kThree);
     UseDatabase(QStringLiteral("sqlite:/nonexistent-hc-folder/none.sqlite"));
-    Save({{"new", "osl"}});
+    const store::GoingOpen saved = Save({{"new", "osl"}});
     UseDatabase(dbSetting);
 
-    EXPECT_EQ(messages, std::vector<QString>{kOpenFailed});
+    EXPECT_FALSE(saved.opened);
+    EXPECT_TRUE(messages.empty());
     EXPECT_EQ(GoingRows(), kThree);
-    EXPECT_FALSE(table.Active());
 }
 
 TEST_P(GoingSaveAtClose, InterruptedSaveKeepsThePreviousRowsAndPropagates)
@@ -176,7 +185,6 @@ TEST_P(GoingSaveAtClose, InterruptedSaveKeepsThePreviousRowsAndPropagates)
     EXPECT_THROW(Save({{"first", "osl"}, {"poison", "osl"}, {"last", "adl"}}), EDatabaseError);
 
     EXPECT_EQ(GoingRows(), kThree);
-    EXPECT_FALSE(table.Active());
     EXPECT_TRUE(messages.empty());
 }
 
@@ -184,10 +192,9 @@ TEST_P(GoingSaveAtClose, SavedListComesBackInTheSameOrderNextRun)
 {
     const Links list = {{"c", "osl"}, {"a", "adl"}, {"b", ""}, {"a", "adl"}};
     Save(list);
-    QObject owner;
-    EXPECT_TRUE(store::GoingHasRows(&owner));
+    EXPECT_TRUE(store::ProbeGoing(store::CurrentDesk()).hasRows);
     Links loaded;
-    store::LoadGoing(table, loaded);
+    store::LoadGoing(store::CurrentDesk(), loaded);
     EXPECT_EQ(loaded, list);
 }
 
@@ -198,7 +205,7 @@ TEST_P(GoingSaveAtClose, SavingTwiceKeepsOnlyTheSecondList)
     EXPECT_EQ(GoingRows(), Links{kThree[1]});
 }
 
-TEST_P(GoingSaveAtClose, TransactionThatCannotStartClosesTheTableAndChangesNothing)
+TEST_P(GoingSaveAtClose, TransactionThatCannotStartChangesNothing)
 {
     if (IsPostgres())
         GTEST_SKIP() << "PostgreSQL only warns about BEGIN inside a transaction; no way to make it fail here";
@@ -207,7 +214,6 @@ TEST_P(GoingSaveAtClose, TransactionThatCannotStartClosesTheTableAndChangesNothi
     platform::testing::SetDatabaseOpenedHook([](QSqlDatabase& db) { QSqlQuery(db).exec("BEGIN"); });
     EXPECT_THROW(Save({kThree[1]}), EDatabaseError);
     platform::testing::SetDatabaseOpenedHook({});
-    EXPECT_FALSE(table.Active()) << "a table left open would fail every later use";
     EXPECT_EQ(GoingRows(), Links{kThree[0]});
     Save({kThree[1]});
     EXPECT_EQ(GoingRows(), Links{kThree[1]});

@@ -68,10 +68,9 @@ protected:
 
     static store::GoingRetries LoadRetries(Links* loaded = nullptr)
     {
-        TTable table(nullptr);
         Links links;
         store::GoingRetries retries;
-        store::LoadGoing(table, links, &retries);
+        store::LoadGoing(store::CurrentDesk(), links, &retries);
         if (loaded)
             *loaded = links;
         return retries;
@@ -258,9 +257,8 @@ TEST_P(WriteThroughRows, FailedSetsTheRetryStateTheResumeLoadReadsBack)
     EXPECT_EQ(loaded, (Links{Link("1"), Link("2"), Link("1")}));
 
     // The save at close writes it back with the row.
-    TTable table(nullptr);
     const store::GoingRetries retries{{Link("2").Url, Retry(1, "time-out")}};
-    store::SaveGoing(table, {Link("2"), Link("3")}, store::GoingSave::Replace, retries);
+    store::SaveGoing(store::CurrentDesk(), {Link("2"), Link("3")}, store::GoingSave::Replace, retries);
     EXPECT_EQ(LoadRetries(&loaded), retries);
     EXPECT_EQ(loaded, (Links{Link("2"), Link("3")}));
 }
@@ -291,7 +289,10 @@ TEST_P(WriteThroughRows, FailureRowsAreRecordedInOrderWithTheirHandledLink)
     writer.Added({Link("1")});
     writer.Record(given);
     writer.Handled(Link("1"), std::nullopt, link);
-    EXPECT_EQ(store::ReadFailures(), (std::vector<store::FailureRecord>{given, link}));
+    // Each row names the desk that gave up.
+    store::FailureRecord givenHere = given, linkHere = link;
+    givenHere.desk = linkHere.desk = ToAnsi(store::CurrentDesk());
+    EXPECT_EQ(store::ReadFailures(), (std::vector<store::FailureRecord>{givenHere, linkHere}));
     EXPECT_TRUE(GoingRows().empty());
 }
 

@@ -60,7 +60,7 @@ TEST_P(InstanceLockClaim, DatabaseClaimedByAnotherProgramIsRefusedNamingTheHolde
     store::InstanceLock lock;
     const store::InstanceLock::Claim claim = lock.Acquire();
     EXPECT_EQ(claim.outcome, Outcome::HeldElsewhere);
-    EXPECT_TRUE(claim.detail.contains(IsPostgres() ? QStringLiteral("holds the crawler's lock")
+    EXPECT_TRUE(claim.detail.contains(IsPostgres() ? QStringLiteral("an earlier version")
                                                    : QStringLiteral(".lock")))
         << claim.detail.toStdString();
 }

@@ -1,5 +1,5 @@
-// The per-destination summary of the crawl: counts read from the four
-// tables on each engine.
+// The per-desk, per-destination summary of the crawl: counts read from the
+// four tables on each engine.
 
 #include "store/GoingWriter.h"
 #include "store/Staymarker.h"
@@ -22,6 +22,8 @@ store::StaymarkerRow Kept(const AnsiString& url, const AnsiString& code, const A
 
 class DestinationSummaryRead : public EngineTest {
 protected:
+    // This copy's desk, which the rows written through the store carry.
+    static AnsiString D() { return ToAnsi(store::CurrentDesk()); }
     static void Keep(const AnsiString& url, const AnsiString& code, const AnsiString& at)
     {
         ASSERT_NO_THROW(store::StoreHotel(Kept(url, code, at)));
@@ -45,9 +47,9 @@ TEST_P(DestinationSummaryRead, CountsBothTablesPerCodeInByteOrder)
     SeedGoing({{"g/zrh-1", "zrh"}, {"g/zrh-2", "zrh"}, {"g/osl-4", "osl"}, {"g/bcn-1", "bcn"}});
 
     const std::vector<DestinationSummary> expected{
-        {"Adl", 1, 0, "2024-04-29T00:00:00Z"}, {"adl", 1, 0, "2024-04-30T00:00:00Z"}, {"bcn", 0, 1, ""},
-        {"osl", 3, 1, "2024-05-03T09:00:00Z"}, {"zrh", 0, 2, ""},
-        {"öst", 1, 0, "2024-06-01T00:00:00Z"},  // UTF-8 bytes sort after ASCII on every engine
+        {D(), "Adl", 1, 0, "2024-04-29T00:00:00Z"}, {D(), "adl", 1, 0, "2024-04-30T00:00:00Z"}, {D(), "bcn", 0, 1, ""},
+        {D(), "osl", 3, 1, "2024-05-03T09:00:00Z"}, {D(), "zrh", 0, 2, ""},
+        {D(), "öst", 1, 0, "2024-06-01T00:00:00Z"},  // UTF-8 bytes sort after ASCII on every engine
     };
     EXPECT_EQ(store::ReadDestinationSummary(), expected);
 }
@@ -57,10 +59,13 @@ TEST_P(DestinationSummaryRead, NullAndEmptyCodesAreOneEntryWithoutCode)
     Keep("u/blank", "", "2024-05-01T00:00:00Z");
     Exec("INSERT INTO \"Staymarker\" (\"Url\", \"AirPort\", \"ExtractedAt\") VALUES (?, NULL, ?)",
          {QStringLiteral("u/null"), QStringLiteral("2024-05-02T00:00:00Z")});
-    Exec("INSERT INTO \"Going\" (\"Url\", \"AirPort\") VALUES (?, NULL)", {QStringLiteral("g/null")});
+    Exec("INSERT INTO \"Going\" (\"Url\", \"AirPort\", \"Desk\") VALUES (?, NULL, ?)",
+         {QStringLiteral("g/null"), store::CurrentDesk()});
     SeedGoing({{"g/blank", ""}, {"g/nil", "nil"}});
 
-    const std::vector<DestinationSummary> expected{{"", 2, 2, "2024-05-02T00:00:00Z"}, {"nil", 0, 1, ""}};
+    // The row written without a desk (as before desks) is an entry without one.
+    const std::vector<DestinationSummary> expected{
+        {"", "", 1, 0, "2024-05-02T00:00:00Z"}, {D(), "", 1, 2, "2024-05-01T00:00:00Z"}, {D(), "nil", 0, 1, ""}};
     EXPECT_EQ(store::ReadDestinationSummary(), expected);
 }
 
@@ -89,10 +94,10 @@ TEST_P(DestinationSummaryRead, StateAndGivenUpComeFromDestinationsAndFailures)
     ASSERT_FALSE(writer.Owes());
 
     const std::vector<DestinationSummary> expected{
-        {"adl", 0, 0, "", "waiting", 0},
-        {"bcn", 0, 0, "", "owed", 0},
-        {"osl", 1, 0, "2024-05-01T10:00:00Z", "owed", 1},
-        {"zrh", 0, 0, "", "searched", 1},
+        {D(), "adl", 0, 0, "", "waiting", 0},
+        {D(), "bcn", 0, 0, "", "owed", 0},
+        {D(), "osl", 1, 0, "2024-05-01T10:00:00Z", "owed", 1},
+        {D(), "zrh", 0, 0, "", "searched", 1},
     };
     EXPECT_EQ(store::ReadDestinationSummary(), expected);
 }
@@ -103,7 +108,25 @@ TEST_P(DestinationSummaryRead, DatabaseNotYetUpgradedIsSummarisedWithoutTheNewTa
     Exec("DROP TABLE \"Failures\"");
     Exec("DROP TABLE \"Destinations\"");
     EXPECT_EQ(store::ReadDestinationSummary(),
-              (std::vector<DestinationSummary>{{"osl", 1, 0, "2024-05-01T10:00:00Z", "searched", 0}}));
+              (std::vector<DestinationSummary>{{D(), "osl", 1, 0, "2024-05-01T10:00:00Z", "searched", 0}}));
+}
+
+TEST_P(DestinationSummaryRead, EachDeskHasItsOwnEntriesAndAHotelCountsForTheDeskThatKeptItLast)
+{
+    UseDesk("desk-a");
+    Keep("u/osl-1", "osl", "2024-05-01T10:00:00Z");
+    Keep("u/osl-2", "osl", "2024-05-01T11:00:00Z");
+    SeedGoing({{"g/osl-3", "osl"}});
+    store::GoingWriter("desk-a").Destinations({{"osl", true, {}}});
+    UseDesk("desk-b");
+    Keep("u/osl-2", "osl", "2024-05-02T09:00:00Z");  // kept again by desk-b: one row, desk-b's now
+    SeedGoing({{"g/osl-4", "osl"}, {"g/osl-5", "osl"}});
+
+    const std::vector<DestinationSummary> expected{
+        {"desk-a", "osl", 1, 1, "2024-05-01T10:00:00Z", "owed", 0},
+        {"desk-b", "osl", 1, 2, "2024-05-02T09:00:00Z", "searched", 0},
+    };
+    EXPECT_EQ(store::ReadDestinationSummary(), expected);
 }
 
 HC_INSTANTIATE_FOR_ENGINES(DestinationSummaryRead);

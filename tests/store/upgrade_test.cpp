@@ -3,6 +3,8 @@
 // stored and found afterwards, the previous version still able to use
 // "Going", and nothing changed when the upgrade cannot finish.
 
+#include "platform/db/DbTables.h"
+#include "store/Desk.h"
 #include "store/Failures.h"
 #include "store/Going.h"
 #include "store/GoingWriter.h"
@@ -41,7 +43,9 @@ protected:
              "\"Dining\" TEXT, \"Transportation\" TEXT, \"PropertyInformation\" TEXT, "
              "\"Services\" TEXT, \"RatingsAwards\" TEXT, \"Attractions\" TEXT, \"PhotoUrl\" TEXT, "
              "\"ExtractedAt\" TEXT)");
-        SeedGoing(kOld);
+        for (const Hotel_Url& l : kOld)
+            Exec("INSERT INTO \"Going\" (\"Url\", \"AirPort\") VALUES (?, ?)",
+                 {QString::fromStdString(l.Url), QString::fromStdString(l.AirPort)});
         Exec("INSERT INTO \"Staymarker\" (\"Url\", \"AirPort\", \"HeaderBar\", \"ExtractedAt\") VALUES (?, ?, ?, ?)",
              {QStringLiteral("http://hotels.example/hotsdetail.ctl?hotel=0"), QStringLiteral("osl"),
               QStringLiteral("Hotel Zero"), QStringLiteral("2024-05-01T00:00:00Z")});
@@ -76,7 +80,8 @@ TEST_P(HotelsDbUpgrade, AddsWhatIsMissingKeepsEveryRowAndIsDoneOnce)
 {
     const QStringList changes = store::UpgradeHotelsDb("Hotels_Db");
     for (const char* line : {"added column \"Attempts\" to \"Going\"", "added column \"LastFailedAt\" to \"Going\"",
-                             "created table \"Failures\"", "created table \"Destinations\""})
+                             "created table \"Failures\"", "created table \"Destinations\"",
+                             "added column \"Desk\" to \"Going\"", "added column \"Desk\" to \"Staymarker\""})
         EXPECT_TRUE(changes.contains(QLatin1String(line))) << line << "\n" << changes.join('\n').toStdString();
     // Only PostgreSQL needs its address indexes replaced.
     EXPECT_EQ(changes.filter(QStringLiteral("digest")).size(), IsPostgres() ? 2 : 0) << changes.join('\n').toStdString();
@@ -85,6 +90,7 @@ TEST_P(HotelsDbUpgrade, AddsWhatIsMissingKeepsEveryRowAndIsDoneOnce)
     const auto hotels = store::ReadAllHotels();
     ASSERT_EQ(hotels.size(), 1u);
     EXPECT_EQ(hotels[0].HeaderBar, "Hotel Zero");
+    EXPECT_EQ(hotels[0].Desk, "") << "a hotel kept before desks names none";
     EXPECT_TRUE(Tables().contains(QStringLiteral("Failures")));
     EXPECT_TRUE(Tables().contains(QStringLiteral("Destinations")));
 
@@ -126,10 +132,12 @@ TEST_P(HotelsDbUpgrade, ThePreviousVersionStillUsesGoingAfterwards)
 
     const Links expected{{"http://hotels.example/hotsdetail.ctl?hotel=3", "krk"}};
     EXPECT_EQ(GoingRows(), expected);
-    // And this version reads that row as one that never failed.
+    // And this version, at its next start, takes the row over and reads it
+    // as one that never failed.
+    store::AdoptRows(store::CurrentDesk());
     Links loaded;
     store::GoingRetries retries;
-    store::LoadGoing(table, loaded, &retries);
+    store::LoadGoing(store::CurrentDesk(), loaded, &retries);
     EXPECT_EQ(loaded, expected);
     EXPECT_TRUE(retries.empty());
 }
@@ -152,19 +160,21 @@ TEST_P(HotelsDbUpgrade, LongAddressesAreStoredAndFoundAfterwards)
 
 // Before the upgrade the resume load and the save at close still work; the
 // links just carry no retry state.
-TEST_P(HotelsDbUpgrade, GoingOfThePreviousVersionLoadsAndSavesWithoutRetryState)
+TEST_P(HotelsDbUpgrade, GoingOfThePreviousVersionLoadsAndSavesWholeWithoutRetryState)
 {
-    TTable table(nullptr);
     Links loaded;
     store::GoingRetries retries;
-    ASSERT_TRUE(store::LoadGoing(table, loaded, &retries));
+    ASSERT_TRUE(store::LoadGoing(store::CurrentDesk(), loaded, &retries).opened);
     EXPECT_EQ(loaded, kOld);
     EXPECT_TRUE(retries.empty());
+    EXPECT_TRUE(store::ProbeGoing(store::CurrentDesk()).hasRows);
 
     store::RetryState failed;
     failed.attempts = 2;
-    ASSERT_TRUE(store::SaveGoing(table, kOld, store::GoingSave::Replace, {{kOld[0].Url, failed}}));
-    EXPECT_EQ(GoingRows(), kOld);
+    ASSERT_TRUE(store::SaveGoing(store::CurrentDesk(), {kOld[1], kOld[0]}, store::GoingSave::Replace,
+                                 {{kOld[0].Url, failed}})
+                    .opened);
+    EXPECT_EQ(GoingRows(), (Links{kOld[1], kOld[0]}));
 }
 
 TEST_P(HotelsDbUpgrade, UpgradeThatCannotFinishChangesNothing)

@@ -5,8 +5,8 @@
 // routes them elsewhere, so nothing ever leaves the machine.
 
 #include "platform/db/Alias.h"
-#include "platform/db/DbTables.h"
 #include "platform/settings/Settings.h"
+#include "store/Desk.h"
 #include "store/Going.h"
 #include "store/Schema.h"
 
@@ -41,13 +41,12 @@ public:
         QSqlDatabase::removeDatabase(name);
     }
 
-    // The rows of "Going", read the way the resume load reads them.
+    // The rows of this desk (the settings' [desk] name) in "Going", read
+    // the way the resume load reads them.
     static std::vector<Hotel_Url> ReadGoing()
     {
-        QObject owner;
-        TTable table(&owner);
         std::vector<Hotel_Url> rows;
-        store::LoadGoing(table, rows);
+        EXPECT_TRUE(store::LoadGoing(store::CurrentDesk(), rows).opened);
         return rows;
     }
 
