@@ -5,6 +5,7 @@
 // nowhere, so only --settings can find the database.
 
 #include "platform/settings/Settings.h"
+#include "store/Desk.h"
 #include "store/Going.h"
 #include "store/Schema.h"
 #include "store/Staymarker.h"
@@ -83,9 +84,7 @@ protected:
         row.HeaderBar = "Hotel Østerdalen Avg Price 120";
         row.ExtractedAt = "2024-05-01T00:00:00Z";
         ASSERT_NO_THROW(store::StoreHotel(row));
-        QObject owner;
-        TTable table(&owner);
-        store::SaveGoing(table, {{"http://hotels.example/hotsdetail.ctl?hotel=adl-1", "adl"}});
+        store::SaveGoing(store::CurrentDesk(), {{"http://hotels.example/hotsdetail.ctl?hotel=adl-1", "adl"}});
         platform::SetSettings({});
     }
 

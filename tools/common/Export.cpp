@@ -151,9 +151,10 @@ std::string HotelsToCsv(const std::vector<StaymarkerRow>& rows)
 std::string FailuresToCsv(const std::vector<store::FailureRecord>& rows)
 {
     std::string out;
-    AppendCsvLine(out, {"Kind", "Url", "AirPort", "Reason", "Attempts", "FailedAt"});
+    AppendCsvLine(out, {"Kind", "Url", "AirPort", "Reason", "Attempts", "FailedAt", "Desk"});
     for (const store::FailureRecord& row : rows)
-        AppendCsvLine(out, {row.kind, row.url, row.airPort, row.reason, std::to_string(row.attempts), row.failedAt});
+        AppendCsvLine(out,
+                      {row.kind, row.url, row.airPort, row.reason, std::to_string(row.attempts), row.failedAt, row.desk});
     return out;
 }
 

@@ -26,12 +26,12 @@ void Pad(std::string& line, const std::string& cell, std::size_t width, bool rig
 std::string SummaryTable(const std::vector<store::DestinationSummary>& entries)
 {
     // The columns of earlier versions keep their places; the new ones follow.
-    const std::vector<std::string> header{"AirPort", "Kept", "Waiting", "Last kept at", "Given up", "State"};
+    const std::vector<std::string> header{"AirPort", "Kept", "Waiting", "Last kept at", "Given up", "State", "Desk"};
     std::vector<std::vector<std::string>> cells;
     for (const store::DestinationSummary& e : entries)
         cells.push_back({e.airPort.empty() ? std::string("(none)") : e.airPort, std::to_string(e.kept),
                          std::to_string(e.waiting), e.lastExtractedAt.empty() ? std::string("-") : e.lastExtractedAt,
-                         std::to_string(e.givenUp), e.state});
+                         std::to_string(e.givenUp), e.state, e.desk.empty() ? std::string("(none)") : e.desk});
 
     std::vector<std::size_t> widths;
     for (const std::string& h : header)
@@ -40,7 +40,7 @@ std::string SummaryTable(const std::vector<store::DestinationSummary>& entries)
         for (std::size_t i = 0; i < row.size(); ++i)
             widths[i] = std::max(widths[i], Width(row[i]));
 
-    const bool rightAligned[] = {false, true, true, false, true, false};
+    const bool rightAligned[] = {false, true, true, false, true, false, false};
     std::string out;
     const auto addLine = [&](const std::vector<std::string>& row) {
         std::string line;

@@ -243,7 +243,7 @@ WorkbookResult WriteWorkbook(QIODevice& into, const std::vector<store::Staymarke
 
     // As --summary shows them: "(none)" for rows without a code, "-" for no time.
     SheetWriter summarySheet(workbook.get(), "Summary",
-                             {"AirPort", "Kept", "Waiting", "Last kept at", "Given up", "State"}, header,
+                             {"AirPort", "Kept", "Waiting", "Last kept at", "Given up", "State", "Desk"}, header,
                              result.cutTexts);
     for (const store::DestinationSummary& entry : summary) {
         summarySheet.NextRow();
@@ -253,9 +253,10 @@ WorkbookResult WriteWorkbook(QIODevice& into, const std::vector<store::Staymarke
         summarySheet.Text(3, entry.lastExtractedAt.empty() ? std::string("-") : entry.lastExtractedAt);
         summarySheet.Number(4, entry.givenUp);
         summarySheet.Text(5, entry.state);
+        summarySheet.Text(6, entry.desk.empty() ? std::string("(none)") : entry.desk);
     }
 
-    SheetWriter failureSheet(workbook.get(), "Failures", {"Kind", "Url", "AirPort", "Reason", "Attempts", "FailedAt"},
+    SheetWriter failureSheet(workbook.get(), "Failures", {"Kind", "Url", "AirPort", "Reason", "Attempts", "FailedAt", "Desk"},
                              header, result.cutTexts);
     for (const store::FailureRecord& row : failures) {
         failureSheet.NextRow();
@@ -265,6 +266,7 @@ WorkbookResult WriteWorkbook(QIODevice& into, const std::vector<store::Staymarke
         failureSheet.Text(3, row.reason);
         failureSheet.Number(4, row.attempts);
         failureSheet.Text(5, row.failedAt);
+        failureSheet.Text(6, row.desk);
     }
 
     for (SheetWriter* sheet : {&hotelSheet, &summarySheet, &failureSheet}) {
