@@ -28,6 +28,13 @@ StaymarkerRow Plain(const AnsiString& url)
     return row;
 }
 
+// `row` as the store keeps it when this copy stores it: under this copy's desk.
+StaymarkerRow KeptHere(StaymarkerRow row)
+{
+    row.Desk = ToAnsi(store::CurrentDesk());
+    return row;
+}
+
 std::vector<std::string> Lines(const std::string& text, const std::string& end)
 {
     std::vector<std::string> lines;
@@ -46,8 +53,8 @@ TEST_F(CsvExport, HeaderNamesTheColumnsAndLinesEndWithCrLf)
     ASSERT_EQ(lines.size(), 2u);
     EXPECT_EQ(lines[0],
               "Url,AirPort,HeaderBar,HotelInfo,Direction,Dining,Transportation,PropertyInformation,"
-              "Services,RatingsAwards,Attractions,PhotoUrl,ExtractedAt");
-    EXPECT_EQ(lines[1], "u1,,,,,,,,,,,,2024-05-01T00:00:00Z");
+              "Services,RatingsAwards,Attractions,PhotoUrl,ExtractedAt,Desk");
+    EXPECT_EQ(lines[1], "u1,,,,,,,,,,,,2024-05-01T00:00:00Z,");
 }
 
 TEST_F(CsvExport, QuotesOnlyFieldsThatNeedItAndDoublesQuotes)
@@ -61,7 +68,7 @@ TEST_F(CsvExport, QuotesOnlyFieldsThatNeedItAndDoublesQuotes)
     const std::string body = csv.substr(csv.find("\r\n") + 2);
     EXPECT_EQ(body,
               "\"a,b\",\"say \"\"hi\"\"\",\"two\nlines\",\"cr\rhere\","
-              "plain 서울 text; with 'single' quotes,,,,,,,,2024-05-01T00:00:00Z\r\n");
+              "plain 서울 text; with 'single' quotes,,,,,,,,2024-05-01T00:00:00Z,\r\n");
 }
 
 TEST_F(CsvExport, NoRowsGivesTheHeaderOnly)
@@ -93,7 +100,7 @@ TEST_F(CsvFormulaGuard, LeadingFormulaCharactersGetOneSingleQuote)
     for (const auto& [stored, written] : cases) {
         StaymarkerRow row = Plain("u1");
         row.HotelInfo = stored;
-        EXPECT_EQ(CsvBody(row), std::string("u1,,,") + written + ",,,,,,,,,2024-05-01T00:00:00Z\r\n") << stored;
+        EXPECT_EQ(CsvBody(row), std::string("u1,,,") + written + ",,,,,,,,,2024-05-01T00:00:00Z,\r\n") << stored;
     }
 }
 
@@ -101,7 +108,7 @@ TEST_F(CsvFormulaGuard, CharactersElsewhereInTheFieldAreNotTouched)
 {
     StaymarkerRow row = Plain("u?hotel=a-1&x=@");
     row.AirPort = " =blank first";
-    EXPECT_EQ(CsvBody(row), "u?hotel=a-1&x=@, =blank first,,,,,,,,,,,2024-05-01T00:00:00Z\r\n");
+    EXPECT_EQ(CsvBody(row), "u?hotel=a-1&x=@, =blank first,,,,,,,,,,,2024-05-01T00:00:00Z,\r\n");
 }
 
 class FailuresCsv : public ::testing::Test {};
@@ -112,9 +119,9 @@ TEST_F(FailuresCsv, SameRulesAsTheHotelsUnderItsOwnHeader)
         {{"link", "http://hotels.example/hotsdetail.ctl?a=1,2", "osl", "=cmd|' /C calc'!A0", 3, "2024-05-01T00:00:00Z"},
          {"destination", "zrh", "zrh", "HTTP 500", 5, "2024-05-02T00:00:00Z"}});
     EXPECT_EQ(csv,
-              "Kind,Url,AirPort,Reason,Attempts,FailedAt\r\n"
-              "link,\"http://hotels.example/hotsdetail.ctl?a=1,2\",osl,'=cmd|' /C calc'!A0,3,2024-05-01T00:00:00Z\r\n"
-              "destination,zrh,zrh,HTTP 500,5,2024-05-02T00:00:00Z\r\n");
+              "Kind,Url,AirPort,Reason,Attempts,FailedAt,Desk\r\n"
+              "link,\"http://hotels.example/hotsdetail.ctl?a=1,2\",osl,'=cmd|' /C calc'!A0,3,2024-05-01T00:00:00Z,\r\n"
+              "destination,zrh,zrh,HTTP 500,5,2024-05-02T00:00:00Z,\r\n");
 }
 
 class JsonLinesExport : public ::testing::Test {};
@@ -135,7 +142,7 @@ TEST_F(JsonLinesExport, OneObjectPerLineKeyedByColumnInOrder)
     const auto lines = Lines(text, "\n");
     ASSERT_EQ(lines.size(), 2u);
     EXPECT_EQ(lines[0].rfind("{\"Url\":\"u1\",\"AirPort\":\"\",", 0), 0u) << lines[0];
-    EXPECT_NE(lines[1].find("\"ExtractedAt\":\"2024-05-01T00:00:00Z\"}"), std::string::npos);
+    EXPECT_NE(lines[1].find("\"ExtractedAt\":\"2024-05-01T00:00:00Z\",\"Desk\":\"\"}"), std::string::npos);
 }
 
 TEST_F(JsonLinesExport, EscapesSurviveAStrictParser)
@@ -150,7 +157,7 @@ TEST_F(JsonLinesExport, EscapesSurviveAStrictParser)
     const QJsonDocument doc = QJsonDocument::fromJson(QByteArray::fromStdString(text), &error);
     ASSERT_EQ(error.error, QJsonParseError::NoError) << error.errorString().toStdString();
     const QJsonObject obj = doc.object();
-    EXPECT_EQ(obj.size(), 13);
+    EXPECT_EQ(obj.size(), 14);
     EXPECT_EQ(obj["Url"].toString().toStdString(), row.Url);
     EXPECT_EQ(obj["HotelInfo"].toString().toStdString(), row.HotelInfo);
     EXPECT_EQ(obj["Dining"].toString().toStdString(), row.Dining);
@@ -172,10 +179,11 @@ protected:
 TEST_P(ExportTool, PrintsTheStoredRowsInEitherFormat)
 {
     ASSERT_NO_THROW(store::StoreHotel(Plain("http://hotels.example/hotsdetail.ctl?a=1,2")));
+    const StaymarkerRow kept = KeptHere(Plain("http://hotels.example/hotsdetail.ctl?a=1,2"));
     EXPECT_EQ(Run({}), 0);
-    EXPECT_EQ(out.str(), tools::HotelsToCsv({Plain("http://hotels.example/hotsdetail.ctl?a=1,2")}));
+    EXPECT_EQ(out.str(), tools::HotelsToCsv({kept}));
     EXPECT_EQ(Run({QStringLiteral("--format"), QStringLiteral("jsonl")}), 0);
-    EXPECT_EQ(out.str(), tools::HotelsToJsonLines({Plain("http://hotels.example/hotsdetail.ctl?a=1,2")}));
+    EXPECT_EQ(out.str(), tools::HotelsToJsonLines({kept}));
     EXPECT_TRUE(err.str().empty());
 }
 
@@ -200,28 +208,67 @@ TEST_P(ExportTool, DatabaseFailureExitsOne)
 
 TEST_P(ExportTool, SummaryPrintsOneLinePerDestination)
 {
+    UseDesk(QStringLiteral("desk-a"));
     StaymarkerRow kept = Plain("http://hotels.example/hotsdetail.ctl?hotel=osl-1");
     kept.AirPort = "osl";
     ASSERT_NO_THROW(store::StoreHotel(kept));
     SeedGoing({{"http://hotels.example/hotsdetail.ctl?hotel=adl-1", "adl"}});
     EXPECT_EQ(Run({QStringLiteral("--summary")}), 0) << err.str();
     EXPECT_EQ(out.str(),
-              "AirPort  Kept  Waiting  Last kept at          Given up  State\n"
-              "adl         0        1  -                            0  searched\n"
-              "osl         1        0  2024-05-01T00:00:00Z         0  searched\n");
+              "AirPort  Kept  Waiting  Last kept at          Given up  State     Desk\n"
+              "adl         0        1  -                            0  searched  desk-a\n"
+              "osl         1        0  2024-05-01T00:00:00Z         0  searched  desk-a\n");
     EXPECT_TRUE(err.str().empty());
 }
 
 TEST_P(ExportTool, FailuresPrintsWhatWasGivenUpAsCsv)
 {
-    const store::FailureRecord row{store::kFailureLink, "http://hotels.example/hotsdetail.ctl?hotel=9", "osl",
-                                   "HTTP 404", 1, "2024-05-01T00:00:00Z"};
-    store::GoingWriter writer;
+    store::FailureRecord row{store::kFailureLink, "http://hotels.example/hotsdetail.ctl?hotel=9", "osl",
+                             "HTTP 404", 1, "2024-05-01T00:00:00Z"};
+    store::GoingWriter writer("desk-a");
     writer.Record(row);
     ASSERT_FALSE(writer.Owes());
     EXPECT_EQ(Run({QStringLiteral("--failures")}), 0) << err.str();
+    row.desk = "desk-a";  // the writer's desk
     EXPECT_EQ(out.str(), tools::FailuresToCsv({row}));
     EXPECT_TRUE(err.str().empty());
+}
+
+// Two desks on one database: desk-a kept the hotel, desk-b still waits on a
+// link of the same code and gave one up.
+TEST_P(ExportTool, EachRowNamesItsDeskAndTheSummaryKeepsDesksApart)
+{
+    UseDesk(QStringLiteral("desk-a"));
+    StaymarkerRow kept = Plain("http://hotels.example/hotsdetail.ctl?hotel=osl-1");
+    kept.AirPort = "osl";
+    ASSERT_NO_THROW(store::StoreHotel(kept));
+    SeedGoing({{"http://hotels.example/hotsdetail.ctl?hotel=osl-2", "osl"}}, QStringLiteral("desk-b"));
+    store::GoingWriter other("desk-b");
+    other.Record({store::kFailureLink, "http://hotels.example/hotsdetail.ctl?hotel=osl-3", "osl", "HTTP 404", 1,
+                  "2024-05-01T00:00:00Z"});
+    ASSERT_FALSE(other.Owes());
+
+    ASSERT_EQ(Run({}), 0) << err.str();
+    const auto csv = Lines(out.str(), "\r\n");
+    ASSERT_EQ(csv.size(), 2u) << out.str();
+    EXPECT_EQ(csv[1], "http://hotels.example/hotsdetail.ctl?hotel=osl-1,osl,,,,,,,,,,,2024-05-01T00:00:00Z,desk-a");
+
+    ASSERT_EQ(Run({QStringLiteral("--format=jsonl")}), 0) << err.str();
+    EXPECT_EQ(QJsonDocument::fromJson(QByteArray::fromStdString(out.str())).object()["Desk"].toString(),
+              QStringLiteral("desk-a"))
+        << out.str();
+
+    ASSERT_EQ(Run({QStringLiteral("--failures")}), 0) << err.str();
+    const auto failures = Lines(out.str(), "\r\n");
+    ASSERT_EQ(failures.size(), 2u) << out.str();
+    EXPECT_EQ(failures[1], "link,http://hotels.example/hotsdetail.ctl?hotel=osl-3,osl,HTTP 404,1,2024-05-01T00:00:00Z,desk-b");
+
+    ASSERT_EQ(Run({QStringLiteral("--summary")}), 0) << err.str();
+    EXPECT_EQ(out.str(),
+              "AirPort  Kept  Waiting  Last kept at          Given up  State     Desk\n"
+              "osl         1        0  2024-05-01T00:00:00Z         0  searched  desk-a\n"
+              "osl         0        1  -                            1  searched  desk-b\n");
+    EXPECT_TRUE(err.str().empty()) << err.str();
 }
 
 TEST_P(ExportTool, FailuresOfADatabaseNotYetUpgradedAreTheHeaderOnly)
@@ -251,6 +298,7 @@ TEST_P(ExportTool, SummaryTakesNoFormat)
 TEST_P(ExportTool, SettingsFileNamesTheDatabase)
 {
     ASSERT_NO_THROW(store::StoreHotel(Plain("u-from-file")));
+    const StaymarkerRow kept = KeptHere(Plain("u-from-file"));
     QTemporaryDir dir;
     QFile ini(dir.filePath("given.ini"));
     ASSERT_TRUE(ini.open(QIODevice::WriteOnly));
@@ -262,7 +310,7 @@ TEST_P(ExportTool, SettingsFileNamesTheDatabase)
     EXPECT_EQ(Run({QStringLiteral("--settings"), ini.fileName(), QStringLiteral("--format"), QStringLiteral("jsonl")}),
               0)
         << err.str();
-    EXPECT_EQ(out.str(), tools::HotelsToJsonLines({Plain("u-from-file")}));
+    EXPECT_EQ(out.str(), tools::HotelsToJsonLines({kept}));
     // The file's own problem is told, naming the file and the key, and does not stop the export.
     EXPECT_NE(err.str().find(ini.fileName().toStdString() + ": [timers] interval_ms"), std::string::npos) << err.str();
 }

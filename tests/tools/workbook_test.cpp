@@ -172,8 +172,8 @@ TEST_F(WrittenWorkbook, EverySheetHasItsHeaderFrozenAndAnAutofilterOverItsRows)
     ASSERT_TRUE(Write({Hotel("u1"), Hotel("u2")}, {osl}, {failure, failure, failure}).ok);
     const std::pair<const char*, QString> sheets[] = {
         {"xl/worksheets/sheet1.xml", QStringLiteral("A1:%1%2").arg(LastHotelColumn()).arg(3)},
-        {"xl/worksheets/sheet2.xml", QStringLiteral("A1:F2")},
-        {"xl/worksheets/sheet3.xml", QStringLiteral("A1:F4")}};
+        {"xl/worksheets/sheet2.xml", QStringLiteral("A1:G2")},
+        {"xl/worksheets/sheet3.xml", QStringLiteral("A1:G4")}};
     for (const auto& [part, range] : sheets) {
         const QByteArray sheet = Part(QString::fromLatin1(part));
         EXPECT_TRUE(sheet.contains("<pane ySplit=\"1\" topLeftCell=\"A2\" activePane=\"bottomLeft\" state=\"frozen\"/>"))
