@@ -1,9 +1,17 @@
-// The set-up tool hotelcrawler-initdb: what it tells on each engine, and its
-// exit codes for a broken database and bad arguments.
+// The set-up tool hotelcrawler-initdb: what it tells on each engine, the
+// hand-over of a gone desk's work, and its exit codes for a broken
+// database, a running desk and bad arguments.
 
 #include "tools/common/InitDb.h"
 
+#include "store/Failures.h"
+#include "store/GoingWriter.h"
+#include "store/InstanceLock.h"
+
 #include "tests/store/DriverFixture.h"
+
+#include <QFile>
+#include <QTemporaryDir>
 
 #include <sstream>
 
@@ -43,6 +51,90 @@ TEST_P(InitTool, UpgradesADatabaseOfThePreviousVersionAndSaysWhatChanged)
 
 HC_INSTANTIATE_FOR_ENGINES(InitTool);
 
+// desk-x's machine is gone; desk-new takes its work over, named by the
+// [desk] name of the settings file the tool is given.
+class InitToolHandOver : public EngineTest {
+protected:
+    void SetUp() override
+    {
+        EngineTest::SetUp();
+        if (IsSkipped())
+            return;
+        SeedGoing({{"x-1", "osl"}, {"x-2", "adl"}}, QStringLiteral("desk-x"));
+        SeedGoing({{"b-1", "osl"}}, QStringLiteral("desk-b"));
+        store::GoingWriter gone("desk-x");
+        gone.Record({store::kFailureDestination, "zrh", "zrh", "HTTP 500", 5, "2026-12-01T00:00:00Z"});
+        ASSERT_FALSE(gone.Owes());
+        QFile file(dir.filePath(QStringLiteral("new.ini")));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(("[databases]\nHotels_Db = " + dbSetting + "\n[desk]\nname = desk-new\n").toUtf8());
+        ini = file.fileName();
+        // The settings in force are another desk's: only the file names the receiver.
+        UseDesk(QStringLiteral("desk-elsewhere"));
+    }
+
+    int HandOver(const QString& desk)
+    {
+        out.str({});
+        err.str({});
+        return tools::RunInitDb({QStringLiteral("--settings"), ini, QStringLiteral("--hand-over"), desk}, out, err);
+    }
+
+    // The desk of every row of "Failures", in the order recorded.
+    static std::vector<AnsiString> FailureDesks()
+    {
+        std::vector<AnsiString> desks;
+        for (const store::FailureRecord& row : store::ReadFailures())
+            desks.push_back(row.desk);
+        return desks;
+    }
+
+    QTemporaryDir dir;
+    QString ini;
+    std::ostringstream out, err;
+};
+
+TEST_P(InitToolHandOver, MovesTheGoneDesksRowsToTheDeskOfTheSettings)
+{
+    EXPECT_EQ(HandOver(QStringLiteral("desk-x")), 0) << err.str();
+    EXPECT_NE(out.str().find("table exists: \"Going\""), std::string::npos) << out.str();
+    EXPECT_NE(out.str().find("\nmoved 2 rows of \"Going\" from desk \"desk-x\" to desk \"desk-new\"\n"),
+              std::string::npos)
+        << out.str();
+    EXPECT_NE(out.str().find("\nmoved 1 rows of \"Failures\" from desk \"desk-x\" to desk \"desk-new\"\n"),
+              std::string::npos)
+        << out.str();
+    EXPECT_TRUE(err.str().empty()) << err.str();
+    EXPECT_EQ(GoingRows(QStringLiteral("desk-new")), (std::vector<Hotel_Url>{{"x-1", "osl"}, {"x-2", "adl"}}));
+    EXPECT_TRUE(GoingRows(QStringLiteral("desk-x")).empty());
+    EXPECT_EQ(GoingRows(QStringLiteral("desk-b")), (std::vector<Hotel_Url>{{"b-1", "osl"}}));
+    EXPECT_EQ(FailureDesks(), (std::vector<AnsiString>{"desk-new"}));
+}
+
+TEST_P(InitToolHandOver, IsRefusedWhileEitherDeskRunsAndMovesNothing)
+{
+    std::vector<QString> running{QStringLiteral("desk-x")};
+    if (IsPostgres())
+        running.push_back(QStringLiteral("desk-new"));  // an SQLite file holds one desk: the first case covers it
+    for (const QString& desk : running) {
+        store::InstanceLock lock(desk);
+        ASSERT_EQ(lock.Acquire().outcome, store::InstanceLock::Outcome::Held) << desk.toStdString();
+        EXPECT_EQ(HandOver(QStringLiteral("desk-x")), 1) << desk.toStdString();
+        EXPECT_EQ(err.str().rfind("hotelcrawler-initdb: ", 0), 0u) << err.str();
+        const std::string why = IsPostgres() ? "desk \"" + desk.toStdString() + "\" is running; close it first"
+                                             : std::string("close it first");
+        EXPECT_NE(err.str().find(why), std::string::npos) << err.str();
+        EXPECT_EQ(out.str().find("moved"), std::string::npos) << out.str();
+        EXPECT_EQ(GoingRows(QStringLiteral("desk-x")).size(), 2u) << desk.toStdString();
+        EXPECT_EQ(FailureDesks(), (std::vector<AnsiString>{"desk-x"}));
+    }
+    // Once the desks are closed it goes through.
+    EXPECT_EQ(HandOver(QStringLiteral("desk-x")), 0) << err.str();
+    EXPECT_TRUE(GoingRows(QStringLiteral("desk-x")).empty());
+}
+
+HC_INSTANTIATE_FOR_ENGINES(InitToolHandOver);
+
 class InitToolFailure : public ::testing::Test {
 protected:
     void TearDown() override { platform::SetSettings({}); }
@@ -57,6 +149,32 @@ TEST_F(InitToolFailure, FailsClearlyOnABrokenDatabase)
     EXPECT_EQ(tools::RunInitDb({}, out, err), 1);
     EXPECT_NE(err.str().find("hotelcrawler-initdb:"), std::string::npos);
     EXPECT_EQ(tools::RunInitDb({QStringLiteral("--force")}, out, err), 2);
+}
+
+// Each of these is told before the database is reached: the database in
+// force cannot be, which would exit 1.
+TEST_F(InitToolFailure, BadHandOverDeskIsWrongUsage)
+{
+    platform::Settings s;
+    s.hotelsDb = QStringLiteral("postgresql://nobody@127.0.0.1:1/none");
+    s.deskName = QStringLiteral("desk-new");
+    platform::SetSettings(s);
+    const std::pair<QStringList, std::string> cases[] = {
+        {{QStringLiteral("--hand-over=")}, "--hand-over: a desk needs a name"},
+        {{QStringLiteral("--hand-over"), QStringLiteral("desk x")}, "--hand-over: \"desk x\" holds \" \""},
+        {{QStringLiteral("--hand-over"), QString(65, QLatin1Char('d'))}, "is longer than 64 characters"},
+        {{QStringLiteral("--hand-over=a"), QStringLiteral("--hand-over=b")}, "--hand-over given more than once"},
+        {{QStringLiteral("--hand-over"), QStringLiteral("desk-new")}, "\"desk-new\" is the desk of these settings"},
+    };
+    for (const auto& [args, problem] : cases) {
+        std::ostringstream out, err;
+        EXPECT_EQ(tools::RunInitDb(args, out, err), 2) << args.join(' ').toStdString();
+        EXPECT_EQ(err.str().rfind("hotelcrawler-initdb: ", 0), 0u) << err.str();
+        EXPECT_NE(err.str().find(problem), std::string::npos) << err.str();
+        EXPECT_NE(err.str().find("usage: hotelcrawler-initdb [--settings FILE] [--hand-over DESK]"), std::string::npos)
+            << err.str();
+        EXPECT_TRUE(out.str().empty()) << out.str();
+    }
 }
 
 }  // namespace
