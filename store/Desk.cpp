@@ -4,6 +4,7 @@
 #include "store/Connection.h"
 #include "store/Names.h"
 
+#include <QSqlError>
 #include <QSqlQuery>
 
 namespace store {
@@ -82,6 +83,14 @@ QStringList AdoptRows(const QString& desk)
                 if (n > 0)
                     lines << QStringLiteral("desk \"%1\" took over %2 rows of \"%3\" written without it")
                                  .arg(desk).arg(n).arg(QLatin1String(table));
+            }
+            // The server's statistics still show rows without a desk until its
+            // next automatic analysis; meanwhile a link's rows would be looked
+            // for through the desk's index instead of the address's.
+            if (IsPostgres(db) && !lines.isEmpty()) {
+                QSqlQuery analyze(db);  // a statement of constant text: PostgreSQL cannot prepare it
+                if (!analyze.exec(QStringLiteral("ANALYZE %1").arg(Quoted(kGoing))))
+                    throw EDatabaseError(QStringLiteral("cannot analyze \"Going\""), analyze.lastError());
             }
             return lines;
         });

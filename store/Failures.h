@@ -34,7 +34,7 @@ struct FailureRecord {
     AnsiString reason;
     int attempts = 0;
     AnsiString failedAt;
-    AnsiString desk;  // the desk that gave up; empty in a row written before desks
+    AnsiString desk = {};  // the desk that gave up; empty in a row written before desks
 
     friend bool operator==(const FailureRecord&, const FailureRecord&) = default;
 };
