@@ -158,6 +158,26 @@ TEST_P(GoingSaveAtClose, ListsLongerThanOneStatementKeepTheirOrderAndRetryStates
     EXPECT_EQ(GoingRows().size(), list.size()) << "a merge replaces the listed link's one row";
 }
 
+TEST_P(GoingSaveAtClose, ReplaceOverRowsNearlyInStepEndsExactlyAsTheList)
+{
+    // As the write-through leaves the table at a close: the list's links in
+    // place but one that failed (moved to the end of the list with a new
+    // state), one handled whose row is gone, one never written, a duplicate.
+    const Links stored = {{"a", "x"}, {"b", "x"}, {"c", "x"}, {"d", "x"}, {"a", "x"}};
+    SeedGoing(stored);
+    store::SaveGoing(store::CurrentDesk(), stored, store::GoingSave::Replace,
+                     {{"d", store::RetryState{1, 61, 61, "time-out", "2026-12-01T00:00:00Z"}}});
+    const Links list = {{"a", "x"}, {"c", "x"}, {"a", "x"}, {"e", "y"}, {"b", "x"}};
+    const store::GoingRetries retries{{"b", store::RetryState{2, 183, 122, "HTTP 503", "2026-12-01T00:01:00Z"}}};
+    ASSERT_TRUE(Save(list, store::GoingSave::Replace, retries).opened);
+
+    EXPECT_EQ(GoingRows(), list);
+    Links loaded;
+    store::GoingRetries back;
+    store::LoadGoing(store::CurrentDesk(), loaded, &back);
+    EXPECT_EQ(back, retries) << "\"d\" left with its state, \"b\" has the list's";
+}
+
 TEST_P(GoingSaveAtClose, AppendKeepsTheRowsAlreadyThere)
 {
     SeedGoing({kThree[0]});
