@@ -183,14 +183,18 @@ TEST_F(PendingWork, SaveAtCloseThatFailsAfterOpeningIsReportedAndTheWindowCloses
     TForm1 form;
     TForm1TestAccess f(form);
     Pass(f, ResultPage({"1", "2", "3"}));
-    // Every insert now fails: the close's rewrite cannot complete.
-    TestDatabase::Exec("CREATE TRIGGER refuse BEFORE INSERT ON \"Going\" BEGIN SELECT RAISE(ABORT, 'disk full'); END");
+    // A row of this desk the window never read must go at the close, and
+    // deleting it fails: the close's rewrite cannot complete.
+    TestDatabase::Exec(QStringLiteral("INSERT INTO \"Going\" (\"Url\", \"AirPort\", \"Desk\") VALUES ('stray', 'x', '%1')")
+                           .arg(store::CurrentDesk()));
+    TestDatabase::Exec("CREATE TRIGGER refuse BEFORE DELETE ON \"Going\" WHEN OLD.\"Url\" = 'stray' "
+                       "BEGIN SELECT RAISE(ABORT, 'disk full'); END");
     form.show();
     form.close();
     EXPECT_FALSE(form.isVisible());
     EXPECT_TRUE(recorded.texts.filter("error: ").filter("disk full").size() == 1) << recorded.texts.join('\n').toStdString();
     // The close handled hotel 2; hotel 1 is still on disk from the write-through.
-    EXPECT_EQ(TestDatabase::ReadGoing(), (TPendingLinks{{Detail("1"), "osl"}}));
+    EXPECT_EQ(TestDatabase::ReadGoing(), (TPendingLinks{{Detail("1"), "osl"}, {"stray", "x"}}));
 }
 
 TEST_F(PendingWork, NoResultPagePassRunsOnceTheCloseHasBegun)
