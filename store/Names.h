@@ -58,7 +58,7 @@ QString QuotedList(const Names& names)
 // Qt Sql connection names: the prefix of the desk's kept connection
 // (PostgreSQL, InstanceLock.h) and of the short-lived ones (Connection.h);
 // each adds a serial number, the short-lived ones a purpose first.
-inline constexpr const char* kDeskConnectionName = "hc_desk";
+inline constexpr const char* kDeskConnectionName = "hc_desk";  // kConnectionPrefix + "desk"
 inline constexpr const char* kConnectionPrefix = "hc_";
 
 }  // namespace store

@@ -133,9 +133,9 @@ void IndexAddressesByDigest(QSqlDatabase& db, const QStringList& tables, QString
         return;
     const QString goingPlain = QLatin1String(UrlKey::kGoingPlainIndex);
     const QString goingDigest = QLatin1String(UrlKey::kGoingDigestIndex);
-    const QStringList goingIndexes = PostgresIndexes(db, QStringLiteral("Going"));
+    const QStringList goingIndexes = PostgresIndexes(db, QLatin1String(kGoing));
     if (!goingIndexes.contains(goingDigest)) {
-        for (const QString& sql : key.CreateIndexSql(QStringLiteral("Going")))
+        for (const QString& sql : key.CreateIndexSql(QLatin1String(kGoing)))
             Run(db, sql, QStringLiteral("cannot index table \"Going\""));
         changes << QStringLiteral("indexed \"Going\" by the digest of \"Url\" (\"%1\")").arg(goingDigest);
     }
@@ -171,18 +171,18 @@ void IndexAddressesByDigest(QSqlDatabase& db, const QStringList& tables, QString
 void Upgrade(QSqlDatabase& db, QStringList& changes)
 {
     const QStringList tables = db.tables(QSql::Tables);
-    if (!tables.contains(QStringLiteral("Going")))
+    if (!tables.contains(QLatin1String(kGoing)))
         return;
     // New columns are nullable without a default: adding them rewrites no
     // row, and the previous version, which names only "Url" and "AirPort",
     // still reads and writes the table.
-    const QSqlRecord going = db.record(db.driver()->escapeIdentifier(QStringLiteral("Going"), QSqlDriver::TableName));
+    const QSqlRecord going = db.record(db.driver()->escapeIdentifier(QLatin1String(kGoing), QSqlDriver::TableName));
     const QStringList columnsSql = RetryColumnsSql(db.driverName());
     for (std::size_t i = 0; i < std::size(kRetryColumnNames); ++i) {
         const QString name = QLatin1String(kRetryColumnNames[i]);
         if (going.contains(name))
             continue;
-        Run(db, QStringLiteral("ALTER TABLE \"Going\" ADD COLUMN %1").arg(columnsSql[static_cast<qsizetype>(i)]),
+        Run(db, QStringLiteral("ALTER TABLE %1 ADD COLUMN %2").arg(Quoted(kGoing), columnsSql[static_cast<qsizetype>(i)]),
             QStringLiteral("cannot add column \"%1\" to \"Going\"").arg(name));
         changes << QStringLiteral("added column \"%1\" to \"Going\"").arg(name);
     }
@@ -216,7 +216,7 @@ template <class Work>
 void InOneTransaction(const AnsiString& alias, Work&& work)
 {
     static std::atomic<unsigned> serial{0};
-    const QString connection = QStringLiteral("hc_schema_%1").arg(++serial);
+    const QString connection = QStringLiteral("%1schema_%2").arg(QLatin1String(kConnectionPrefix)).arg(++serial);
     QString failure;
     {
         QSqlDatabase db = OpenAliasDatabase(alias, connection);
@@ -256,9 +256,9 @@ QString CreateTableSql(const QString& table, const QString& driverName)
     if (!sqlite && !postgres)
         return QString();
     const QString create = QStringLiteral("CREATE TABLE IF NOT EXISTS \"%1\" (%2)");
-    if (table == QLatin1String("Going"))
-        return create.arg(table, QStringList{IdColumnSql(sqlite), QStringLiteral("\"Url\" TEXT"),
-                                             QStringLiteral("\"AirPort\" TEXT")}
+    if (table == QLatin1String(kGoing))
+        return create.arg(table, QStringList{IdColumnSql(sqlite), Quoted(kGoingUrl) + QStringLiteral(" TEXT"),
+                                             Quoted(kGoingAirPort) + QStringLiteral(" TEXT")}
                                      .join(QStringLiteral(", "))
                                      + QStringLiteral(", ") + RetryColumnsSql(driverName).join(QStringLiteral(", "))
                                      + QStringLiteral(", ") + DeskColumnSql());

@@ -69,8 +69,8 @@ std::vector<DestinationSummary> ReadDestinationSummary()
                        e.lastExtractedAt = std::max(e.lastExtractedAt, last);
                    });
         ReadGroups(db, byDesk, kGoing,
-                   QStringLiteral("SELECT %1, \"AirPort\", COUNT(*), NULL FROM \"Going\" GROUP BY %1, \"AirPort\"")
-                       .arg(DeskOf(db, kGoing)),
+                   QStringLiteral("SELECT %1, %2, COUNT(*), NULL FROM %3 GROUP BY %1, %2")
+                       .arg(DeskOf(db, kGoing), Quoted(kGoingAirPort), Quoted(kGoing)),
                    {}, [&](DestinationSummary& e, long long count, const AnsiString&) { e.waiting += count; });
         // The two tables of the retry work are missing from a database not
         // upgraded yet; its destinations are then all "searched".

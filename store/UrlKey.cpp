@@ -1,5 +1,7 @@
 #include "store/UrlKey.h"
 
+#include "store/Names.h"
+
 namespace store {
 
 UrlKey::UrlKey(const QSqlDatabase& db) : UrlKey(db.driverName()) {}
@@ -50,9 +52,11 @@ QString UrlKey::StaymarkerUpdateGuard() const
 
 QStringList UrlKey::CreateIndexSql(const QString& table) const
 {
-    if (table == QLatin1String("Going"))
-        return {byDigest_ ? QStringLiteral("CREATE INDEX \"%1\" ON \"Going\" (md5(\"Url\"))").arg(QLatin1String(kGoingDigestIndex))
-                          : QStringLiteral("CREATE INDEX \"%1\" ON \"Going\" (\"Url\")").arg(QLatin1String(kGoingPlainIndex))};
+    if (table == QLatin1String(kGoing))
+        return {byDigest_ ? QStringLiteral("CREATE INDEX %1 ON %2 (md5(%3))")
+                                .arg(Quoted(kGoingDigestIndex), Quoted(kGoing), Quoted(kGoingUrl))
+                          : QStringLiteral("CREATE INDEX %1 ON %2 (%3)")
+                                .arg(Quoted(kGoingPlainIndex), Quoted(kGoing), Quoted(kGoingUrl))};
     if (table == QLatin1String("Staymarker") && byDigest_)
         return {QStringLiteral("CREATE UNIQUE INDEX \"%1\" ON \"Staymarker\" (md5(\"Url\"))")
                     .arg(QLatin1String(kStaymarkerDigestIndex))};
