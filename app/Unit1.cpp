@@ -71,7 +71,7 @@ void TForm1::FormCreate(TObject* Sender)
     // 6. The list that lines detail links up for transfer.
     DetailLinks = std::make_unique<TStringList>();
 
-    // 7.
+    // 7. No search has started yet.
     SearchStarted = 0;
 
     // The destinations an earlier run left unsearched come back into Memo2.
@@ -105,10 +105,10 @@ void TForm1::FormClose(TObject* Sender, int& Action)
     // 6. One more detail step.
     ProcessNextDetail();
 
-    // 7.
+    // 7. Release the list of detail links.
     DetailLinks.reset();
 
-    // 8.
+    // 8. Empty the link counts and the paging links.
     LinkCounts.clear();
     NextPageCounts.clear();
     NextPages.clear();

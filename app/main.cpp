@@ -78,6 +78,6 @@ int main(int argc, char** argv)
     } catch (...) {
         app.ShowException(QString());
     }
-    // 4.
+    // 4. The program ends.
     return 0;
 }

@@ -47,7 +47,7 @@ void TForm1::CppWebBrowser1NewWindow2(TObject* Sender, LPDISPATCH* ppDisp, VARIA
 
 void TForm1::CrawlResultPage(LPDISPATCH pDisp)
 {
-    // 1. Document.
+    // 1. The document of the page that completed.
     ComPtr<IHTMLDocument2> document;
     if (QueryInterface(pDisp, document) != S_OK)
         return;
@@ -109,7 +109,7 @@ void TForm1::CrawlResultPage(LPDISPATCH pDisp)
     // 7. Transfer count.
     const int transferCount = DetailLinks->Count();
 
-    // 8. Log.
+    // 8. Log the page in Memo1.
     Memo1->Lines->Add("First Page");
 
     // 10. Transfer, moved before the paging: following a page empties
