@@ -21,6 +21,7 @@
 // share this machine's cores, and the time grows with their number.
 
 #include "bench/PrivateHome.h"
+#include "bench/TypicalHotel.h"
 #include "platform/db/Alias.h"
 #include "platform/settings/Settings.h"
 #include "store/GoingWriter.h"
@@ -58,24 +59,6 @@ std::vector<Hotel_Url> Links(int desk)
     return links;
 }
 
-store::StaymarkerRow Hotel(const AnsiString& url)
-{
-    store::StaymarkerRow row;
-    row.Url = url;
-    row.AirPort = "osl";
-    row.HeaderBar = "Hotel Bristol Avg Price 1,290 NOK";
-    row.HotelInfo = std::string(400, 'i');
-    row.Direction = std::string(300, 'd');
-    row.Dining = std::string(200, 'f');
-    row.Transportation = std::string(200, 't');
-    row.PropertyInformation = std::string(300, 'p');
-    row.Services = std::string(300, 's');
-    row.RatingsAwards = std::string(100, 'r');
-    row.Attractions = std::string(200, 'a');
-    row.ExtractedAt = "2024-05-01T12:00:00Z";
-    return row;
-}
-
 // One desk's process: claims its desk, fills its rows, waits for the start
 // byte on `go`, writes, and sends its write times (microseconds) on `out`.
 [[noreturn]] void RunDesk(int desk, int desks, int paceMs, int go, int out)
@@ -108,7 +91,7 @@ store::StaymarkerRow Hotel(const AnsiString& url)
             }
             const Hotel_Url& link = links[static_cast<std::size_t>(kLinksPerDesk - 1 - i)];
             const auto began = std::chrono::steady_clock::now();
-            writer.Handled(link, Hotel(link.Url));
+            writer.Handled(link, TypicalHotel(link.Url));
             times.push_back(static_cast<long>(
                 std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - began).count()));
             if (writer.Owes())

@@ -25,6 +25,7 @@
 // instance lock, which each PostgreSQL case holds.
 
 #include "bench/PrivateHome.h"
+#include "bench/TypicalHotel.h"
 #include "platform/db/Alias.h"
 #include "platform/settings/Settings.h"
 #include "platform/toolkit/Forms.h"
@@ -121,26 +122,6 @@ std::vector<Hotel_Url> Links(long from, long count)
     return links;
 }
 
-// A hotel row of typical size (about 2 KB of section text).
-store::StaymarkerRow Hotel(const AnsiString& url)
-{
-    store::StaymarkerRow row;
-    row.Url = url;
-    row.AirPort = "osl";
-    row.HeaderBar = "Hotel Bristol Avg Price 1,290 NOK";
-    row.HotelInfo = std::string(400, 'i');
-    row.Direction = std::string(300, 'd');
-    row.Dining = std::string(200, 'f');
-    row.Transportation = std::string(200, 't');
-    row.PropertyInformation = std::string(300, 'p');
-    row.Services = std::string(300, 's');
-    row.RatingsAwards = std::string(100, 'r');
-    row.Attractions = std::string(200, 'a');
-    row.PhotoUrl = "http://hotels.example:80/hotsphoto.ctl?hotel=b";
-    row.ExtractedAt = "2024-05-01T12:00:00Z";
-    return row;
-}
-
 // Fills the empty "Going" with `count` rows in one transaction.
 bool Fill(benchmark::State& state, long count)
 {
@@ -208,7 +189,7 @@ void BM_WriteThroughHandled(benchmark::State& state)
             break;
         }
         const AnsiString& url = links[static_cast<std::size_t>(--next)].Url;
-        writer->Handled(Hotel_Url{url, "osl"}, Hotel(url));
+        writer->Handled(Hotel_Url{url, "osl"}, TypicalHotel(url));
         if (writer->Owes()) {
             state.SkipWithError("a write failed");
             break;
