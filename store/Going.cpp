@@ -38,8 +38,8 @@ GoingShape ShapeOf(const QSqlDatabase& db)
     return shape;
 }
 
-// The condition that picks the desk's rows ("" for a table without desks)
-// and its value.
+// The condition that picks the desk's rows (every row of a table without
+// desks); BindDesk binds its value.
 QString DeskCondition(const GoingShape& shape)
 {
     return shape.desk ? QStringLiteral("%1 = ?").arg(Quoted(kDeskColumn)) : QStringLiteral("1 = 1");
