@@ -178,6 +178,21 @@ TEST_P(GoingSaveAtClose, ReplaceOverRowsNearlyInStepEndsExactlyAsTheList)
     EXPECT_EQ(back, retries) << "\"d\" left with its state, \"b\" has the list's";
 }
 
+TEST_P(GoingSaveAtClose, AnyTextSurvivesTheSaveOfManyRowsAtOnce)
+{
+    // Many rows go in one statement; none of these may change on the way.
+    const Links list = {{"http://h/?q=\"a,b\"{c}", "NULL"},  {"back\\slash\\\"", ""},
+                        {"서울 호텔", "\"\""},                  {"line\nbreak\ttab", "{}"},
+                        {std::string(70000, 'x'), "osl"},         {"", "adl"}};
+    store::GoingRetries retries{{list[1].Url, store::RetryState{1, 61, 61, "say \"503\"\\", "2026-12-01T00:00:00Z"}}};
+    ASSERT_TRUE(Save(list, store::GoingSave::Replace, retries).opened);
+    Links loaded;
+    store::GoingRetries back;
+    store::LoadGoing(store::CurrentDesk(), loaded, &back);
+    EXPECT_EQ(loaded, list);
+    EXPECT_EQ(back, retries);
+}
+
 TEST_P(GoingSaveAtClose, AppendKeepsTheRowsAlreadyThere)
 {
     SeedGoing({kThree[0]});
