@@ -56,8 +56,14 @@ int main(int argc, char** argv)
         try {
             for (const QString& change : store::UpgradeHotelsDb(store::kHotelsDb))
                 platform::Report(QStringLiteral("upgraded \"Hotels_Db\": ") + change);
-            for (const QString& adopted : store::AdoptRows(desk))
-                platform::Report(adopted);
+            try {
+                for (const QString& adopted : store::AdoptRows(desk))
+                    platform::Report(adopted);
+            } catch (const std::exception& e) {
+                // Taken over at a later start; nothing is lost meanwhile.
+                platform::Report(QStringLiteral("could not take over the rows written before desks: ")
+                                 + QString::fromUtf8(e.what()));
+            }
         } catch (const std::exception& e) {
             // The run goes on; what needs the new tables reports its own failures.
             platform::Report(QStringLiteral("could not upgrade \"Hotels_Db\": ") + QString::fromUtf8(e.what()));
