@@ -3,7 +3,8 @@
 # on it, one snapshot of the four tables at a time, the checks of a
 # snapshot against the desks' destinations, the links seen so far and the
 # sites' request logs, the rows a restarted desk must leave alone, the
-# counts the test steers by, and the wait for a settled server.
+# counts the test steers by, the checks of a round's end, and the wait
+# for a settled server.
 #
 # Source it after setting: WORK (the test's folder, where psql.log,
 # fetched.tsv and site-problems.txt go), PG_URL, DESKS (the desk names, in
@@ -185,6 +186,32 @@ count_snapshot() {
   stored_n=0
   for id in "${ALL_IDS[@]}"; do [ -n "${stored[$id]:-}" ] && stored_n=$(( stored_n + 1 )); done
   rows_n=$(grep -c . "$SNAP")
+}
+
+# The problems of a round's end, one a line, from the snapshot $SNAP read
+# after the close and its counts (count_snapshot): every expected hotel is
+# in "Staymarker" once and nothing else is there, and no desk has rows left
+# in "Going", "Destinations" or "Failures".
+round_end_problems() {
+  local id i kind url airport reason attempts desk n
+  for id in "${ALL_IDS[@]}"; do
+    case "${stored[$id]:-0}" in
+      1) ;;
+      0) echo "LOST at the end: $id is not in Staymarker" ;;
+      *) echo "DUPLICATE at the end: $id is ${stored[$id]} times in Staymarker" ;;
+    esac
+  done
+  n=$(awk -F'\t' '$1 == "S"' "$SNAP" | grep -c .)
+  [ "$n" -eq "${#ALL_IDS[@]}" ] || echo "Staymarker holds $n rows, not ${#ALL_IDS[@]}"
+  for i in 0 1 2; do
+    [ "${going_n[$i]}" -eq 0 ] || echo "${DESKS[$i]} has ${going_n[$i]} rows left in Going"
+    [ "${dest_n[$i]}" -eq 0 ] || echo "${DESKS[$i]} has ${dest_n[$i]} rows left in Destinations"
+  done
+  while IFS=$'\t' read -r kind url airport reason attempts desk; do
+    echo "GIVEN UP in Failures: $desk $kind $url ($airport): $reason, $attempts attempts"
+  done < <(sql_or_abort 'SELECT "Kind", "Url", "AirPort", "Reason", "Attempts", "Desk" FROM "Failures" ORDER BY "Id"')
+  n=$(awk -F'\t' '$1 != "S" && $1 != "G" && $1 != "D" && $1 != "F"' "$SNAP" | grep -c .)
+  [ "$n" -eq 0 ] || echo "unreadable snapshot lines: $n"
 }
 
 # What desk $1 has to do after a restart, from the snapshot $SNAP: sets
