@@ -5,12 +5,14 @@
 //                  order stable), "Url" text, "AirPort" text: pending detail
 //                  links; then the link's retry state (RetryColumns.h:
 //                  "Attempts", "FailingTicks", "RetryInTicks", "LastFailure",
-//                  "LastFailedAt"), NULL for a link that never failed.
+//                  "LastFailedAt"), NULL for a link that never failed;
+//                  then "Desk" (Desk.h). Indexed by desk and key
+//                  ("Going_Desk") and by address (UrlKey.h).
 //   "Staymarker"   "Url" text key, then "AirPort", "HeaderBar", "HotelInfo",
 //                  "Direction", "Dining", "Transportation",
 //                  "PropertyInformation", "Services", "RatingsAwards",
 //                  "Attractions", "PhotoUrl", "ExtractedAt" (UTC ISO 8601),
-//                  all text: one extracted hotel per row.
+//                  "Desk", all text: one extracted hotel per row.
 //   "Failures"     what the crawl gave up on (Failures.h).
 //   "Destinations" the destinations still to search (Destinations.h).
 //
@@ -44,7 +46,9 @@ QStringList EnsureHotelsDbTables(const AnsiString& alias, QStringList* upgraded 
 
 // Brings a database of an earlier version up to this one in place, in one
 // transaction: adds the retry columns "Going" lacks, the tables "Failures"
-// and "Destinations" when missing, and on PostgreSQL indexes the addresses
+// and "Destinations" when missing, the column "Desk" every table lacks
+// (NULL in the rows there, until a desk adopts them: Desk.h) with the index
+// "Going_Desk", and on PostgreSQL indexes the addresses
 // of "Going" and "Staymarker" by their digest instead of their text, so that
 // an address of any length (64 KiB and more) is stored and found. No row is
 // changed or lost, and the previous version can still read "Going". Does
