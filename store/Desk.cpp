@@ -3,6 +3,7 @@
 #include "platform/settings/Settings.h"
 #include "store/Connection.h"
 #include "store/Names.h"
+#include "store/Statement.h"
 
 #include <QSqlError>
 #include <QSqlQuery>
@@ -18,31 +19,6 @@ constexpr const char* kDeskTables[] = {kGoing, kDestinations, kFailures};
 bool Pending(const char* table)
 {
     return QLatin1String(table) != QLatin1String(kFailures);
-}
-
-// Runs a statement with bound values; returns the rows it changed.
-long long Change(QSqlDatabase& db, const QString& sql, const QVariantList& values, const QString& what)
-{
-    QSqlQuery q(db);
-    if (!q.prepare(sql))
-        throw EDatabaseError(what, q.lastError());
-    for (const QVariant& v : values)
-        q.addBindValue(v);
-    if (!q.exec())
-        throw EDatabaseError(what, q.lastError());
-    return q.numRowsAffected();
-}
-
-bool Ask(QSqlDatabase& db, const QString& sql, const QVariantList& values, const QString& what)
-{
-    QSqlQuery q(db);
-    if (!q.prepare(sql))
-        throw EDatabaseError(what, q.lastError());
-    for (const QVariant& v : values)
-        q.addBindValue(v);
-    if (!q.exec() || !q.next())
-        throw EDatabaseError(what, q.lastError());
-    return q.value(0).toBool();
 }
 
 bool IsPostgres(const QSqlDatabase& db)
@@ -65,7 +41,7 @@ QStringList AdoptRows(const QString& desk)
             if (IsPostgres(db))
                 // Desks starting at once adopt one after the other: the
                 // second finds nothing left.
-                Ask(db, QStringLiteral("SELECT pg_advisory_xact_lock(?, 0) IS NULL"), {kDeskLockClass},
+                AskBound(db, QStringLiteral("SELECT pg_advisory_xact_lock(?, 0) IS NULL"), {kDeskLockClass},
                     QStringLiteral("cannot wait for other desks"));
             QStringList lines;
             for (const char* table : kDeskTables) {
@@ -77,9 +53,10 @@ QStringList AdoptRows(const QString& desk)
                     condition += QStringLiteral(" OR %1 <> ?").arg(Quoted(kDeskColumn));
                     values << desk;
                 }
-                const long long n = Change(db, QStringLiteral("UPDATE %1 SET %2 = ? WHERE %3")
+                const long long n = RunBound(db, QStringLiteral("UPDATE %1 SET %2 = ? WHERE %3")
                                                    .arg(Quoted(table), Quoted(kDeskColumn), condition),
-                                           values, QStringLiteral("cannot adopt the rows of \"%1\"").arg(QLatin1String(table)));
+                                           values, QStringLiteral("cannot adopt the rows of \"%1\"").arg(QLatin1String(table)))
+                                      .numRowsAffected();
                 if (n > 0)
                     lines << QStringLiteral("desk \"%1\" took over %2 rows of \"%3\" written without it")
                                  .arg(desk).arg(n).arg(QLatin1String(table));
@@ -116,7 +93,7 @@ QStringList HandOver(const QString& from, const QString& to)
                 // Held to the end of the transaction: neither desk can start
                 // while its rows move.
                 for (const QString& desk : {from, to})
-                    if (!Ask(db, QStringLiteral("SELECT ") + DeskLockCall("pg_try_advisory_xact_lock"), {desk},
+                    if (!AskBound(db, QStringLiteral("SELECT ") + DeskLockCall("pg_try_advisory_xact_lock"), {desk},
                              QStringLiteral("cannot ask whether desk \"%1\" runs").arg(desk)))
                         throw EDatabaseError(ToAnsi(QStringLiteral("desk \"%1\" is running; close it first, then "
                                                                    "hand its work over")
@@ -126,9 +103,10 @@ QStringList HandOver(const QString& from, const QString& to)
             for (const char* table : kDeskTables) {
                 if (!existing.contains(QLatin1String(table)))
                     continue;
-                const long long n = Change(db, QStringLiteral("UPDATE %1 SET %2 = ? WHERE %2 = ?")
+                const long long n = RunBound(db, QStringLiteral("UPDATE %1 SET %2 = ? WHERE %2 = ?")
                                                    .arg(Quoted(table), Quoted(kDeskColumn)),
-                                           {to, from}, QStringLiteral("cannot hand over \"%1\"").arg(QLatin1String(table)));
+                                           {to, from}, QStringLiteral("cannot hand over \"%1\"").arg(QLatin1String(table)))
+                                      .numRowsAffected();
                 lines << QStringLiteral("moved %1 rows of \"%2\" from desk \"%3\" to desk \"%4\"")
                              .arg(n).arg(QLatin1String(table), from, to);
             }

@@ -90,14 +90,7 @@ QVariantList RowValues(const GoingShape& shape, const QString& desk, const Hotel
     QVariantList values{ToWide(link.Url), ToWide(link.AirPort)};
     if (shape.retries) {
         const auto found = retries.find(link.Url);
-        if (found != retries.end() && found->second.Failed()) {
-            const RetryState& s = found->second;
-            values << s.attempts << static_cast<qlonglong>(s.failingTicks) << static_cast<qlonglong>(s.retryInTicks)
-                   << ToWide(s.lastFailure) << ToWide(s.lastFailedAt);
-        } else {
-            for (std::size_t i = 0; i < std::size(kRetryColumnNames); ++i)
-                values << QVariant();
-        }
+        values << (found != retries.end() && found->second.Failed() ? RetryValues(found->second) : NoRetryValues());
     }
     if (shape.desk)
         values << desk;
@@ -160,7 +153,7 @@ void InsertRows(QSqlDatabase& db, const GoingShape& shape, const QString& desk, 
         } else {
             for (std::size_t i = from; i < from + count; ++i)
                 for (const QVariant& value : RowValues(shape, desk, links[i], retries))
-                    q.addBindValue(value.isNull() ? QVariant(QMetaType::fromType<QString>()) : value);
+                    q.addBindValue(value);
         }
         Run(q, failed);
     }
@@ -257,10 +250,8 @@ std::vector<Hotel_Url> MatchInPlace(QSqlDatabase& db, const GoingShape& shape, c
         Prepare(q, QStringLiteral("UPDATE %1 SET %2 WHERE %3 = ?").arg(Quoted(kGoing), sets.join(QStringLiteral(", ")), Quoted(kGoingId)),
                 failed);
         for (const auto& [id, state] : restate) {
-            if (state.Failed())
-                BindRetry(q, state);
-            else
-                BindNoRetry(q);
+            for (const QVariant& value : state.Failed() ? RetryValues(state) : NoRetryValues())
+                q.addBindValue(value);
             q.addBindValue(id);
             Run(q, failed);
         }

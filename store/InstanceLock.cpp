@@ -4,6 +4,7 @@
 #include "platform/db/Alias.h"
 #include "store/Desk.h"
 #include "store/Names.h"
+#include "store/Statement.h"
 
 #include <QSqlError>
 #include <QSqlQuery>
@@ -21,18 +22,7 @@ constexpr qint64 kWholeDatabaseKey = 0x48746c734462;
 
 InstanceLock* keeper = nullptr;
 
-// Runs a one-row query of booleans and returns its first column.
-bool AskTrue(QSqlDatabase& db, const QString& sql, const QVariantList& values)
-{
-    QSqlQuery q(db);
-    if (!q.prepare(sql))
-        throw EDatabaseError(QStringLiteral("cannot ask for the desk's lock"), q.lastError());
-    for (const QVariant& v : values)
-        q.addBindValue(v);
-    if (!q.exec() || !q.next())
-        throw EDatabaseError(QStringLiteral("cannot ask for the desk's lock"), q.lastError());
-    return q.value(0).toBool();
-}
+const QString kAskFailed = QStringLiteral("cannot ask for the desk's lock");
 
 }  // namespace
 
@@ -79,10 +69,10 @@ void InstanceLock::DropConnection()
 QString InstanceLock::LockHolder(QSqlDatabase& db, bool* held)
 {
     *held = false;
-    if (!AskTrue(db, QStringLiteral("SELECT pg_try_advisory_lock_shared(?)"), {kWholeDatabaseKey}))
+    if (!AskBound(db, QStringLiteral("SELECT pg_try_advisory_lock_shared(?)"), {kWholeDatabaseKey}, kAskFailed))
         return QStringLiteral("a copy of an earlier version, which takes the whole database");
-    if (!AskTrue(db, QStringLiteral("SELECT ") + DeskLockCall("pg_try_advisory_lock"), {desk_})) {
-        AskTrue(db, QStringLiteral("SELECT pg_advisory_unlock_shared(?)"), {kWholeDatabaseKey});
+    if (!AskBound(db, QStringLiteral("SELECT ") + DeskLockCall("pg_try_advisory_lock"), {desk_}, kAskFailed)) {
+        AskBound(db, QStringLiteral("SELECT pg_advisory_unlock_shared(?)"), {kWholeDatabaseKey}, kAskFailed);
         return QStringLiteral("another copy working as desk \"%1\"").arg(desk_);
     }
     *held = true;

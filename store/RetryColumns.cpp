@@ -16,22 +16,24 @@ QStringList RetryColumnsSql(const QString& driverName)
             QStringLiteral("\"LastFailedAt\" TEXT")};
 }
 
-void BindRetry(QSqlQuery& q, const RetryState& state)
+QVariantList NoRetryValues()
 {
-    q.addBindValue(state.attempts);
-    q.addBindValue(static_cast<qlonglong>(state.failingTicks));
-    q.addBindValue(static_cast<qlonglong>(state.retryInTicks));
-    q.addBindValue(ToWide(state.lastFailure));
-    q.addBindValue(ToWide(state.lastFailedAt));
+    // Typed NULLs: an untyped one is bound as text.
+    return {QVariant(QMetaType::fromType<int>()), QVariant(QMetaType::fromType<qlonglong>()),
+            QVariant(QMetaType::fromType<qlonglong>()), QVariant(QMetaType::fromType<QString>()),
+            QVariant(QMetaType::fromType<QString>())};
 }
 
-void BindNoRetry(QSqlQuery& q)
+QVariantList RetryValues(const RetryState& state)
 {
-    q.addBindValue(QVariant(QMetaType::fromType<int>()));
-    q.addBindValue(QVariant(QMetaType::fromType<qlonglong>()));
-    q.addBindValue(QVariant(QMetaType::fromType<qlonglong>()));
-    q.addBindValue(QVariant(QMetaType::fromType<QString>()));
-    q.addBindValue(QVariant(QMetaType::fromType<QString>()));
+    return {state.attempts, static_cast<qlonglong>(state.failingTicks), static_cast<qlonglong>(state.retryInTicks),
+            ToWide(state.lastFailure), ToWide(state.lastFailedAt)};
+}
+
+void BindRetry(QSqlQuery& q, const RetryState& state)
+{
+    for (const QVariant& value : RetryValues(state))
+        q.addBindValue(value);
 }
 
 RetryState ReadRetry(const QSqlQuery& q, int first)

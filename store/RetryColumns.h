@@ -10,6 +10,7 @@
 #include <QSqlQuery>
 #include <QString>
 #include <QStringList>
+#include <QVariantList>
 
 namespace store {
 
@@ -20,10 +21,12 @@ inline constexpr const char* kRetryColumnNames[] = {"Attempts", "FailingTicks", 
 // per column. Tick counts are 64-bit on both engines.
 QStringList RetryColumnsSql(const QString& driverName);
 
-// Binds the five values of `state` in column order.
+// The five values of `state` in column order.
+QVariantList RetryValues(const RetryState& state);
+// Five NULLs: a link that never failed.
+QVariantList NoRetryValues();
+// Binds RetryValues(state).
 void BindRetry(QSqlQuery& q, const RetryState& state);
-// Binds five NULLs: a link that never failed.
-void BindNoRetry(QSqlQuery& q);
 // The state in the five columns of the current row of `q` from `first` on.
 RetryState ReadRetry(const QSqlQuery& q, int first);
 

@@ -25,7 +25,7 @@ QString AsToolMessage(QString text)
 }  // namespace
 
 CommandLine::CommandLine(std::string tool, QString synopsis, QString description,
-                         std::initializer_list<OptionSpec> options)
+                         std::initializer_list<ToolOption> options)
     : tool_(std::move(tool)), synopsis_(std::move(synopsis))
 {
     QCoreApplication::setApplicationName(QString::fromStdString(tool_));
@@ -38,10 +38,10 @@ CommandLine::CommandLine(std::string tool, QString synopsis, QString description
                 {{QStringLiteral("version")}, {}, QStringLiteral("Show the version and exit.")}});
 }
 
-void CommandLine::AddOptions(const std::vector<OptionSpec>& options)
+void CommandLine::AddOptions(const std::vector<ToolOption>& options)
 {
-    for (const OptionSpec& spec : options)
-        parser_.addOption(QCommandLineOption(spec.names, spec.description, spec.valueName));
+    for (const ToolOption& option : options)
+        parser_.addOption(QCommandLineOption(option.names, option.description, option.valueName));
 }
 
 void CommandLine::AllowArguments(const QString& name, const QString& description)

@@ -1,6 +1,6 @@
 #pragma once
 // The command line of every tool, read one way (QCommandLineParser): each
-// tool lists its options in a table of OptionSpec, and gets --help and
+// tool lists its options in a table of ToolOption, and gets --help and
 // --version on top, the same error wording for an unknown option, a missing
 // value or a stray argument, and the same exit codes.
 //
@@ -28,7 +28,7 @@ enum ExitCode : int {
 
 // One option of a tool: its names without dashes (a one-letter name is the
 // short form), the name of its value (empty for a switch) and what it does.
-struct OptionSpec {
+struct ToolOption {
     QStringList names;
     QString valueName;
     QString description;
@@ -39,10 +39,10 @@ public:
     // `tool` is the program's name as messages show it; `synopsis` is the
     // usage line after "usage: TOOL "; `description` heads --help. Sets the
     // application name and version (HC_VERSION) that Qt reports.
-    CommandLine(std::string tool, QString synopsis, QString description, std::initializer_list<OptionSpec> options);
+    CommandLine(std::string tool, QString synopsis, QString description, std::initializer_list<ToolOption> options);
 
     // Adds options after construction (tables kept elsewhere, --settings).
-    void AddOptions(const std::vector<OptionSpec>& options);
+    void AddOptions(const std::vector<ToolOption>& options);
 
     // Lets the tool take arguments that are not options (pages, say), shown
     // under "Arguments:" in --help. Without it any such argument is a usage

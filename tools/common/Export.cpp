@@ -180,7 +180,7 @@ int RunExport(const QStringList& arguments, std::ostream& out, std::ostream& err
          {{QStringLiteral("output")}, QStringLiteral("FILE"),
           QStringLiteral("Write to FILE (replaced at the end, left as it was when the export fails) "
                          "instead of standard output.")},
-         SettingsOptionSpec()});
+         SettingsOption()});
     if (const std::optional<int> done = line.Parse(arguments, out, err))
         return *done;
     const bool formatGiven = line.IsSet(QStringLiteral("format"));

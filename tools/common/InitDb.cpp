@@ -50,7 +50,7 @@ int RunInitDb(const QStringList& arguments, std::ostream& out, std::ostream& err
                                     "the database \"Hotels_Db\" when they are missing, and upgrades tables made by an\n"
                                     "earlier version in place (no row is changed or lost); says what it changed.\n"
                                     "Exit status: 0 done, 1 database error (or a hand-over refused), 2 wrong usage."),
-                     {SettingsOptionSpec(),
+                     {SettingsOption(),
                       {{kHandOver},
                        QStringLiteral("DESK"),
                        QStringLiteral("After the tables, move the pending work of desk DESK (its rows of \"Going\", "

@@ -26,7 +26,7 @@ bool ApplySettingsFile(const QString& path, const std::string& tool, std::ostrea
     return true;
 }
 
-OptionSpec SettingsOptionSpec()
+ToolOption SettingsOption()
 {
     return {{QStringLiteral("settings")},
             QStringLiteral("FILE"),

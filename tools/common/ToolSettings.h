@@ -23,7 +23,7 @@ bool ApplySettingsFile(const QString& path, const std::string& tool, std::ostrea
 
 // The "--settings FILE" option, for the option table of a tool that reads
 // the settings.
-OptionSpec SettingsOptionSpec();
+ToolOption SettingsOption();
 
 // After `line` is parsed: with --settings, reads FILE (ApplySettingsFile).
 // Returns nothing when the tool goes on (no --settings, or FILE now in

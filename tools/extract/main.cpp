@@ -125,7 +125,7 @@ int main(int argc, char** argv)
                        "with the extracted fields.\n"
                        "Exit status: 0 every page extracted, 1 a page could not be read or loaded (the\n"
                        "others still run), 2 wrong usage."),
-        {tools::SettingsOptionSpec()});
+        {tools::SettingsOption()});
     line.AllowArguments(QStringLiteral("PAGE"),
                         QStringLiteral("An http:// or https:// address of a hotel detail page, or a local HTML file "
                                        "(after \"--\" even one whose name starts with \"-\")."));
