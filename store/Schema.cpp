@@ -2,6 +2,7 @@
 
 #include "platform/db/Alias.h"
 #include "platform/settings/Settings.h"
+#include "store/Connection.h"
 #include "store/Names.h"
 #include "store/RetryColumns.h"
 #include "store/Staymarker.h"
@@ -221,9 +222,7 @@ void InOneTransaction(const AnsiString& alias, Work&& work)
     {
         QSqlDatabase db = OpenAliasDatabase(alias, connection);
         try {
-            if (!db.transaction())
-                throw EDatabaseError(QStringLiteral("cannot start a transaction"), db.lastError());
-            try {
+            InTransaction(db, [&](QSqlDatabase& db) {
                 // Building an index over a long-filled table may take longer
                 // than the limit meant for the window's statements; waits for
                 // a lock held elsewhere stay short.
@@ -231,12 +230,7 @@ void InOneTransaction(const AnsiString& alias, Work&& work)
                     Run(db, QStringLiteral("SET LOCAL statement_timeout = 0"),
                         QStringLiteral("cannot lift the statement time limit"));
                 work(db);
-                if (!db.commit())
-                    throw EDatabaseError(QStringLiteral("cannot commit"), db.lastError());
-            } catch (...) {
-                db.rollback();
-                throw;
-            }
+            });
         } catch (const EDatabaseError& e) {
             failure = QString::fromUtf8(e.what());
         }
