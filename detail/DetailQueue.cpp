@@ -95,8 +95,14 @@ void TForm1::SettleDetail(const Hotel_Url& link, const THotelDescParser& parser,
     // The page failed: counted, then tried again later or given up.
     store::RetryState state = retry ? retry->state : store::RetryState{};
     const AnsiString why = ToAnsi(failure.Describe());
+    const long long retryAfter = store::TicksFor(failure.retryAfterS, platform::CurrentSettings().timerIntervalMs);
+    if (store::RetryAfterCapped(retryAfter))
+        platform::Report(QStringLiteral("page asked to be tried again in %1 ticks; waiting the longest wait, %2 ticks: %3")
+                             .arg(retryAfter)
+                             .arg(store::kMaxRetryTicks)
+                             .arg(ToWide(link.Url)));
     const auto decision = store::CountFailure(state, retry ? DetailClock - retry->countedAt : 0, why, now,
-                                              failure.IsTransient(), store::TicksFor(failure.retryAfterS, platform::CurrentSettings().timerIntervalMs));
+                                              failure.IsTransient(), retryAfter);
     if (decision == store::RetryDecision::TryLater) {
         RetryLinks.Add(link, state, DetailClock);
         GoingWrites.Failed(link, state);

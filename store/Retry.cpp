@@ -43,7 +43,7 @@ RetryDecision CountFailure(RetryState& state, long long ticksSinceLast, const An
     long long wait = kFirstRetryTicks;
     for (int i = 1; i < state.attempts && wait < kMaxRetryTicks; ++i)
         wait *= 2;
-    state.retryInTicks = std::max(std::min(wait, kMaxRetryTicks), retryAfterTicks);
+    state.retryInTicks = std::max(std::min(wait, kMaxRetryTicks), WithinMaxWait(retryAfterTicks));
     return RetryDecision::TryLater;
 }
 

@@ -51,12 +51,26 @@ enum class RetryDecision {
     GiveUp,    // record it as given up and drop it
 };
 
+// Whether a Retry-After of `retryAfterTicks` asks for more than any wait the
+// schedule keeps (kMaxRetryTicks): such an answer waits kMaxRetryTicks
+// instead, and callers say so on standard error.
+constexpr bool RetryAfterCapped(long long retryAfterTicks) { return retryAfterTicks > kMaxRetryTicks; }
+
+// A stored wait as it is used: within kMaxRetryTicks, never negative. Rows
+// written before the cap (or by hand) may hold any number.
+constexpr long long WithinMaxWait(long long retryInTicks)
+{
+    return retryInTicks < 0 ? 0 : (retryInTicks > kMaxRetryTicks ? kMaxRetryTicks : retryInTicks);
+}
+
 // Counts one more failed attempt into `state`: `ticksSinceLast` ticks passed
 // since the state was last counted (ignored for the first failure), `why`
 // and `atUtc` describe the attempt, `transient` says whether the failure may
 // go away by itself, and `retryAfterTicks` (0 for none) is the least wait
-// the answer asked for. A permanent failure is given up at once; a
-// transient one once both give-up bounds are reached.
+// the answer asked for, honoured up to kMaxRetryTicks: a link or
+// destination never waits longer than that, so a long Retry-After counts
+// toward giving up like any other wait. A permanent failure is given up at
+// once; a transient one once both give-up bounds are reached.
 RetryDecision CountFailure(RetryState& state, long long ticksSinceLast, const AnsiString& why,
                            const AnsiString& atUtc, bool transient, long long retryAfterTicks);
 

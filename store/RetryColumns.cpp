@@ -42,7 +42,9 @@ RetryState ReadRetry(const QSqlQuery& q, int first)
     RetryState state;
     state.attempts = q.value(first).toInt();
     state.failingTicks = q.value(first + 1).toLongLong();
-    state.retryInTicks = q.value(first + 2).toLongLong();
+    // A wait beyond the longest one kept (stored before the cap) would park
+    // the row for good: it waits the longest wait instead.
+    state.retryInTicks = WithinMaxWait(q.value(first + 2).toLongLong());
     state.lastFailure = text(3);
     state.lastFailedAt = text(4);
     return state;

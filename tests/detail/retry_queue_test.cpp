@@ -59,6 +59,24 @@ TEST(RetrySchedule, PermanentFailureIsGivenUpAtOnceAndRetryAfterIsTheLeastWait)
     EXPECT_EQ(busy.retryInTicks, 122) << "a short Retry-After never shortens the spacing";
 }
 
+TEST(RetrySchedule, RetryAfterLongerThanTheLongestWaitWaitsTheLongestWaitAndStillGivesUp)
+{
+    RetryState parked;
+    ASSERT_TRUE(store::RetryAfterCapped(20'000'000'000LL));
+    EXPECT_EQ(Fail(parked, 0, true, 20'000'000'000LL), RetryDecision::TryLater);
+    EXPECT_EQ(parked.retryInTicks, store::kMaxRetryTicks);
+    // Each wait is served and counted, so the bounds are reached as for any
+    // other failure.
+    while (Fail(parked, parked.retryInTicks, true, 20'000'000'000LL) == RetryDecision::TryLater)
+        ASSERT_EQ(parked.retryInTicks, store::kMaxRetryTicks);
+    EXPECT_GE(parked.attempts, store::kGiveUpAttempts);
+    EXPECT_LE(parked.failingTicks, store::kGiveUpTicks + store::kMaxRetryTicks);
+
+    EXPECT_EQ(store::WithinMaxWait(20'000'000'000LL), store::kMaxRetryTicks);
+    EXPECT_EQ(store::WithinMaxWait(-5), 0);
+    EXPECT_EQ(store::WithinMaxWait(61), 61);
+}
+
 class RetryQueueOrder : public ::testing::Test {
 protected:
     TRetryQueue queue;

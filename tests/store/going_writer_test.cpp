@@ -263,6 +263,23 @@ TEST_P(WriteThroughRows, FailedSetsTheRetryStateTheResumeLoadReadsBack)
     EXPECT_EQ(loaded, (Links{Link("2"), Link("3")}));
 }
 
+TEST_P(WriteThroughRows, StoredWaitsBeyondTheLongestWaitAreReadWithinIt)
+{
+    // Rows of a version that kept any Retry-After: a link and a destination
+    // parked for twenty billion ticks.
+    writer.Added({Link("1")});
+    store::RetryState parked = Retry(1, "HTTP 429");
+    parked.retryInTicks = 20'000'000'000LL;
+    writer.Failed(Link("1"), parked);
+    writer.Destinations({{"osl", true, parked}});
+    ASSERT_TRUE(writer.Flush());
+
+    EXPECT_EQ(LoadRetries().at(Link("1").Url).retryInTicks, store::kMaxRetryTicks);
+    const auto destinations = store::ReadDestinations();
+    ASSERT_EQ(destinations.size(), 1u);
+    EXPECT_EQ(destinations[0].retry.retryInTicks, store::kMaxRetryTicks);
+}
+
 TEST_P(WriteThroughRows, DestinationListsRoundTripAndOnlyTheNewestOwedOneIsWritten)
 {
     const std::vector<store::DestinationEntry> first{{"osl", false, {}}, {"adl", true, Retry(1, "time-out")}};
