@@ -140,6 +140,28 @@ std::optional<std::string> FaultPlan::Apply(std::string_view mode, const std::ma
         return "retry-after: " + std::to_string(percent) + "% of requests answer 429 with Retry-After: " +
                std::to_string(seconds) + " (seed " + std::to_string(seed) + ")";
     }
+    if (mode == "fail-search") {
+        const auto code = params.find("code");
+        if (!OnlyKnownKeys(params, {"code", "times"}, mode, problem) ||
+            !ReadNumber(params, "times", 0, 1000000, true, seconds, problem))
+            return std::nullopt;
+        if (code == params.end() || code->second.empty()) {
+            problem = "missing code=";
+            return std::nullopt;
+        }
+        failSearchCode_ = code->second;
+        failSearchLeft_ = seconds;
+        return "fail-search: the next " + std::to_string(seconds) + " searches of \"" + failSearchCode_ +
+               "\" answer 503";
+    }
+    if (mode == "ad-frame") {
+        long long status = 0;
+        if (!OnlyKnownKeys(params, {"status"}, mode, problem) ||
+            !ReadNumber(params, "status", 200, 599, true, status, problem))
+            return std::nullopt;
+        adFrameStatus_ = static_cast<int>(status);
+        return "ad-frame: result pages hold a frame /ad.ctl answering " + std::to_string(status);
+    }
     if (mode == "off") {
         if (!OnlyKnownKeys(params, {}, mode, problem))
             return std::nullopt;
@@ -147,19 +169,27 @@ std::optional<std::string> FaultPlan::Apply(std::string_view mode, const std::ma
         flakyPercent_ = 0;
         slow_ = std::chrono::milliseconds(0);
         retryAfterPercent_ = 0;
+        failSearchLeft_ = 0;
+        adFrameStatus_ = 0;
         return "off: every request is answered normally";
     }
-    problem = "no fault mode \"" + std::string(mode) + "\" (outage, flaky, slow, retry-after, off)";
+    problem = "no fault mode \"" + std::string(mode) +
+              "\" (outage, flaky, slow, retry-after, fail-search, ad-frame, off)";
     return std::nullopt;
 }
 
-FaultAction FaultPlan::Decide(Clock::time_point now)
+FaultAction FaultPlan::Decide(Clock::time_point now, std::string_view searchCode)
 {
     std::lock_guard lock(mutex_);
     FaultAction action;
     action.delay = slow_;
     if (now < outageUntil_) {
         action.kind = FaultAction::Kind::Drop;
+        return action;
+    }
+    if (failSearchLeft_ > 0 && !searchCode.empty() && searchCode == failSearchCode_) {
+        --failSearchLeft_;
+        action.kind = FaultAction::Kind::Unavailable;
         return action;
     }
     // A generator draws only while its mode is on, so switching one mode
@@ -178,6 +208,12 @@ FaultAction FaultPlan::Decide(Clock::time_point now)
         }
     }
     return action;
+}
+
+int FaultPlan::AdFrameStatus()
+{
+    std::lock_guard lock(mutex_);
+    return adFrameStatus_;
 }
 
 void FaultPlan::Delay(std::chrono::milliseconds delay)

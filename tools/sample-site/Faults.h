@@ -11,9 +11,13 @@
 //   slow?ms=N                    every answer waits N ms first
 //   retry-after?percent=P&seconds=S[&seed=X]
 //                                P% of requests answer 429 with Retry-After: S
+//   fail-search?code=C&times=N   the next N searches of destination C answer
+//                                503 (other requests are not counted)
+//   ad-frame?status=N            result pages hold an ad frame, /ad.ctl,
+//                                which answers N (200: a small ad page)
 //   off                          every mode ends
-// A request in an outage is dropped. Otherwise flaky draws first, then
-// retry-after; slow delays whatever the answer is.
+// A request in an outage is dropped. Otherwise a failing search answers 503,
+// then flaky draws, then retry-after; slow delays whatever the answer is.
 //
 // Determinism: each drawing mode has its own generator, restarted from its
 // seed whenever the mode is set, and draws once per request it sees, in the
@@ -68,8 +72,14 @@ public:
     std::optional<std::string> Apply(std::string_view mode, const std::map<std::string, std::string>& params,
                                      Clock::time_point now, std::string& problem);
 
-    // Decides what happens to the next request, arriving at `now`.
-    FaultAction Decide(Clock::time_point now);
+    // Decides what happens to the next request, arriving at `now`;
+    // `searchCode` is the destination of a search request, empty for any
+    // other request.
+    FaultAction Decide(Clock::time_point now, std::string_view searchCode = {});
+
+    // The status the ad frame of result pages answers; 0 while result pages
+    // have no ad frame.
+    int AdFrameStatus();
 
     // Waits `delay`, or less once Close() was called.
     void Delay(std::chrono::milliseconds delay);
@@ -89,6 +99,9 @@ private:
     int retryAfterPercent_ = 0;
     int retryAfterS_ = 0;
     std::mt19937_64 retryAfterDraws_;
+    std::string failSearchCode_;
+    long long failSearchLeft_ = 0;
+    int adFrameStatus_ = 0;
 };
 
 }  // namespace site

@@ -304,6 +304,19 @@ std::string IndexPage()
     return html + kPageTail;
 }
 
+std::string WithAdFrame(std::string html)
+{
+    const std::size_t body = html.find("<body>");
+    if (body != std::string::npos)
+        html.insert(body + 6, "\n<iframe src=\"/ad.ctl\" width=\"468\" height=\"60\"></iframe>");
+    return html;
+}
+
+std::string AdPage()
+{
+    return PageHead("Advertisement") + "<p>Fly for less.</p>\n" + kPageTail;
+}
+
 std::string ErrorPage(int status, std::string_view text)
 {
     std::string html = PageHead(std::to_string(status));

@@ -59,6 +59,10 @@ std::string DetailPage(const Hotel& hotel);
 std::string PhotoPage(const Hotel& hotel);
 std::string MapPage(const Hotel& hotel);
 std::string IndexPage();
+// `html` with an ad frame (/ad.ctl) at the start of its body.
+std::string WithAdFrame(std::string html);
+// What the ad frame shows when it answers.
+std::string AdPage();
 // A small page for an HTTP error status.
 std::string ErrorPage(int status, std::string_view text);
 

@@ -70,6 +70,9 @@ const char* const kDescription =
     "  /fault/retry-after?percent=P&seconds=S[&seed=X]\n"
     "                                    P% of requests answer 429 with\n"
     "                                    \"Retry-After: S\"\n"
+    "  /fault/fail-search?code=C&times=N the next N searches of C answer 503\n"
+    "  /fault/ad-frame?status=N          result pages hold an ad frame, /ad.ctl,\n"
+    "                                    answering N (200: a small ad page)\n"
     "  /fault/off                        every mode ends\n"
     "A dropped request gets the headers of a page and its first bytes, then the\n"
     "connection closes. An outage drops everything; otherwise flaky draws first,\n"
@@ -232,7 +235,11 @@ httplib::Server::HandlerResponse PreRoute(site::FaultPlan& faults, const httplib
         LogRequest(req, std::string());
         return httplib::Server::HandlerResponse::Unhandled;
     }
-    const site::FaultAction action = faults.Decide(site::FaultPlan::Clock::now());
+    // A search names its destination, which fail-search tells apart.
+    std::string searchCode;
+    if (req.path == "/cannonball.ctl" && !site::CheckSearchQuery(QueryOf(req), searchCode).empty())
+        searchCode.clear();
+    const site::FaultAction action = faults.Decide(site::FaultPlan::Clock::now(), searchCode);
     LogRequest(req, site::FaultMarker(action));
     faults.Delay(action.delay);
     if (!action.Failed())
@@ -254,15 +261,22 @@ void AddRoutes(httplib::Server& server, SlowGate& gate, site::FaultPlan& faults)
 
     server.Get("/", [](const httplib::Request&, httplib::Response& res) { SendHtml(res, 200, site::IndexPage()); });
 
-    server.Get("/cannonball.ctl", [](const httplib::Request& req, httplib::Response& res) {
+    // A result page, with the ad frame when that fault mode is on.
+    const auto sendResultPage = [&faults](httplib::Response& res, std::string html) {
+        if (faults.AdFrameStatus() != 0)
+            html = site::WithAdFrame(std::move(html));
+        SendHtml(res, 200, html);
+    };
+
+    server.Get("/cannonball.ctl", [sendResultPage](const httplib::Request& req, httplib::Response& res) {
         std::string airport;
         const std::string problem = site::CheckSearchQuery(QueryOf(req), airport);
         if (!problem.empty())
             return SendError(res, 400, "Bad search request: " + problem);
-        SendHtml(res, 200, *site::ResultPage(airport, 1));
+        sendResultPage(res, *site::ResultPage(airport, 1));
     });
 
-    server.Get("/hotsavail.ctl", [](const httplib::Request& req, httplib::Response& res) {
+    server.Get("/hotsavail.ctl", [sendResultPage](const httplib::Request& req, httplib::Response& res) {
         const std::string pageText = req.get_param_value("page");
         int page = 0;
         if (!pageText.empty() && pageText.size() < 6 && pageText.find_first_not_of("0123456789") == std::string::npos)
@@ -270,7 +284,14 @@ void AddRoutes(httplib::Server& server, SlowGate& gate, site::FaultPlan& faults)
         const auto html = site::ResultPage(req.get_param_value("airport"), page);
         if (!html)
             return SendError(res, 404, "No such result page.");
-        SendHtml(res, 200, *html);
+        sendResultPage(res, *html);
+    });
+
+    server.Get("/ad.ctl", [&faults](const httplib::Request&, httplib::Response& res) {
+        const int status = faults.AdFrameStatus();
+        if (status == 200)
+            return SendHtml(res, 200, site::AdPage());
+        SendError(res, status == 0 ? 404 : status, "No advertisement here.");
     });
 
     server.Get("/hotsdetail.ctl", [&gate](const httplib::Request& req, httplib::Response& res) {
