@@ -10,8 +10,9 @@
 //   Timer1Timer, SearchDestination,
 //   SearchOwedDestination                     crawl/SearchRequest.cpp
 //   SettleSearch, SaveDestinationList,
-//   ForgetPagingCounts,
-//   RestoreDestinationList                    crawl/DestinationProgress.cpp
+//   ForgetPagingCounts, ReadDestinationList,
+//   RestoreDestinationList,
+//   RecoverDestinationList                    crawl/DestinationProgress.cpp
 //   CppWebBrowser1DocumentComplete,
 //   CppWebBrowser1NewWindow2, CrawlResultPage,
 //   TransferDetailLinks, FollowNextPage       crawl/ResultCrawler.cpp
@@ -25,6 +26,7 @@
 #include "platform/db/DbTables.h"
 #include "platform/toolkit/Forms.h"
 #include "store/Desk.h"
+#include "store/Destinations.h"
 #include "store/GoingWriter.h"
 #include "ui_Unit1.h"
 
@@ -112,8 +114,9 @@ private:
     // that searches it; before that, "Destinations" keeps what an earlier
     // run left there.
     bool ListActive = false;
-    // Memo2 shows the unfinished list of an earlier run (FormCreate).
-    bool RestoredList = false;
+    // "Destinations" has been read in this run (at start, or again after a
+    // failed read): until then its rows are never written over.
+    bool DestinationsRead = false;
     // The search under way, while the list is followed.
     std::optional<TSearch> CurrentSearch;
     // Destinations whose search failed or was cut short, oldest first.
@@ -136,7 +139,17 @@ private:
     void ForgetPagingCounts();
     // Puts the list an earlier run left unfinished into Memo2.
     void RestoreDestinationList();
-    void CrawlResultPage(LPDISPATCH pDisp);
+    // Reads "Destinations" after a read that failed: rows not in Memo2 join
+    // it (before the list is searched) or are owed (once it is). False while
+    // the table still cannot be read.
+    bool RecoverDestinationList();
+    // The desk's rows of "Destinations", or nothing when they cannot be read
+    // (said on standard error and in Memo1).
+    std::optional<std::vector<store::DestinationEntry>> ReadDestinationList();
+    // One pass over a completed document: `page` is false for a frame of
+    // the result page, whose pass collects and follows links as any pass
+    // does but never settles the destination.
+    void CrawlResultPage(LPDISPATCH pDisp, bool page = true);
     void FollowNextPage();
     void TransferDetailLinks(int count);
     void LoadPendingLinks();

@@ -6,6 +6,12 @@
 
 void TForm1::Button2Click(TObject* Sender)
 {
+    // The unfinished list of an earlier run could not be read at start: it
+    // is read again now, so that its lines are searched with the typed ones
+    // instead of being written over.
+    if (!DestinationsRead)
+        RecoverDestinationList();
+
     // 1. Memo mode.
     if (!ResumeMode) {
         DestIndex = 0;
@@ -16,14 +22,14 @@ void TForm1::Button2Click(TObject* Sender)
         }
         return;
     }
-    // 2. Resume mode.
+    // 2. Resume mode: the saved links are resumed, and the list in Memo2 is
+    // searched and followed exactly as in memo mode, from its first line:
+    // Timer1 goes on from the line after DestIndex, which would leave line 0
+    // out, and an untracked search that failed would be forgotten.
     LoadPendingLinks();
-    // The list an earlier run left unfinished is searched too, from its
-    // first line as in memo mode: Timer1 goes on from the line after
-    // DestIndex, which would leave line 0 out.
-    if (RestoredList && Memo2->Lines->Count() > 0) {
+    DestIndex = 0;
+    if (Memo2->Lines->Count() > 0) {
         ListActive = true;
-        DestIndex = 0;
         SearchDestination(0);
     }
 }

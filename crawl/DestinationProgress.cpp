@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <exception>
+#include <set>
 
 void TForm1::SettleSearch()
 {
@@ -26,6 +27,11 @@ void TForm1::SettleSearch()
     const AnsiString why = search.failure ? ToAnsi(search.failure->Describe()) : AnsiString("cut short by the next search");
     const bool transient = !search.failure || search.failure->IsTransient();
     const long long retryAfter = search.failure ? store::TicksFor(search.failure->retryAfterS, platform::CurrentSettings().timerIntervalMs) : 0;
+    if (store::RetryAfterCapped(retryAfter))
+        platform::Report(QStringLiteral("destination \"%1\" asked to be searched again in %2 ticks; waiting the longest wait, %3 ticks")
+                             .arg(ToWide(search.code))
+                             .arg(retryAfter)
+                             .arg(store::kMaxRetryTicks));
     const AnsiString now = store::UtcNowText();
     store::RetryState state = search.state;
     const auto decision =
@@ -54,6 +60,11 @@ void TForm1::SaveDestinationList()
 {
     if (!ListActive)
         return;
+    // Rows this run never read are never replaced: until "Destinations" has
+    // been read, each write first tries to read it, and is left out while
+    // that fails.
+    if (!DestinationsRead && !RecoverDestinationList())
+        return;
     std::vector<store::DestinationEntry> entries;
     // The typed lines not searched yet, and the one under way until it is done.
     const std::vector<AnsiString> lines = Memo2->Lines->All();
@@ -80,26 +91,67 @@ void TForm1::SaveDestinationList()
     GoingWrites.Destinations(entries);
 }
 
+std::optional<std::vector<store::DestinationEntry>> TForm1::ReadDestinationList()
+{
+    try {
+        std::vector<store::DestinationEntry> entries = store::ReadDestinations(Desk);
+        DestinationsRead = true;
+        return entries;
+    } catch (const std::exception& e) {
+        const QString line = QStringLiteral("could not read the unfinished destinations, kept as they are and read "
+                                            "again at the next press or write: ")
+                             + QString::fromUtf8(e.what());
+        platform::Report(line);
+        Memo1->Lines->Add(ToAnsi(line));
+        return std::nullopt;
+    }
+}
+
 void TForm1::RestoreDestinationList()
 {
-    std::vector<store::DestinationEntry> entries;
-    try {
-        entries = store::ReadDestinations(Desk);
-    } catch (const std::exception& e) {
-        // The memo keeps its lines; the table is read again at the next start.
-        platform::Report(QStringLiteral("could not read the unfinished destinations: ") + QString::fromUtf8(e.what()));
-        return;
-    }
-    if (entries.empty())
+    const auto entries = ReadDestinationList();
+    if (!entries || entries->empty())
         return;
     // The lines not searched yet, then the owed ones, each on a line of its
     // own: one press searches them all from the first line on.
     QStringList lines;
-    for (const store::DestinationEntry& entry : entries) {
+    for (const store::DestinationEntry& entry : *entries) {
         lines << ToWide(entry.code);
         if (entry.retry.Failed())
             RestoredRetries.emplace(entry.code, entry.retry);
     }
     Memo2->setPlainText(lines.join(QLatin1Char('\n')));
-    RestoredList = true;
+}
+
+bool TForm1::RecoverDestinationList()
+{
+    const auto entries = ReadDestinationList();
+    if (!entries)
+        return false;
+    // Codes the operator has in the list already keep their place there.
+    const std::vector<AnsiString> typed = Memo2->Lines->All();
+    const std::set<AnsiString> listed(typed.begin(), typed.end());
+    int added = 0;
+    for (const store::DestinationEntry& entry : *entries) {
+        if (listed.count(entry.code)) {
+            // Its failures so far count on when its line is searched.
+            if (entry.retry.Failed())
+                RestoredRetries.emplace(entry.code, entry.retry);
+            continue;
+        }
+        if (!ListActive) {
+            // Before the press searches the list: after the typed lines.
+            Memo2->Lines->Add(entry.code);
+            if (entry.retry.Failed())
+                RestoredRetries.emplace(entry.code, entry.retry);
+        } else {
+            // The list is being searched already: in the slots after it,
+            // with the failures counted so far.
+            OwedDestinations.push_back(TOwedDestination{entry.code, entry.retry, SearchClock});
+        }
+        ++added;
+    }
+    if (added > 0)
+        Memo1->Lines->Add(ToAnsi(QStringLiteral("%1 unfinished destinations of an earlier run read back").arg(added)));
+    return true;
 }

@@ -1,6 +1,7 @@
 #include "crawl/ResultCrawler.h"
 
 #include "app/Unit1.h"
+#include "platform/base/Report.h"
 #include "platform/html/Mshtml.h"
 
 bool IsNextPageLink(const AnsiString& link, const AnsiString& text)
@@ -24,6 +25,11 @@ void TForm1::CppWebBrowser1DocumentComplete(TObject* Sender, LPDISPATCH pDisp, V
     // probe pumps events, and Timer1 may have searched by then) and once the
     // close has begun, there are no link lists to crawl into.
     if (SearchStarted == 1 && DetailLinks && !Closing) {
+        // Frames complete before their page. Whether the destination
+        // finished or failed follows its result pages alone: an ad frame
+        // that answers 404 is no failure of the search, and a frame without
+        // a "Next" link does not end the paging its page still has to do.
+        const bool page = !CppWebBrowser1->IsFrameDocument(pDisp);
         // A page of the search that failed (after the control's own quick
         // retries) leaves the destination owed; the pass runs as for any
         // completed document.
@@ -32,11 +38,17 @@ void TForm1::CppWebBrowser1DocumentComplete(TObject* Sender, LPDISPATCH pDisp, V
             platform::FetchFailure failure;
             if (QueryInterface(pDisp, load) == S_OK && load && load->get_loadFailure(failure) == S_OK
                 && failure.Failed()) {
-                CurrentSearch->failure = failure;
-                CurrentSearch->done = false;
+                if (page) {
+                    CurrentSearch->failure = failure;
+                    CurrentSearch->done = false;
+                } else {
+                    platform::Report(QStringLiteral("frame not loaded (%1), destination \"%2\" goes on: %3")
+                                         .arg(failure.Describe(), ToWide(CurrentSearch->code),
+                                              URL && URL->vt == VT_BSTR ? URL->bstrVal : QString()));
+                }
             }
         }
-        CrawlResultPage(pDisp);
+        CrawlResultPage(pDisp, page);
     }
 }
 
@@ -45,7 +57,7 @@ void TForm1::CppWebBrowser1NewWindow2(TObject* Sender, LPDISPATCH* ppDisp, VARIA
     *Cancel = VARIANT_TRUE;
 }
 
-void TForm1::CrawlResultPage(LPDISPATCH pDisp)
+void TForm1::CrawlResultPage(LPDISPATCH pDisp, bool page)
 {
     // 1. The document of the page that completed.
     ComPtr<IHTMLDocument2> document;
@@ -125,9 +137,10 @@ void TForm1::CrawlResultPage(LPDISPATCH pDisp)
         ++pageNumber;
     }
 
-    // A page that leaves nothing to follow, with no page of the search
-    // failed and nothing still loading, finishes its destination.
-    if (CurrentSearch && !follows && !CurrentSearch->failure && !CppWebBrowser1->Busy() && !CurrentSearch->done) {
+    // A result page (not one of its frames) that leaves nothing to follow,
+    // with no page of the search failed and nothing still loading, finishes
+    // its destination.
+    if (page && CurrentSearch && !follows && !CurrentSearch->failure && !CppWebBrowser1->Busy() && !CurrentSearch->done) {
         CurrentSearch->done = true;
         SaveDestinationList();
     }

@@ -232,7 +232,14 @@ void TCppWebBrowser::OnNavigationLoaded(std::uint64_t generation)
         const auto handler = OnDocumentComplete;
         if (handler) {
             VARIANT url = VariantBstr(doc->Address().toString());
-            handler(this, static_cast<IHTMLDocument2*>(doc.get()), &url);
+            LPDISPATCH dispatch = static_cast<IHTMLDocument2*>(doc.get());
+            // Marked for the handler's own call only; a nested event of a
+            // later navigation marks its own frames.
+            const LPDISPATCH outer = frameInEvent_;
+            frameInEvent_ = index == 0 ? nullptr : dispatch;
+            handler(this, dispatch, &url);
+            if (self)
+                frameInEvent_ = outer;
         }
         // A handler that navigated (or closed the window) ends this one.
         if (!self || generation_ != generation)
@@ -285,6 +292,8 @@ void TCppWebBrowser::FollowLink(const QUrl& href)
 QString TCppWebBrowser::LocationURL() const { return page_ ? page_->Address().toString() : QString(); }
 
 ComPtr<IHTMLDocument2> TCppWebBrowser::Document() const { return page_; }
+
+bool TCppWebBrowser::IsFrameDocument(LPDISPATCH pDisp) const { return pDisp && pDisp == frameInEvent_; }
 
 bool TCppWebBrowser::Busy() const { return navigation_ != nullptr; }
 

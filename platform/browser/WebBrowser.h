@@ -72,6 +72,10 @@ public:
     QString LocationURL() const;
     // The last completed page's document (null before the first).
     ComPtr<IHTMLDocument2> Document() const;
+    // Whether `pDisp` is the document of a frame (or iframe) whose
+    // OnDocumentComplete is being raised, as opposed to the page itself.
+    // Asked from inside that handler; any other document is no frame.
+    bool IsFrameDocument(LPDISPATCH pDisp) const;
     // True while a navigation is loading.
     bool Busy() const;
     // The address of the navigation being loaded; empty when none is.
@@ -106,5 +110,7 @@ private:
     // finds a different number here and does nothing.
     std::uint64_t generation_ = 0;
     ComPtr<HtmlDocument> page_;
+    // The frame document whose event is being raised, if any.
+    LPDISPATCH frameInEvent_ = nullptr;
     qint64 bodyBudget_;
 };

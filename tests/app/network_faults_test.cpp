@@ -15,6 +15,11 @@
 #include "support/RecordedMessages.h"
 #include "support/TestDatabase.h"
 
+#include "platform/db/Alias.h"
+
+#include <QSqlError>
+#include <QSqlQuery>
+
 #include <gtest/gtest.h>
 
 #include <set>
@@ -368,6 +373,180 @@ TEST_F(NetworkFaults, ResumePressAlsoSearchesTheRestoredListFromItsFirstLine)
     form.Button2->click();
     EXPECT_EQ(Kept(), std::set<AnsiString>{Link(9).Url}) << "the pending link is resumed";
     EXPECT_TRUE(f.SearchUrl().find("&airport=bbb&") != std::string::npos) << "and line 0 is searched";
+}
+
+// ---------------------------------------------------------------- frames
+
+// A result page with an ad frame at `ad` before its hotels.
+std::string ResultPageWithFrame(const std::string& ad, std::initializer_list<int> hotels, const std::string& next = {})
+{
+    std::string html = ResultPage(hotels, next);
+    return html.insert(html.find("<body>") + 6, "<iframe src=\"" + ad + "\"></iframe>");
+}
+
+TEST_F(NetworkFaults, FrameWithoutANextLinkDoesNotFinishTheDestinationItsPageStillPages)
+{
+    site.Serve("/cannonball.ctl", ResultPageWithFrame("/ad", {1}, "/hotsavail.ctl?airport=frm&page=2"));
+    site.Serve("/ad", "<html><body><p>advertisement</p></body></html>");
+    site.Hold("/hotsavail.ctl");
+    ServeHotel(1);
+    TForm1 form;
+    TForm1TestAccess f(form);
+    form.Memo2->setPlainText("frm");
+    form.Button2->click();
+    ASSERT_TRUE(PumpUntil([&] { return site.Requests("/hotsavail.ctl") >= 1; }));
+    ASSERT_TRUE(f.CurrentSearch());
+    EXPECT_FALSE(f.CurrentSearch()->done) << "page 2 is still loading";
+
+    // The next slot replaces page 2 still loading: the destination is owed.
+    Slot(form);
+    site.Release();
+    ASSERT_EQ(f.OwedDestinations().size(), 1u);
+    EXPECT_EQ(f.OwedDestinations()[0].code, "frm");
+    EXPECT_EQ(f.OwedDestinations()[0].state.lastFailure, "cut short by the next search");
+}
+
+TEST_F(NetworkFaults, AdFrameAnswering404IsNoFailureOfTheDestination)
+{
+    site.Serve("/cannonball.ctl", ResultPageWithFrame("/ad", {1}, "/hotsavail.ctl?airport=frm&page=2"));
+    site.Serve("/hotsavail.ctl", ResultPageWithFrame("/ad", {2}));
+    site.Status("/ad", 404);
+    ServeHotel(1);
+    ServeHotel(2);
+    TForm1 form;
+    TForm1TestAccess f(form);
+    form.Memo2->setPlainText("frm");
+    ::testing::internal::CaptureStderr();
+    form.Button2->click();
+    ASSERT_TRUE(PumpUntil([&] { return Kept().count(Link(2, "frm").Url) && Idle(form); }));
+    const std::string reported = ::testing::internal::GetCapturedStderr();
+    ASSERT_TRUE(f.CurrentSearch());
+    EXPECT_TRUE(f.CurrentSearch()->done);
+    EXPECT_FALSE(f.CurrentSearch()->failure);
+    Slot(form);
+    EXPECT_TRUE(f.OwedDestinations().empty());
+    EXPECT_TRUE(store::ReadFailures().empty());
+    EXPECT_NE(reported.find("frame not loaded (HTTP 404)"), std::string::npos) << reported;
+}
+
+// ---------------------------------------------------------------- the typed list in resume mode
+
+TEST_F(NetworkFaults, TypedListPressedInResumeModeIsSearchedFromLineZeroKeptAndOwed)
+{
+    site.Serve("/cannonball.ctl", ResultPage({}));
+    // The search of line 0 fails, quick retries included.
+    site.FailTimes("/cannonball.ctl", 4, Fault::Answering(503));
+    store::GoingWriter earlier;
+    earlier.Added({Link(9)});
+    ASSERT_TRUE(earlier.Flush());
+    ServeHotel(9);
+    TForm1 form;
+    TForm1TestAccess f(form);
+    ASSERT_TRUE(f.ResumeMode());
+    form.Memo2->setPlainText("aaa\nbbb");
+    form.Button2->click();
+    EXPECT_EQ(Kept(), std::set<AnsiString>{Link(9).Url}) << "the pending link is resumed";
+    EXPECT_NE(f.SearchUrl().find("&airport=aaa&"), std::string::npos) << "line 0 is searched";
+    EXPECT_EQ(store::ReadDestinations(), (std::vector<store::DestinationEntry>{{"aaa", false, {}}, {"bbb", false, {}}}));
+    ASSERT_TRUE(PumpUntil([&] { return site.Requests("/cannonball.ctl") >= 4 && Idle(form); }));
+
+    Slot(form);
+    EXPECT_NE(f.SearchUrl().find("&airport=bbb&"), std::string::npos);
+    ASSERT_EQ(f.OwedDestinations().size(), 1u);
+    EXPECT_EQ(f.OwedDestinations()[0].code, "aaa");
+    ASSERT_TRUE(PumpUntil([&] { return f.CurrentSearch() && f.CurrentSearch()->done; }));
+
+    // Past the list, the owed line is searched again once its wait is over.
+    f.SearchClock() += store::kFirstRetryTicks;
+    Slot(form);
+    EXPECT_EQ(f.DestCode(), "aaa");
+    ASSERT_TRUE(PumpUntil([&] { return f.CurrentSearch() && f.CurrentSearch()->done; }));
+    EXPECT_TRUE(store::ReadDestinations().empty()) << "every line is finished";
+}
+
+// ---------------------------------------------------------------- a list that could not be read
+
+class UnreadableDestinations : public NetworkFaults {
+protected:
+    // The earlier run left a line waiting and one owed twice over.
+    void SetUp() override
+    {
+        NetworkFaults::SetUp();
+        site.Serve("/cannonball.ctl", ResultPage({}));
+        store::GoingWriter earlier;
+        earlier.Destinations({{"old1", false, {}}, {"old2", true, Owed()}});
+        ASSERT_TRUE(earlier.Flush());
+    }
+    static store::RetryState Owed()
+    {
+        store::RetryState state;
+        state.attempts = 2;
+        state.lastFailure = "HTTP 503";
+        return state;
+    }
+    // Another connection holds the database exclusively until Unlock().
+    void Lock()
+    {
+        holder_ = OpenAliasDatabase("Hotels_Db", kHolder);
+        QSqlQuery q(holder_);
+        ASSERT_TRUE(q.exec("BEGIN EXCLUSIVE")) << q.lastError().text().toStdString();
+    }
+    void Unlock()
+    {
+        QSqlQuery(holder_).exec("ROLLBACK");
+        holder_.close();
+        holder_ = QSqlDatabase();
+        QSqlDatabase::removeDatabase(kHolder);
+    }
+    static std::vector<AnsiString> SavedCodes()
+    {
+        std::vector<AnsiString> codes;
+        for (const auto& entry : store::ReadDestinations())
+            codes.push_back(entry.code);
+        return codes;
+    }
+
+    inline static const QString kHolder = QStringLiteral("unreadable_destinations_holder");
+    QSqlDatabase holder_;
+};
+
+TEST_F(UnreadableDestinations, PressAfterTheLockIsGoneSearchesTheSavedLinesWithTheTypedOnes)
+{
+    Lock();
+    ::testing::internal::CaptureStderr();
+    TForm1 form;
+    TForm1TestAccess f(form);
+    const std::string reported = ::testing::internal::GetCapturedStderr();
+    Unlock();
+    EXPECT_NE(reported.find("could not read the unfinished destinations"), std::string::npos) << reported;
+    EXPECT_NE(form.Memo1->toPlainText().indexOf(QStringLiteral("could not read the unfinished destinations")), -1);
+
+    form.Memo2->setPlainText("adl");
+    form.Button2->click();
+    EXPECT_EQ(form.Memo2->toPlainText(), "adl\nold1\nold2");
+    EXPECT_EQ(SavedCodes(), (std::vector<AnsiString>{"adl", "old1", "old2"}));
+    EXPECT_EQ(store::ReadDestinations().back().retry.attempts, 2) << "the owed line keeps its count";
+}
+
+TEST_F(UnreadableDestinations, WritesWhileItCannotBeReadLeaveItsRowsAndTheNextOneBringsThemBack)
+{
+    Lock();
+    ::testing::internal::CaptureStderr();
+    TForm1 form;
+    TForm1TestAccess f(form);
+    form.Memo2->setPlainText("adl");
+    form.Button2->click();  // read again, and still locked: nothing is written
+    ::testing::internal::GetCapturedStderr();
+    Unlock();
+    EXPECT_EQ(SavedCodes(), (std::vector<AnsiString>{"old1", "old2"}));
+
+    // The next write reads them first: they are owed after the list.
+    ASSERT_TRUE(PumpUntil([&] { return f.CurrentSearch() && f.CurrentSearch()->done; }));
+    EXPECT_EQ(SavedCodes(), (std::vector<AnsiString>{"old1", "old2"}));
+    ASSERT_EQ(f.OwedDestinations().size(), 2u);
+    EXPECT_EQ(f.OwedDestinations()[1].state.attempts, 2);
+    Slot(form);
+    EXPECT_EQ(f.DestCode(), "old1");
 }
 
 }  // namespace
