@@ -55,22 +55,6 @@ const std::vector<Destination>& Destinations()
     return all;
 }
 
-std::string PriceText(const Hotel& h)
-{
-    std::string digits = std::to_string(h.avgPrice);
-    if (digits.size() > 3)
-        digits.insert(digits.size() - 3, ",");
-    return h.currency + " " + digits;
-}
-
-std::string PageHead(std::string_view title)
-{
-    return "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n<title>" +
-           HtmlEscape(title) + "</title>\n</head>\n<body>\n";
-}
-
-const char* const kPageTail = "</body>\n</html>\n";
-
 bool IsIdChar(char c)
 {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
@@ -86,14 +70,6 @@ int HexValue(char c)
     if (c >= 'A' && c <= 'F')
         return c - 'A' + 10;
     return -1;
-}
-
-std::string NoHotelsPage(std::string_view code)
-{
-    std::string html = PageHead("No hotels found");
-    html += "<h1>No hotels found</h1>\n<p>There are no hotels for the destination &quot;" +
-            HtmlEscape(code) + "&quot; from Sep 1 to Sep 3.</p>\n";
-    return html + kPageTail;
 }
 
 // One section of a detail page: a marker element inside a table of its own.
@@ -115,6 +91,30 @@ std::string Section(std::string_view marker, const std::string& text, bool wrapI
 }
 
 }  // namespace
+
+const char* const kPageTail = "</body>\n</html>\n";
+
+std::string PageHead(std::string_view title, std::string_view headExtra)
+{
+    return "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n<title>" +
+           HtmlEscape(title) + "</title>\n" + std::string(headExtra) + "</head>\n<body>\n";
+}
+
+std::string PriceText(const Hotel& h)
+{
+    std::string digits = std::to_string(h.avgPrice);
+    if (digits.size() > 3)
+        digits.insert(digits.size() - 3, ",");
+    return h.currency + " " + digits;
+}
+
+std::string NoHotelsPage(std::string_view code, std::string_view headExtra)
+{
+    std::string html = PageHead("No hotels found", headExtra);
+    html += "<h1>No hotels found</h1>\n<p>There are no hotels for the destination &quot;" +
+            HtmlEscape(code) + "&quot; from Sep 1 to Sep 3.</p>\n";
+    return html + kPageTail;
+}
 
 const Destination* FindDestination(std::string_view code)
 {
@@ -194,33 +194,25 @@ std::string CheckSearchQuery(std::string_view rawQuery, std::string& airport)
     return {};
 }
 
-std::optional<std::string> ResultPage(std::string_view code, int page)
+std::optional<ResultListing> ListResultPage(std::string_view code, int page)
 {
     const Destination* d = FindDestination(code);
     if (d == nullptr || d->hotels.empty())
-        return page == 1 ? std::optional<std::string>(NoHotelsPage(code)) : std::nullopt;
+        return std::nullopt;
     const int pageCount = static_cast<int>(d->pageSizes.size());
     if (page < 1 || page > pageCount)
         return std::nullopt;
 
+    ResultListing listing{d, page, pageCount, {}, {}};
     size_t first = 0;
     for (int p = 1; p < page; ++p)
         first += static_cast<size_t>(d->pageSizes[static_cast<size_t>(p - 1)]);
     const size_t last = first + static_cast<size_t>(d->pageSizes[static_cast<size_t>(page - 1)]);
-
-    std::string html = PageHead("Hotels in " + d->city + " - page " + std::to_string(page));
-    html += "<h1>Hotels near " + HtmlEscape(d->city) + " (" + HtmlEscape(d->code) + ")</h1>\n";
-    html += "<p>Sep 1 to Sep 3, 1 guest. Page " + std::to_string(page) + " of " +
-            std::to_string(pageCount) + ".</p>\n";
-    // A named anchor without an address: the crawler must ignore it.
-    html += "<a name=\"top\"></a>\n";
-    html += "<table class=\"results\">\n";
     for (size_t i = first; i < last; ++i) {
         const Hotel& h = d->hotels[i];
-        html += "<tr><td><a name=\"h" + std::to_string(h.number) + "\" href=\"hotsdetail.ctl?hotel=" + h.id +
-                "\">" + HtmlEscape(h.name) + "</a></td><td>Avg Price " + PriceText(h) + "</td></tr>\n";
+        listing.rows.push_back(
+            ResultRow{Anchor{"h" + std::to_string(h.number), "hotsdetail.ctl?hotel=" + h.id, h.name}, PriceText(h)});
     }
-    html += "</table>\n";
 
     // By default the number of hotels from page p on leads the query, so a
     // later page's address sorts before an earlier one's. The crawler
@@ -229,19 +221,46 @@ std::optional<std::string> ResultPage(std::string_view code, int page)
     // addresses show what happens in the opposite order.
     const auto pageLink = [&](int p) {
         if (d->paging == Paging::PageNumberOnly)
-            return "hotsavail.ctl?airport=" + d->code + "&amp;page=" + std::to_string(p);
+            return "hotsavail.ctl?airport=" + d->code + "&page=" + std::to_string(p);
         size_t left = 0;
         for (int q = p; q <= pageCount; ++q)
             left += static_cast<size_t>(d->pageSizes[static_cast<size_t>(q - 1)]);
-        return "hotsavail.ctl?airport=" + d->code + "&amp;left=" + std::to_string(left) + "&amp;page=" + std::to_string(p);
+        return "hotsavail.ctl?airport=" + d->code + "&left=" + std::to_string(left) + "&page=" + std::to_string(p);
     };
-    html += "<p class=\"paging\">\n";
     if (page > 1)
-        html += "<a name=\"prev\" href=\"" + pageLink(page - 1) + "\">Previous</a>\n";
+        listing.paging.push_back(Anchor{"prev", pageLink(page - 1), "Previous"});
     if (page < pageCount)
-        html += "<a name=\"next\" href=\"" + pageLink(page + 1) + "\">Next</a>\n";
-    // Look-alikes of a paging link: the text is not exactly "Next".
-    html += "<a name=\"all\" href=\"" + pageLink(page) + "&amp;view=all\">Next &gt;&gt;</a>\n";
+        listing.paging.push_back(Anchor{"next", pageLink(page + 1), "Next"});
+    // Look-alike of a paging link: the text is not exactly "Next".
+    listing.paging.push_back(Anchor{"all", pageLink(page) + "&view=all", "Next >>"});
+    return listing;
+}
+
+std::optional<std::string> ResultPage(std::string_view code, int page)
+{
+    const std::optional<ResultListing> listing = ListResultPage(code, page);
+    if (!listing) {
+        const Destination* d = FindDestination(code);
+        if (page == 1 && (d == nullptr || d->hotels.empty()))
+            return NoHotelsPage(code);
+        return std::nullopt;
+    }
+    const Destination& d = *listing->destination;
+
+    std::string html = PageHead("Hotels in " + d.city + " - page " + std::to_string(page));
+    html += "<h1>Hotels near " + HtmlEscape(d.city) + " (" + HtmlEscape(d.code) + ")</h1>\n";
+    html += "<p>Sep 1 to Sep 3, 1 guest. Page " + std::to_string(page) + " of " +
+            std::to_string(listing->pageCount) + ".</p>\n";
+    // A named anchor without an address: the crawler must ignore it.
+    html += "<a name=\"top\"></a>\n";
+    html += "<table class=\"results\">\n";
+    for (const ResultRow& row : listing->rows)
+        html += "<tr><td><a name=\"" + row.anchor.name + "\" href=\"" + HtmlEscape(row.anchor.href) + "\">" +
+                HtmlEscape(row.anchor.text) + "</a></td><td>Avg Price " + row.price + "</td></tr>\n";
+    html += "</table>\n";
+    html += "<p class=\"paging\">\n";
+    for (const Anchor& a : listing->paging)
+        html += "<a name=\"" + a.name + "\" href=\"" + HtmlEscape(a.href) + "\">" + HtmlEscape(a.text) + "</a>\n";
     html += "</p>\n";
     // A link that asks for a new window; the crawler's browser refuses it.
     html += "<p><a href=\"map.ctl?view=all\" target=\"_blank\">Map of all hotels</a></p>\n";
@@ -251,18 +270,24 @@ std::optional<std::string> ResultPage(std::string_view code, int page)
     return html + kPageTail;
 }
 
-std::string DetailPage(const Hotel& h)
+std::string StreetLine(const Hotel& h)
+{
+    return std::to_string(h.number) + " Harbour Street";
+}
+
+std::string DetailPage(const Hotel& h, std::string_view headExtra, std::string_view streetMarkup)
 {
     const std::string name = HtmlEscape(h.name);
     const std::string n = std::to_string(h.number);
-    std::string html = PageHead(h.name + " - hotel details");
+    const std::string street = streetMarkup.empty() ? StreetLine(h) : std::string(streetMarkup);
+    std::string html = PageHead(h.name + " - hotel details", headExtra);
 
     // An outer layout table encloses every section table, so its own outer
     // HTML carries all markers; the innermost table of each marker holds the
     // section's own text.
     html += "<table class=\"layout\" width=\"100%\">\n";
     html += Section("gray_header_bar", "\n  " + name + " Avg Price " + PriceText(h), false, false);
-    html += Section("hotel_info", "\n    " + name + "<br>\n    " + n + " Harbour Street<br>\n    Phone +00 555 0" + n, false, false);
+    html += Section("hotel_info", "\n    " + name + "<br>\n    " + street + "<br>\n    Phone +00 555 0" + n, false, false);
     html += Section("Direction", "Directions: " + n + " km from the airport, follow the signs to the centre.", true, true);
     html += Section("Dining", "Dining: breakfast buffet 06:30-10:00; bistro open until 22:00.", false, true);
     html += Section("Transportation", "Transportation: airport bus every 20 minutes; taxi rank outside.", true, false);

@@ -50,12 +50,51 @@ bool IsSlowHotelId(std::string_view id);
 // returns a one-line description of the first difference.
 std::string CheckSearchQuery(std::string_view rawQuery, std::string& airport);
 
+// One named anchor of a result page as a reader of the page takes it: href
+// and text unescaped ("&", not "&amp;").
+struct Anchor {
+    std::string name;
+    std::string href;
+    std::string text;
+};
+
+// One hotel of a result page: its anchor (name "hN", href
+// "hotsdetail.ctl?hotel=ID", text the hotel's name) and its price ("NOK 1,185").
+struct ResultRow {
+    Anchor anchor;
+    std::string price;
+};
+
+// What one result page of a destination with hotels lists, whichever way the
+// page writes it down.
+struct ResultListing {
+    const Destination* destination = nullptr;  // never null; points into static data
+    int page = 0;                              // 1-based
+    int pageCount = 0;
+    std::vector<ResultRow> rows;               // in listing order
+    // The page's paging anchors in page order: "prev" (text "Previous", not on
+    // page 1), "next" (text "Next", not on the last page) and "all" (text
+    // "Next >>", a look-alike the crawler must not follow).
+    std::vector<Anchor> paging;
+};
+
+// The listing of page `page` of `code`; nothing for an unknown code, one
+// without hotels, or a page number out of range.
+std::optional<ResultListing> ListResultPage(std::string_view code, int page);
+
 // Result page `page` (1-based) of the destination `code`. An unknown code,
 // or one without hotels, gets the "no hotels" page; a page number out of
 // range gets nothing.
 std::optional<std::string> ResultPage(std::string_view code, int page);
+// The "no hotels" page of `code`, with `headExtra` at the end of its head.
+std::string NoHotelsPage(std::string_view code, std::string_view headExtra = {});
 
-std::string DetailPage(const Hotel& hotel);
+// The detail page of `hotel`. `headExtra` goes at the end of the head;
+// `streetMarkup`, when not empty, stands for the street line of the
+// hotel_info section (StreetLine as plain text otherwise).
+std::string DetailPage(const Hotel& hotel, std::string_view headExtra = {}, std::string_view streetMarkup = {});
+// The street line of a detail page's hotel_info section: "N Harbour Street".
+std::string StreetLine(const Hotel& hotel);
 std::string PhotoPage(const Hotel& hotel);
 std::string MapPage(const Hotel& hotel);
 std::string IndexPage();
@@ -65,6 +104,14 @@ std::string WithAdFrame(std::string html);
 std::string AdPage();
 // A small page for an HTTP error status.
 std::string ErrorPage(int status, std::string_view text);
+
+// The start of every page: doctype, head with charset, `title` and then
+// `headExtra` (markup, written as it is), and the opening <body> line.
+std::string PageHead(std::string_view title, std::string_view headExtra = {});
+// The end of every page.
+extern const char* const kPageTail;
+// "NOK 1,185": the hotel's currency and average price.
+std::string PriceText(const Hotel& hotel);
 
 // Escapes &, <, >, " and ' for HTML text and attribute values.
 std::string HtmlEscape(std::string_view text);
