@@ -7,7 +7,9 @@
 // drop ", "FAULT 503 " or "FAULT 429 " in front when a fault mode fails it.
 
 #include "Faults.h"
+#include "ModernPages.h"
 #include "Pages.h"
+#include "Sessions.h"
 #include "tools/common/CommandLine.h"
 
 #include <httplib.h>
@@ -18,6 +20,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -78,7 +81,24 @@ const char* const kDescription =
     "connection closes. An outage drops everything; otherwise flaky draws first,\n"
     "then retry-after. Setting a mode again replaces its settings. Requests a\n"
     "fault fails are logged with \"FAULT drop \", \"FAULT 503 \" or \"FAULT 429 \"\n"
-    "in front. The control requests /fault/... and /release are never faulted.\n"
+    "in front. The control requests /fault/..., /mode/... and /release are never\n"
+    "faulted.\n"
+    "\n"
+    "Modern mode (--modern at start; /mode/modern and /mode/classic switch at run\n"
+    "time, answering one text/plain line): pages as script-heavy sites write them.\n"
+    "  - A search answers Set-Cookie: hcsession=TOKEN; Path=/; HttpOnly (a new\n"
+    "    random token each time, remembered until the site stops).\n"
+    "  - Result pages (/hotsavail.ctl), detail pages (/hotsdetail.ctl,\n"
+    "    /hotsphoto.ctl, /map.ctl) and /paging.json need a cookie the site handed\n"
+    "    out; without one pages answer 200 with a \"Session expired\" page without\n"
+    "    links, /paging.json answers 403.\n"
+    "  - Result pages hold their hotels as JSON in <script id=\"data\">; a script\n"
+    "    writes the classic anchors on DOMContentLoaded, and the paging anchors\n"
+    "    150 ms later from /paging.json?airport=CODE&page=N.\n"
+    "  - Detail pages: a script writes the street line of hotel_info.\n"
+    "  - The first result page of adl raises alert() and confirm() on load.\n"
+    "  - Every modern page uses /site.css (grid, flex, gradients).\n"
+    "Classic mode (the default) ignores cookies and sets none.\n"
     "\n"
     "Exit status: 0 stopped by a signal, 1 the port could not be bound, 2 wrong usage.";
 
@@ -198,7 +218,7 @@ void SendText(httplib::Response& res, int status, const std::string& line)
 // to do with the rest.
 bool IsControlRequest(const httplib::Request& req)
 {
-    return req.path.rfind("/fault/", 0) == 0 || req.path == "/release";
+    return req.path.rfind("/fault/", 0) == 0 || req.path.rfind("/mode/", 0) == 0 || req.path == "/release";
 }
 
 // Answers the way a fault fails a request. A drop announces a whole page,
@@ -248,8 +268,56 @@ httplib::Server::HandlerResponse PreRoute(site::FaultPlan& faults, const httplib
     return httplib::Server::HandlerResponse::Handled;
 }
 
-void AddRoutes(httplib::Server& server, SlowGate& gate, site::FaultPlan& faults)
+// Modern mode: whether it is on, and the sessions its searches opened.
+struct ModernMode {
+    std::atomic<bool> on{false};
+    site::Sessions sessions;
+
+    // Whether `req` brings back a session token the site handed out. Every
+    // Cookie header counts, should a client split its cookies.
+    bool HasSession(const httplib::Request& req)
+    {
+        const size_t count = req.get_header_value_count("Cookie");
+        for (size_t i = 0; i < count; ++i)
+            if (sessions.Knows(site::CookieValue(req.get_header_value("Cookie", i), site::kSessionCookie)))
+                return true;
+        return false;
+    }
+};
+
+// In modern mode (as `modern` read it for this request), answers a request
+// without a session with the "session expired" page and returns true.
+bool TurnedAway(ModernMode& mode, bool modern, const httplib::Request& req, httplib::Response& res)
 {
+    if (!modern || mode.HasSession(req))
+        return false;
+    SendHtml(res, 200, site::SessionExpiredPage());
+    return true;
+}
+
+// The page= parameter of a result page request; 0 when it is not a number.
+int PageParam(const httplib::Request& req)
+{
+    const std::string pageText = req.get_param_value("page");
+    if (!pageText.empty() && pageText.size() < 6 && pageText.find_first_not_of("0123456789") == std::string::npos)
+        return std::stoi(pageText);
+    return 0;
+}
+
+void AddRoutes(httplib::Server& server, SlowGate& gate, site::FaultPlan& faults, ModernMode& mode)
+{
+    server.Get(R"(/mode/([^/]*))", [&mode](const httplib::Request& req, httplib::Response& res) {
+        const std::string wanted = req.matches[1].str();
+        if (wanted != "modern" && wanted != "classic")
+            return SendText(res, 400, "unknown mode \"" + wanted + "\": modern or classic");
+        mode.on = wanted == "modern";
+        SendText(res, 200, "mode " + wanted);
+    });
+
+    server.Get("/site.css", [](const httplib::Request&, httplib::Response& res) {
+        res.set_content(site::SiteCss(), "text/css; charset=utf-8");
+    });
+
     server.Get(R"(/fault/([^/]*))", [&faults](const httplib::Request& req, httplib::Response& res) {
         std::string problem;
         const auto done = faults.Apply(req.matches[1].str(), site::ParseFaultParams(QueryOf(req)),
@@ -268,23 +336,40 @@ void AddRoutes(httplib::Server& server, SlowGate& gate, site::FaultPlan& faults)
         SendHtml(res, 200, html);
     };
 
-    server.Get("/cannonball.ctl", [sendResultPage](const httplib::Request& req, httplib::Response& res) {
+    // A search opens a new session in modern mode, whatever cookie it
+    // brings: its answer is where a session starts.
+    server.Get("/cannonball.ctl", [sendResultPage, &mode](const httplib::Request& req, httplib::Response& res) {
+        const bool modern = mode.on;
         std::string airport;
         const std::string problem = site::CheckSearchQuery(QueryOf(req), airport);
         if (!problem.empty())
             return SendError(res, 400, "Bad search request: " + problem);
-        sendResultPage(res, *site::ResultPage(airport, 1));
+        if (!modern)
+            return sendResultPage(res, *site::ResultPage(airport, 1));
+        res.set_header("Set-Cookie", site::SessionCookieHeader(mode.sessions.Open()));
+        sendResultPage(res, *site::ModernResultPage(airport, 1));
     });
 
-    server.Get("/hotsavail.ctl", [sendResultPage](const httplib::Request& req, httplib::Response& res) {
-        const std::string pageText = req.get_param_value("page");
-        int page = 0;
-        if (!pageText.empty() && pageText.size() < 6 && pageText.find_first_not_of("0123456789") == std::string::npos)
-            page = std::stoi(pageText);
-        const auto html = site::ResultPage(req.get_param_value("airport"), page);
+    server.Get("/hotsavail.ctl", [sendResultPage, &mode](const httplib::Request& req, httplib::Response& res) {
+        const bool modern = mode.on;
+        if (TurnedAway(mode, modern, req, res))
+            return;
+        const std::string airport = req.get_param_value("airport");
+        const int page = PageParam(req);
+        const auto html = modern ? site::ModernResultPage(airport, page) : site::ResultPage(airport, page);
         if (!html)
             return SendError(res, 404, "No such result page.");
         sendResultPage(res, *html);
+    });
+
+    server.Get("/paging.json", [&mode](const httplib::Request& req, httplib::Response& res) {
+        if (mode.on && !mode.HasSession(req)) {
+            res.status = 403;
+            return res.set_content("{\"error\":\"session expired\"}\n", "application/json");
+        }
+        const auto json = site::PagingJson(req.get_param_value("airport"), PageParam(req));
+        res.status = json ? 200 : 404;
+        res.set_content(json ? *json : "{\"error\":\"no such result page\"}\n", "application/json");
     });
 
     server.Get("/ad.ctl", [&faults](const httplib::Request&, httplib::Response& res) {
@@ -294,14 +379,17 @@ void AddRoutes(httplib::Server& server, SlowGate& gate, site::FaultPlan& faults)
         SendError(res, status == 0 ? 404 : status, "No advertisement here.");
     });
 
-    server.Get("/hotsdetail.ctl", [&gate](const httplib::Request& req, httplib::Response& res) {
+    server.Get("/hotsdetail.ctl", [&gate, &mode](const httplib::Request& req, httplib::Response& res) {
+        const bool modern = mode.on;
+        if (TurnedAway(mode, modern, req, res))
+            return;
         const std::string id = req.get_param_value("hotel");
         const auto hotel = site::FindHotel(id);
         if (!hotel)
             return SendError(res, 404, "No such hotel.");
         if (site::IsSlowHotelId(id))
             gate.Hold(id, std::chrono::seconds(120));
-        SendHtml(res, 200, site::DetailPage(*hotel));
+        SendHtml(res, 200, modern ? site::ModernDetailPage(*hotel) : site::DetailPage(*hotel));
     });
 
     server.Get("/release", [&gate](const httplib::Request& req, httplib::Response& res) {
@@ -312,8 +400,10 @@ void AddRoutes(httplib::Server& server, SlowGate& gate, site::FaultPlan& faults)
         res.set_content("released " + id + "\n", "text/plain; charset=utf-8");
     });
 
-    const auto smallPage = [](std::string (*page)(const site::Hotel&)) {
-        return [page](const httplib::Request& req, httplib::Response& res) {
+    const auto smallPage = [&mode](std::string (*page)(const site::Hotel&)) {
+        return [page, &mode](const httplib::Request& req, httplib::Response& res) {
+            if (TurnedAway(mode, mode.on, req, res))
+                return;
             const auto hotel = site::FindHotel(req.get_param_value("hotel"));
             if (!hotel)
                 return SendError(res, 404, "No such hotel.");
@@ -347,14 +437,16 @@ void AddRoutes(httplib::Server& server, SlowGate& gate, site::FaultPlan& faults)
 int main(int argc, char** argv)
 {
     tools::CommandLine line("hotelcrawler-sample-site",
-                            QStringLiteral("--port N [--host 127.0.0.1] [--fault MODE[?PARAMS]]..."),
+                            QStringLiteral("--port N [--host 127.0.0.1] [--modern] [--fault MODE[?PARAMS]]..."),
                             QString::fromUtf8(kDescription),
                             {{{QStringLiteral("port")}, QStringLiteral("N"),
                               QStringLiteral("The port to listen on (0 picks a free one). Required.")},
                              {{QStringLiteral("host")}, QStringLiteral("ADDRESS"),
                               QStringLiteral("A numeric loopback address to listen on (default 127.0.0.1).")},
                              {{QStringLiteral("fault")}, QStringLiteral("MODE[?PARAMS]"),
-                              QStringLiteral("A fault mode in force from the start; may be given more than once.")}});
+                              QStringLiteral("A fault mode in force from the start; may be given more than once.")},
+                             {{QStringLiteral("modern")}, QString(),
+                              QStringLiteral("Start in modern mode (cookies, script-built pages); see above.")}});
     QStringList arguments;
     for (int i = 1; i < argc; ++i)
         arguments << QString::fromLocal8Bit(argv[i]);
@@ -405,10 +497,12 @@ int main(int argc, char** argv)
     };
     server.set_keep_alive_timeout(1);  // bounds how long shutdown waits for idle connections
     SlowGate gate;
+    ModernMode mode;
+    mode.on = line.IsSet(QStringLiteral("modern"));
     server.set_pre_routing_handler([&faults](const httplib::Request& req, httplib::Response& res) {
         return PreRoute(faults, req, res);
     });
-    AddRoutes(server, gate, faults);
+    AddRoutes(server, gate, faults, mode);
 
     int bound = port;
     if (port == 0)
