@@ -100,20 +100,34 @@ bool SampleSite::waitForRequestContaining(const QString& text, int timeoutMs)
 
 int SampleSite::get(const std::string& pathAndQuery, std::string* body)
 {
+    Answer answer = fetch(pathAndQuery);
+    if (answer.status != 0 && body != nullptr)
+        *body = std::move(answer.body);
+    return answer.status;
+}
+
+SampleSite::Answer SampleSite::fetch(const std::string& pathAndQuery, const std::string& cookie)
+{
+    Answer answer;
     if (port_ <= 0)
-        return 0;
+        return answer;
     // Keep the log pipe empty: a site blocked on a full pipe would never
     // answer this blocking call.
     drain();
     httplib::Client client("127.0.0.1", port_);
     client.set_connection_timeout(5);
     client.set_read_timeout(150);  // longer than the site's own hold limit
-    const auto result = client.Get(pathAndQuery.c_str(), {{"Host", "hotels.example"}});
+    httplib::Headers headers{{"Host", "hotels.example"}};
+    if (!cookie.empty())
+        headers.emplace("Cookie", cookie);
+    const auto result = client.Get(pathAndQuery.c_str(), headers);
     if (!result)
-        return 0;
-    if (body != nullptr)
-        *body = result->body;
-    return result->status;
+        return answer;
+    answer.status = result->status;
+    answer.body = result->body;
+    for (const auto& [name, value] : result->headers)
+        answer.headers.emplace(QString::fromStdString(name).toLower().toStdString(), value);
+    return answer;
 }
 
 bool SampleSite::release(const QString& hotelId)

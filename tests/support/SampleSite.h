@@ -19,6 +19,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <map>
 #include <string>
 
 class SampleSite {
@@ -56,6 +57,17 @@ public:
     // closed before the answer was whole) and stores the body in `body` when
     // given.
     int get(const std::string& pathAndQuery, std::string* body = nullptr);
+
+    // The whole answer to such a GET: status (0 as for get()), body and
+    // headers, their names in lower case.
+    struct Answer {
+        int status = 0;
+        std::string body;
+        std::multimap<std::string, std::string> headers;
+    };
+    // A GET as get() does it, with `cookie` as the Cookie header when it is
+    // not empty ("hcsession=TOKEN").
+    Answer fetch(const std::string& pathAndQuery, const std::string& cookie = {});
 
     // Switches a fault mode: sends /fault/`modeAndQuery` ("flaky?percent=25",
     // "off"). Blocks for the one round trip; returns whether the site
