@@ -259,10 +259,6 @@ TEST_F(ModernSiteTest, ScriptsStayInsideTheirElements)
     // Nothing in the data can end its element or start markup.
     EXPECT_EQ(data.find('<'), std::string::npos);
     EXPECT_EQ(data.find('&'), std::string::npos);
-    // The hotel list is built once the document is parsed, the paging later.
-    EXPECT_NE(html.find("DOMContentLoaded"), std::string::npos);
-    EXPECT_NE(html.find("setTimeout("), std::string::npos);
-    EXPECT_NE(html.find("fetch(data.paging"), std::string::npos);
 
     // The paging data escapes the same way and decodes to plain text.
     const std::string paging = fetchOk("/paging.json?airport=osl&page=2", cookie);
@@ -282,10 +278,6 @@ TEST_F(ModernSiteTest, OnlyTheFirstAdelaidePageRaisesDialogs)
         EXPECT_EQ(data.contains("alert"), dialogs) << ref.path;
         EXPECT_EQ(data.contains("confirm"), dialogs) << ref.path;
     }
-    const std::string adl = fetchOk(SearchPath("adl"), {});
-    EXPECT_NE(adl.find("alert(data.alert)"), std::string::npos);
-    EXPECT_NE(adl.find("confirm(data.confirm)"), std::string::npos);
-    EXPECT_NE(adl.find("addEventListener(\"load\""), std::string::npos);
 }
 
 // The body of a page: from <body> on.
