@@ -21,10 +21,20 @@ namespace fuzz {
 // private temporary folder, the TApplication is created, COM is initialised
 // for this thread, message boxes are swallowed (an error box, i.e. an
 // exception escaping an event handler, is reported through Fail), the
-// network is locked down (LockDownNetwork) and the settings in force get a
-// temporary SQLite Hotels_Db with both tables, a one-second page timeout and
-// timers that never tick during a run.
+// network is locked down (LockDownNetwork), every page request is answered
+// at once (InstantAnswers.h) and the settings in force get a
+// temporary SQLite Hotels_Db with every table, a one-second page timeout and
+// timers that never tick during a run. The temporary Hotels_Db is written
+// without waiting for the disk (synchronous off, the journal in memory): it
+// is thrown away with the run, crash or not.
 void InitApplication(int* argc, char*** argv);
+
+// Makes the temporary Hotels_Db of InitApplication anew, empty, with every
+// table: for targets whose inputs write rows that no later input reads, so
+// that a long run's database does not grow without end. No connection to it
+// may be open (the store opens one per use on SQLite, so between inputs none
+// is). Fails (Fail) when the file cannot be removed or made.
+void RenewHotelsDb();
 
 // Process set-up for targets that only parse: COM initialised for this thread.
 void InitComOnly();
@@ -48,6 +58,9 @@ std::uint16_t ClosedPort();
 // Refusals counted by the connect()/getaddrinfo() guard so far.
 int RefusedConnects();
 int RefusedLookups();
+// Connects the guard let through to the closed port so far (each refused by
+// the kernel, and retried by a page fetch as a transient failure).
+int ClosedPortConnects();
 
 // Runs the application's posted events and deferred deletions until none are
 // left (bounded), so that one input's objects are gone before the next one.

@@ -20,6 +20,7 @@ namespace {
 
 std::atomic<std::uint16_t> guardedPort{0};
 std::atomic<int> refusedConnects{0};
+std::atomic<int> closedPortConnects{0};
 std::atomic<int> refusedLookups{0};
 
 // Reports the first few refusals: enough to see what was attempted without
@@ -48,6 +49,7 @@ bool IsGuardedEndpoint(const sockaddr* address, socklen_t length)
 void SetGuardedPort(std::uint16_t port) { guardedPort.store(port); }
 int RefusedConnects() { return refusedConnects.load(); }
 int RefusedLookups() { return refusedLookups.load(); }
+int ClosedPortConnects() { return closedPortConnects.load(); }
 
 }  // namespace fuzz
 
@@ -63,6 +65,8 @@ extern "C" int connect(int fd, const sockaddr* address, socklen_t length)
         errno = ECONNREFUSED;
         return -1;
     }
+    if (inet)
+        ++fuzz::closedPortConnects;
     if (!real) {
         errno = ENOSYS;
         return -1;

@@ -5,6 +5,9 @@
 // refused by the guard before the C library sees it.
 
 #include "fuzz/FuzzSupport.h"
+#include "fuzz/InstantAnswers.h"
+#include "platform/net/PageFetch.h"
+#include "platform/settings/Settings.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
@@ -14,6 +17,7 @@
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QTcpServer>
+#include <QTimer>
 
 #include <arpa/inet.h>
 #include <netdb.h>
@@ -113,9 +117,11 @@ TEST_F(NetGuard, LoopbackOtherThanTheClosedPortIsRefusedEvenWithAListener)
 
 TEST_F(NetGuard, TheClosedPortReachesTheKernelAndIsRefusedThere)
 {
-    // Let through by the guard (the count stays), refused because nothing
-    // listens on the bound port.
+    // Let through by the guard (counted as such, not as refused), refused
+    // because nothing listens on the bound port.
+    const int throughBefore = fuzz::ClosedPortConnects();
     EXPECT_EQ(ConnectErrno(AF_INET, V4("127.0.0.1", fuzz::ClosedPort())), ECONNREFUSED);
+    EXPECT_EQ(fuzz::ClosedPortConnects() - throughBefore, 1);
     Socket v6(AF_INET6);
     if (v6.fd() >= 0) {
         const sockaddr_in6 mapped = V6("::ffff:127.0.0.1", fuzz::ClosedPort());
@@ -209,6 +215,67 @@ TEST_F(LockedDownFetch, LoopbackThatSkipsTheProxyIsStoppedByTheGuard)
         << "error " << error;
     EXPECT_FALSE(server.hasPendingConnections());
     EXPECT_EQ(lookupsNow(), 0);
+}
+
+// Page fetches as the result-page target's loads make them, with every page
+// answered at once: one attempt, a 404, and nothing sent anywhere. Without
+// the answers each fetch is refused at the closed port and retried three
+// times, a third of a second per fuzz input.
+class InstantFetch : public NetGuard {
+protected:
+    void SetUp() override
+    {
+        NetGuard::SetUp();
+        platform::Settings settings;
+        settings.pageTimeoutS = 1;  // as the fuzz set-up has it
+        platform::SetSettings(settings);
+        fuzz::AnswerEveryPageAtOnce();
+    }
+
+    platform::PageResult fetch(const QString& address)
+    {
+        platform::PageResult result;
+        bool done = false;
+        int retries = 0;
+        QEventLoop loop;
+        platform::PageFetch page(QUrl(address), [&](const platform::PageResult& r) {
+            result = r;
+            done = true;
+            loop.quit();
+        });
+        QObject::connect(&page, &platform::PageFetch::retrying, [&] { ++retries; });
+        page.Start();
+        // The page time-out ends a fetch that is never answered; this only
+        // keeps a broken fetch from hanging the test.
+        QTimer::singleShot(10000, &loop, &QEventLoop::quit);
+        if (!done)
+            loop.exec();
+        EXPECT_TRUE(done) << address.toStdString() << ": no report";
+        EXPECT_EQ(retries, 0) << address.toStdString();
+        return result;
+    }
+};
+
+TEST_F(InstantFetch, EveryPageIsANotFoundAnsweredWithoutTheNetwork)
+{
+    const int answeredBefore = fuzz::AnsweredRequests();
+    const int throughBefore = fuzz::ClosedPortConnects();
+    const char* const addresses[] = {"http://hotels.example/hotsdetail.ctl?hotel=1",
+                                     "https://elsewhere.example:8443/hotsavail.ctl?page=2",
+                                     "http://192.0.2.7/a%20b?x=%FF"};
+    for (const char* address : addresses) {
+        const platform::PageResult result = fetch(QString::fromLatin1(address));
+        EXPECT_TRUE(result.ok) << address << ": " << result.error.toStdString();
+        EXPECT_EQ(result.httpStatus, fuzz::kAnswerStatus) << address;
+        EXPECT_EQ(result.failure.kind, platform::FetchFailure::Kind::HttpStatus) << address;
+        EXPECT_FALSE(result.failure.IsTransient()) << address;
+        EXPECT_EQ(result.attempts, 1) << address;
+        EXPECT_EQ(result.text, QString::fromLatin1(fuzz::kAnswerPage)) << address;
+    }
+    EXPECT_EQ(fuzz::AnsweredRequests() - answeredBefore, 3);
+    EXPECT_EQ(lookupsNow(), 0);
+    EXPECT_EQ(refusedNow(), 0);
+    EXPECT_EQ(fuzz::ClosedPortConnects() - throughBefore, 0) << "a request went to the closed port";
 }
 
 TEST(FuzzFailure, ReportsWhatBrokeAndAborts)

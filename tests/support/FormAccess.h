@@ -13,6 +13,8 @@ public:
     TNextPages& NextPages() { return f.NextPages; }
     AnsiString& SearchUrl() { return f.SearchUrl; }
     TPendingLinks& PendingLinks() { return f.PendingLinks; }
+    std::set<AnsiString>& QueuedLinks() { return f.QueuedLinks; }
+    std::set<AnsiString>& QueuedPages() { return f.QueuedPages; }
     int& DestIndex() { return f.DestIndex; }
     bool& ResumeMode() { return f.ResumeMode; }
     AnsiString& DestCode() { return f.DestCode; }
