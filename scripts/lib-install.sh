@@ -26,6 +26,8 @@ HC_PACKAGES=(
   ccache
   # hotelcrawler-export --format xlsx writes its workbooks with it
   libxlsxwriter-dev
+  # the store watches its PostgreSQL connection's socket through it
+  libpq-dev
   # scripts/package checks the Debian package and its desktop entry with them
   lintian desktop-file-utils
   # the package's manual pages of the tools are made from their --help with it

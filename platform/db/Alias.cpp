@@ -73,9 +73,17 @@ QSqlDatabase OpenAliasDatabase(const AnsiString& alias, const QString& connectio
                 db.setPassword(t.password);
                 // An unreachable server must fail the open, and a lock held
                 // elsewhere the statement, instead of hanging the window.
-                db.setConnectOptions(QStringLiteral("connect_timeout=5;options='-c lock_timeout=%1 -c statement_timeout=%2'")
+                // Without keepalives and a user time-out a dead path is found
+                // only when TCP gives up retransmitting (about 15 minutes),
+                // and the call waiting on it holds the window that long. The
+                // probes start after 10 s of quiet, every 5 s, 4 of them:
+                // together with the time-out, about kDeadPathMs either way.
+                db.setConnectOptions(QStringLiteral("connect_timeout=5;keepalives=1;keepalives_idle=10;"
+                                                    "keepalives_interval=5;keepalives_count=4;tcp_user_timeout=%3;"
+                                                    "options='-c lock_timeout=%1 -c statement_timeout=%2'")
                                          .arg(platform::kLockWaitMs)
-                                         .arg(platform::kStatementLimitMs));
+                                         .arg(platform::kStatementLimitMs)
+                                         .arg(platform::kDeadPathMs));
             }
             if (db.open()) {
                 if (OpenedHook())

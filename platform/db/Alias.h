@@ -23,6 +23,9 @@ namespace platform {
 // a PostgreSQL statement may run (see OpenAliasDatabase).
 constexpr int kLockWaitMs = 250;
 constexpr int kStatementLimitMs = 5000;
+// How long a PostgreSQL connection may go without an answer to what it sent
+// or to its keepalive probes before it counts as dead (see OpenAliasDatabase).
+constexpr int kDeadPathMs = 30000;
 
 // The database the alias names under the settings in force. Throws
 // EDatabaseError for an unknown alias or a malformed setting.
@@ -35,7 +38,12 @@ DatabaseTarget ResolveAlias(const AnsiString& alias);
 // No statement waits long for a lock held elsewhere: SQLite gives up after
 // kLockWaitMs, PostgreSQL after kLockWaitMs for a lock and kStatementLimitMs
 // for any statement, so a busy database fails a use instead of freezing the
-// window.
+// window. A PostgreSQL connection whose network path goes away without a
+// reset (a firewall forgets it, a laptop resumes elsewhere) fails within
+// about kDeadPathMs: its socket sends keepalive probes after 10 s of quiet
+// and gives up on data or probes left unacknowledged that long. A server
+// that acknowledges but never answers (a paused process) is not caught
+// here: see SilenceGuard.h.
 // Throws EDatabaseError on any failure; the connection name is then free again.
 // The caller removes the connection (QSqlDatabase::removeDatabase) when done.
 QSqlDatabase OpenAliasDatabase(const AnsiString& alias, const QString& connectionName);
