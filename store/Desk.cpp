@@ -2,6 +2,7 @@
 
 #include "platform/settings/Settings.h"
 #include "store/Connection.h"
+#include "store/DeskClaim.h"
 #include "store/Names.h"
 #include "store/Statement.h"
 
@@ -98,6 +99,11 @@ QStringList HandOver(const QString& from, const QString& to)
                         throw EDatabaseError(ToAnsi(QStringLiteral("desk \"%1\" is running; close it first, then "
                                                                    "hand its work over")
                                                         .arg(desk)));
+            if (IsPostgres(db))
+                // A desk whose lock is free only because the server restarted
+                // under it is running too; a copy of `from` coming back later
+                // finds its rows handed over and stops writing.
+                ClaimForHandOver(db, from, to);
             const QStringList existing = db.tables(QSql::Tables);
             QStringList lines;
             for (const char* table : kDeskTables) {
