@@ -159,7 +159,10 @@ press_with_list() {
 # $3: 1 when it has rows in "Going"). Taken when its site sees the search
 # of that first line (the memo's first line: the search timer never
 # searches it by itself), or else a detail page (with an empty memo only a
-# press fetches one). Pressed again when nothing came for a while.
+# press fetches one). Pressed again when nothing came for a while. A desk
+# with links but no list shows the memo's stored lines, which are no desk's
+# list, and a press would search them as well as resume the links: its memo
+# is emptied first.
 press_as_is() {
   local i=$1 first=$2 going=$3 deadline retry_at
   # Nothing to do: the memo shows its stored lines, which are no desk's list.
@@ -168,6 +171,10 @@ press_as_is() {
   retry_at=0
   while :; do
     if [ "$(hc_now_ms)" -ge "$retry_at" ]; then
+      if [ -z "$first" ]; then
+        DISPLAY="${display[$i]}" hc_click_memo "${window[$i]}"
+        xd "$i" key --window "${window[$i]}" ctrl+a Delete
+      fi
       DISPLAY="${display[$i]}" hc_click_navigation "${window[$i]}"
       presses=$(( presses + 1 ))
       retry_at=$(( $(hc_now_ms) + 3000 ))

@@ -3,9 +3,9 @@
 # on it, one snapshot of the four tables at a time, the checks of a
 # snapshot against the desks' destinations, the links seen so far and the
 # sites' request logs, the rows a restarted desk must leave alone, the
-# counts the test steers by, the checks of a round's end, the wait for a
-# settled server, and the server's restart under the running desks with
-# the check that they took their locks again.
+# counts the test steers by, the checks of a round's end and the wait for a
+# settled server. (The server's restart under the running desks is
+# scripts/lib-desks-restart.sh.)
 #
 # Source it after setting: WORK (the test's folder, where psql.log,
 # fetched.tsv and site-problems.txt go), PG_URL, DESKS (the desk names, in
@@ -16,12 +16,6 @@
 # an abort function that ends the test; and scripts/lib-drive.sh. The site
 # log of desk D is $WORK/D/site-requests.log. What it sets (going_n,
 # dest_n, stored, stored_n, rows_n, first_code, has_going) the test reads.
-# The restart needs scripts/lib-postgres.sh (with the server's HC_PG_*
-# variables set, by hc_start_postgres or may_restart_server), restart and
-# own_postgres, app_pid (per desk index), round, note_event and the
-# counter restarts_done; it sets restart_pid and restart_log_mark, and
-# check_reconnects reads closing_pid and counts reconnects_expected and
-# reconnects_seen.
 # shellcheck disable=SC2034,SC2154,SC2120
 
 # Runs SQL ($1) on the test database; rows on standard output, fields split
@@ -249,70 +243,4 @@ settle() {
     sleep 0.05
   done
   return 1
-}
-
-# Whether the test may restart the server: its own (own_postgres 1), or
-# scripts/test's on this machine (the URL's port is the one the server of
-# HC_TEST_POSTGRES_DIR listens on). Sets restart 0 when not, and
-# restart_note to why not.
-may_restart_server() {
-  local port
-  restart_note=""
-  if [ "$restart" -eq 0 ]; then
-    restart_note="left out: --no-restart"
-  elif [ "$own_postgres" -eq 0 ]; then
-    port=$(sed -nE 's#^postgres(ql)?://([^@/]*@)?(127\.0\.0\.1|localhost):([0-9]+)/.*#\4#p' <<<"$PG_URL")
-    if [ -z "$port" ] || ! hc_adopt_postgres "$port"; then
-      restart=0
-      restart_note="left out: the server of HC_TEST_POSTGRES_URL is not one this test can restart"
-    fi
-  fi
-}
-
-# Restarts the PostgreSQL server under the running desks (fast shutdown:
-# their sessions end, and the desks' locks with them): by pg_ctl restart,
-# or one time in two stopped and started again up to 3 s later. Notes each
-# desk's program and where its log stood, for check_reconnects. Ends the
-# test when the server does not come back.
-restart_server() {
-  local i pause="" how="pg_ctl restart -m fast" ms
-  for i in 0 1 2; do
-    restart_pid[$i]=${app_pid[$i]}
-    restart_log_mark[$i]=$(wc -l <"$WORK/${DESKS[$i]}/program.log")
-  done
-  if [ $(( RANDOM % 2 )) -eq 1 ]; then
-    ms=$(( RANDOM % 3001 ))
-    pause=$(printf '%d.%03d' $(( ms / 1000 )) $(( ms % 1000 )))
-    how="stopped (-m fast), started again $ms ms later"
-  fi
-  note_event "server restart: $how"
-  hc_restart_postgres ${pause:+"$pause"} ||
-    abort "the PostgreSQL server did not come back after a restart (see $HC_PG_DIR/server.log)"
-  note_event "server back"
-  restarts_done=$(( restarts_done + 1 ))
-  printf 'server restart %d: round %d, %s; stored %d of %d\n' \
-    "$restarts_done" "$round" "$how" "$stored_n" "${#ALL_IDS[@]}"
-}
-
-# After the close of a round with a server restart, prints a problem line
-# for every desk program that lived from the restart to the close
-# (closing_pid: the programs closed) without reporting that it took its
-# lock again (its save at close writes, so it must have), and for every
-# report since the restart that a desk writes nothing more.
-check_reconnects() {
-  local i desk log since
-  for i in 0 1 2; do
-    desk=${DESKS[$i]}
-    log="$WORK/$desk/program.log"
-    since=$(tail -n +$(( restart_log_mark[i] + 1 )) "$log")
-    grep -F 'writes nothing more' <<<"$since" | head -n 3 |
-      sed "s/^/LOCK LOST after the server restart: $desk reported: /"
-    [ -n "${restart_pid[$i]}" ] && [ "${restart_pid[$i]}" = "${closing_pid[$i]}" ] || continue
-    reconnects_expected=$(( reconnects_expected + 1 ))
-    if grep -qF "desk \"$desk\": connected to \"Hotels_Db\" again and took the desk's lock again" <<<"$since"; then
-      reconnects_seen=$(( reconnects_seen + 1 ))
-    else
-      echo "NO RECONNECT: $desk ran from the server restart to the close and never reported taking its lock again (see $log)"
-    fi
-  done
 }
