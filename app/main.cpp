@@ -5,8 +5,8 @@
 #include "platform/base/Report.h"
 #include "store/Desk.h"
 #include "store/InstanceLock.h"
-#include "store/Names.h"
 #include "store/Schema.h"
+#include "store/StartUpgrade.h"
 
 #include <exception>
 
@@ -52,22 +52,9 @@ int main(int argc, char** argv)
         // keeps beside the links: their retry state, the failures, the
         // unfinished destination list, the desk of every row. Done once the
         // desk is ours; the rows written before desks then become this
-        // desk's, if no other desk took them first.
-        try {
-            for (const QString& change : store::UpgradeHotelsDb(store::kHotelsDb))
-                platform::Report(QStringLiteral("upgraded \"Hotels_Db\": ") + change);
-            try {
-                for (const QString& adopted : store::AdoptRows(desk))
-                    platform::Report(adopted);
-            } catch (const std::exception& e) {
-                // Taken over at a later start; nothing is lost meanwhile.
-                platform::Report(QStringLiteral("could not take over the rows written before desks: ")
-                                 + QString::fromUtf8(e.what()));
-            }
-        } catch (const std::exception& e) {
-            // The run goes on; what needs the new tables reports its own failures.
-            platform::Report(QStringLiteral("could not upgrade \"Hotels_Db\": ") + QString::fromUtf8(e.what()));
-        }
+        // desk's, if no other desk took them first. An upgrade that fails
+        // here is run again by the write-through before its first write.
+        store::UpgradeAtStart(desk);
 
         // 2. The one main window; its construction runs FormCreate.
         TForm1 form;

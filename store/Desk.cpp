@@ -5,6 +5,7 @@
 #include "store/DeskClaim.h"
 #include "store/Names.h"
 #include "store/Statement.h"
+#include "store/Tables.h"
 
 #include <QSqlError>
 #include <QSqlQuery>
@@ -38,7 +39,6 @@ QStringList AdoptRows(const QString& desk)
 {
     return WithConnection("adopt", [&](QSqlDatabase& db) {
         return InTransaction(db, [&](QSqlDatabase& db) {
-            const QStringList existing = db.tables(QSql::Tables);
             if (IsPostgres(db))
                 // Desks starting at once adopt one after the other: the
                 // second finds nothing left.
@@ -46,7 +46,7 @@ QStringList AdoptRows(const QString& desk)
                     QStringLiteral("cannot wait for other desks"));
             QStringList lines;
             for (const char* table : kDeskTables) {
-                if (!existing.contains(QLatin1String(table)))
+                if (!HasTable(db, QLatin1String(table)))
                     continue;
                 QString condition = QStringLiteral("%1 IS NULL").arg(Quoted(kDeskColumn));
                 QVariantList values{desk};
@@ -104,10 +104,9 @@ QStringList HandOver(const QString& from, const QString& to)
                 // under it is running too; a copy of `from` coming back later
                 // finds its rows handed over and stops writing.
                 ClaimForHandOver(db, from, to);
-            const QStringList existing = db.tables(QSql::Tables);
             QStringList lines;
             for (const char* table : kDeskTables) {
-                if (!existing.contains(QLatin1String(table)))
+                if (!HasTable(db, QLatin1String(table)))
                     continue;
                 const long long n = RunBound(db, QStringLiteral("UPDATE %1 SET %2 = ? WHERE %2 = ?")
                                                    .arg(Quoted(table), Quoted(kDeskColumn)),

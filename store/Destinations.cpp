@@ -4,6 +4,7 @@
 #include "store/Connection.h"
 #include "store/Names.h"
 #include "store/RetryColumns.h"
+#include "store/Tables.h"
 
 #include <QSqlError>
 #include <QSqlQuery>
@@ -38,7 +39,8 @@ std::vector<DestinationEntry> ReadDestinations(const QString& desk)
 {
     return WithDeskConnection("destinations", [&](QSqlDatabase& db) {
         std::vector<DestinationEntry> entries;
-        if (!db.tables(QSql::Tables).contains(QStringLiteral("Destinations")))
+        // A database not yet upgraded has no list; a failure to ask throws.
+        if (!HasTable(db, QLatin1String(kDestinations)))
             return entries;
         const QString failed = QStringLiteral("Cannot read table 'Destinations'");
         QSqlQuery q(db);

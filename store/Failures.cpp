@@ -2,9 +2,9 @@
 
 #include "platform/db/Alias.h"
 #include "store/Connection.h"
+#include "store/ForwardRead.h"
 #include "store/Names.h"
-
-#include <QSqlRecord>
+#include "store/Tables.h"
 
 #include <QSqlError>
 #include <QSqlQuery>
@@ -29,31 +29,35 @@ void InsertFailure(QSqlDatabase& db, const FailureRecord& record)
         throw EDatabaseError(failed, q.lastError());
 }
 
+void ForEachFailure(const std::function<bool(const FailureRecord&)>& take)
+{
+    WithConnection("failures", [&](QSqlDatabase& db) {
+        const QStringList columns = ColumnsOf(db, QLatin1String(kFailures));
+        if (columns.isEmpty())
+            return;  // no such table
+        // A table of an earlier version has no desk: its rows have none.
+        const QString desk = columns.contains(QLatin1String(kDeskColumn)) ? Quoted(kDeskColumn) : QStringLiteral("NULL");
+        ReadForward(db,
+                    QStringLiteral("SELECT \"Kind\", \"Url\", \"AirPort\", \"Reason\", \"Attempts\", \"FailedAt\", %1 "
+                                   "FROM \"Failures\" ORDER BY \"Id\"")
+                        .arg(desk),
+                    {}, QStringLiteral("Cannot read table 'Failures'"), [&](const QSqlQuery& q) {
+                        const auto text = [&](int i) {
+                            return q.value(i).isNull() ? AnsiString() : ToAnsi(q.value(i).toString());
+                        };
+                        return take({text(0), text(1), text(2), text(3), q.value(4).toInt(), text(5), text(6)});
+                    });
+    });
+}
+
 std::vector<FailureRecord> ReadFailures()
 {
-    return WithConnection("failures", [](QSqlDatabase& db) {
-        std::vector<FailureRecord> rows;
-        if (!db.tables(QSql::Tables).contains(QStringLiteral("Failures")))
-            return rows;
-        // A table of an earlier version has no desk: its rows have none.
-        const QString desk = db.record(QStringLiteral("Failures")).contains(QLatin1String(kDeskColumn))
-                                 ? Quoted(kDeskColumn)
-                                 : QStringLiteral("NULL");
-        const QString failed = QStringLiteral("Cannot read table 'Failures'");
-        QSqlQuery q(db);
-        q.setForwardOnly(true);
-        if (!q.prepare(QStringLiteral("SELECT \"Kind\", \"Url\", \"AirPort\", \"Reason\", \"Attempts\", \"FailedAt\", %1 "
-                                      "FROM \"Failures\" ORDER BY \"Id\"")
-                           .arg(desk))
-            || !q.exec())
-            throw EDatabaseError(failed, q.lastError());
-        const auto text = [&](int i) { return q.value(i).isNull() ? AnsiString() : ToAnsi(q.value(i).toString()); };
-        while (q.next())
-            rows.push_back({text(0), text(1), text(2), text(3), q.value(4).toInt(), text(5), text(6)});
-        if (q.lastError().isValid())
-            throw EDatabaseError(failed, q.lastError());
-        return rows;
+    std::vector<FailureRecord> rows;
+    ForEachFailure([&](const FailureRecord& row) {
+        rows.push_back(row);
+        return true;
     });
+    return rows;
 }
 
 }  // namespace store

@@ -19,6 +19,7 @@
 
 #include <QSqlDatabase>
 
+#include <functional>
 #include <vector>
 
 namespace store {
@@ -43,8 +44,17 @@ struct FailureRecord {
 // caller holds.
 void InsertFailure(QSqlDatabase& db, const FailureRecord& record);
 
-// Every row of every desk, in the order recorded; empty when the table does
-// not exist (a database not yet upgraded). Uses its own short-lived connection.
+// Calls `take(row)` for every row of every desk, in the order recorded,
+// until it returns false; none when the table does not exist (a database
+// not yet upgraded). The rows are read one at a time with a forward-only
+// query, so a table of any length is read in the memory of one row. Uses
+// its own short-lived connection, open until the last call of `take`
+// returned; on PostgreSQL that connection has no time limit on statements,
+// so a slow `take` does not cut the read short. A failure, also after some
+// rows were taken, throws.
+void ForEachFailure(const std::function<bool(const FailureRecord&)>& take);
+
+// Every row, as ForEachFailure reads them.
 std::vector<FailureRecord> ReadFailures();
 
 }  // namespace store

@@ -3,11 +3,11 @@
 #include "store/Connection.h"
 #include "store/Names.h"
 #include "store/RetryColumns.h"
+#include "store/Tables.h"
 #include "store/UrlKey.h"
 
 #include <QSqlError>
 #include <QSqlQuery>
-#include <QSqlRecord>
 
 #include <algorithm>
 #include <iterator>
@@ -30,13 +30,18 @@ struct GoingShape {
     bool desk = false;
 };
 
-GoingShape ShapeOf(const QSqlDatabase& db)
+// A failure to ask throws: a table whose columns cannot be read is not
+// taken for one without desks (whose every row the desk would read and
+// replace).
+GoingShape ShapeOf(QSqlDatabase& db)
 {
-    const QSqlRecord record = db.record(QLatin1String(kGoing));
+    const QStringList columns = ColumnsOf(db, QLatin1String(kGoing));
+    if (columns.isEmpty())
+        throw EDatabaseError(ToAnsi(QStringLiteral("cannot open \"Going\": there is no such table")));
     GoingShape shape;
     shape.retries = std::all_of(std::begin(kRetryColumnNames), std::end(kRetryColumnNames),
-                                [&](const char* name) { return record.contains(QLatin1String(name)); });
-    shape.desk = record.contains(QLatin1String(kDeskColumn));
+                                [&](const char* name) { return columns.contains(QLatin1String(name)); });
+    shape.desk = columns.contains(QLatin1String(kDeskColumn));
     return shape;
 }
 

@@ -6,6 +6,7 @@
 #include "store/Going.h"
 #include "store/Names.h"
 #include "store/RetryColumns.h"
+#include "store/StartUpgrade.h"
 #include "store/UrlKey.h"
 
 #include <QJsonArray>
@@ -252,6 +253,17 @@ GoingWriter::Pass GoingWriter::WriteOwed() const
 {
     Pass pass;
     pass.outcomes.resize(owed_.size());
+    // The start could not upgrade the database: writing against its old
+    // tables would fail write by write and set each aside. Until the upgrade
+    // goes through, the pass is spoiled as by an unreachable database.
+    try {
+        CatchUpUpgrade();
+    } catch (const EDatabaseError& e) {
+        pass.spoiled = Problem{QStringLiteral("upgrade"),
+                               QStringLiteral("the upgrade the start could not make failed again: ")
+                                   + QString::fromUtf8(e.what())};
+        return pass;
+    }
     bool opened = false;
     try {
         WithDeskConnection("going_writer", [&](QSqlDatabase& db) {

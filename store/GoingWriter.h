@@ -31,7 +31,9 @@
 // counted and, in the end, set aside. Writes about the same address keep
 // their order: while one fails, the later ones about that address wait
 // (uncounted). Each kind of failure is reported on standard error once,
-// until nothing is owed any more.
+// until nothing is owed any more. While the upgrade the start could not
+// make is owed (StartUpgrade.h), each call runs it first, and writes
+// nothing, counting nothing, until it went through.
 //
 // Errors: nothing here throws; the store's EDatabaseError is caught in one
 // place, and the failed write is kept and reported as above.

@@ -6,6 +6,7 @@
 #include "store/Names.h"
 #include "store/RetryColumns.h"
 #include "store/Staymarker.h"
+#include "store/Tables.h"
 #include "store/UrlKey.h"
 
 #include <QDir>
@@ -14,7 +15,6 @@
 #include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
-#include <QSqlRecord>
 
 #include <atomic>
 #include <iterator>
@@ -35,6 +35,22 @@ QString GoingDeskIndexSql()
 {
     return QStringLiteral("CREATE INDEX IF NOT EXISTS %1 ON %2 (%3, %4)")
         .arg(Quoted(kGoingDeskIndex), Quoted(kGoing), Quoted(kDeskColumn), Quoted(kGoingId));
+}
+
+// The order in which the export reads "Staymarker" (StaymarkerRead.h):
+// walked along this index instead of sorted whole, a table of a million
+// hotels is read at the time per row of a table of a thousand. PostgreSQL
+// cannot index an address of any length, so there the index holds the time
+// alone, in the export's byte order, and the server orders the few rows of
+// one second by their address as it goes.
+constexpr const char* kStaymarkerOrderIndex = "Staymarker_ExtractedAt";
+
+QString StaymarkerOrderIndexSql(const QString& driverName)
+{
+    return QStringLiteral("CREATE INDEX IF NOT EXISTS %1 ON %2 (%3)")
+        .arg(Quoted(kStaymarkerOrderIndex), Quoted(kStaymarker),
+             driverName == QLatin1String("QPSQL") ? QStringLiteral("\"ExtractedAt\" COLLATE \"C\"")
+                                                  : QStringLiteral("\"ExtractedAt\", \"Url\""));
 }
 
 // The integer key assigned on insert. AUTOINCREMENT / identity never reuses
@@ -92,6 +108,8 @@ void CreateTable(QSqlDatabase& db, const QString& table)
     QStringList indexes = UrlKey(db).CreateIndexSql(table);
     if (table == QLatin1String(kGoing))
         indexes << GoingDeskIndexSql();
+    if (table == QLatin1String(kStaymarker))
+        indexes << StaymarkerOrderIndexSql(db.driverName());
     for (const QString& sql : indexes)
         Run(db, sql, QStringLiteral("cannot index table \"%1\"").arg(table));
 }
@@ -127,7 +145,7 @@ QString StaymarkerPrimaryKey(QSqlDatabase& db)
 
 // On PostgreSQL, "Going" and "Staymarker" indexed by the digest of their
 // address instead of its text, whose index refuses long addresses.
-void IndexAddressesByDigest(QSqlDatabase& db, const QStringList& tables, QStringList& changes)
+void IndexAddressesByDigest(QSqlDatabase& db, bool hasStaymarker, QStringList& changes)
 {
     const UrlKey key(db);
     if (!key.ByDigest())
@@ -146,7 +164,7 @@ void IndexAddressesByDigest(QSqlDatabase& db, const QStringList& tables, QString
         changes << QStringLiteral("dropped index \"%1\", which refused long addresses").arg(goingPlain);
     }
 
-    if (!tables.contains(QStringLiteral("Staymarker")))
+    if (!hasStaymarker)
         return;
     const QString staymarkerDigest = QLatin1String(UrlKey::kStaymarkerDigestIndex);
     // The primary key goes first: the unique index then holds every row's
@@ -168,16 +186,18 @@ void IndexAddressesByDigest(QSqlDatabase& db, const QStringList& tables, QString
 }
 
 // Brings the tables of an earlier version up to this one, inside the
-// caller's transaction, adding a line to `changes` for each change.
+// caller's transaction, adding a line to `changes` for each change. Every
+// question about what exists goes to the engine (Tables.h): a failed one
+// throws, and the transaction is rolled back instead of committing "nothing
+// to change".
 void Upgrade(QSqlDatabase& db, QStringList& changes)
 {
-    const QStringList tables = db.tables(QSql::Tables);
-    if (!tables.contains(QLatin1String(kGoing)))
+    if (!HasTable(db, QLatin1String(kGoing)))
         return;
     // New columns are nullable without a default: adding them rewrites no
     // row, and the previous version, which names only "Url" and "AirPort",
     // still reads and writes the table.
-    const QSqlRecord going = db.record(db.driver()->escapeIdentifier(QLatin1String(kGoing), QSqlDriver::TableName));
+    const QStringList going = ColumnsOf(db, QLatin1String(kGoing));
     const QStringList columnsSql = RetryColumnsSql(db.driverName());
     for (std::size_t i = 0; i < std::size(kRetryColumnNames); ++i) {
         const QString name = QLatin1String(kRetryColumnNames[i]);
@@ -187,27 +207,33 @@ void Upgrade(QSqlDatabase& db, QStringList& changes)
             QStringLiteral("cannot add column \"%1\" to \"Going\"").arg(name));
         changes << QStringLiteral("added column \"%1\" to \"Going\"").arg(name);
     }
-    for (const QString& table : {QStringLiteral("Failures"), QStringLiteral("Destinations")}) {
-        if (tables.contains(table))
+    for (const char* name : {kFailures, kDestinations}) {
+        const QString table = QLatin1String(name);
+        if (HasTable(db, table))
             continue;
         CreateTable(db, table);
         changes << QStringLiteral("created table \"%1\"").arg(table);
     }
     // Every table names the desk of its rows; the rows already there have
     // none until a desk adopts them.
-    for (const char* table : kTables) {
-        if (!db.tables(QSql::Tables).contains(QLatin1String(table)))
-            continue;
-        const QSqlRecord record = db.record(db.driver()->escapeIdentifier(QLatin1String(table), QSqlDriver::TableName));
-        if (record.contains(QLatin1String(kDeskColumn)))
-            continue;
-        Run(db, QStringLiteral("ALTER TABLE %1 ADD COLUMN %2").arg(Quoted(table), DeskColumnSql()),
-            QStringLiteral("cannot add column \"%1\" to \"%2\"").arg(QLatin1String(kDeskColumn), QLatin1String(table)));
-        changes << QStringLiteral("added column \"%1\" to \"%2\"").arg(QLatin1String(kDeskColumn), QLatin1String(table));
-        if (QLatin1String(table) == QLatin1String(kGoing))
+    for (const char* name : kTables) {
+        const QString table = QLatin1String(name);
+        const QStringList columns = ColumnsOf(db, table);
+        if (columns.isEmpty() || columns.contains(QLatin1String(kDeskColumn)))
+            continue;  // no such table, or it has its desk already
+        Run(db, QStringLiteral("ALTER TABLE %1 ADD COLUMN %2").arg(Quoted(name), DeskColumnSql()),
+            QStringLiteral("cannot add column \"%1\" to \"%2\"").arg(QLatin1String(kDeskColumn), table));
+        changes << QStringLiteral("added column \"%1\" to \"%2\"").arg(QLatin1String(kDeskColumn), table);
+        if (table == QLatin1String(kGoing))
             Run(db, GoingDeskIndexSql(), QStringLiteral("cannot index table \"Going\" by desk"));
     }
-    IndexAddressesByDigest(db, tables, changes);
+    const bool hasStaymarker = HasTable(db, QLatin1String(kStaymarker));
+    if (hasStaymarker && !HasIndex(db, QLatin1String(kStaymarkerOrderIndex))) {
+        Run(db, StaymarkerOrderIndexSql(db.driverName()), QStringLiteral("cannot index table \"Staymarker\""));
+        changes << QStringLiteral("indexed \"Staymarker\" in the export's order (\"%1\")")
+                       .arg(QLatin1String(kStaymarkerOrderIndex));
+    }
+    IndexAddressesByDigest(db, hasStaymarker, changes);
 }
 
 // Runs `work(db)` in one transaction on a connection of its own to the
@@ -280,10 +306,9 @@ QStringList EnsureHotelsDbTables(const AnsiString& alias, QStringList* upgraded)
     QStringList created;
     QStringList changes;
     InOneTransaction(alias, [&](QSqlDatabase& db) {
-        const QStringList existing = db.tables(QSql::Tables);
         for (const char* name : kTables) {
             const QString table = QLatin1String(name);
-            if (existing.contains(table))
+            if (HasTable(db, table))
                 continue;
             CreateTable(db, table);
             created << table;

@@ -13,6 +13,8 @@
 //                  "PropertyInformation", "Services", "RatingsAwards",
 //                  "Attractions", "PhotoUrl", "ExtractedAt" (UTC ISO 8601),
 //                  "Desk", all text: one extracted hotel per row.
+//                  Indexed by "ExtractedAt" ("Staymarker_ExtractedAt"),
+//                  the order the export reads it in.
 //   "Failures"     what the crawl gave up on (Failures.h).
 //   "Destinations" the destinations still to search (Destinations.h).
 //
@@ -48,7 +50,8 @@ QStringList EnsureHotelsDbTables(const AnsiString& alias, QStringList* upgraded 
 // transaction: adds the retry columns "Going" lacks, the tables "Failures"
 // and "Destinations" when missing, the column "Desk" every table lacks
 // (NULL in the rows there, until a desk adopts them: Desk.h) with the index
-// "Going_Desk", and on PostgreSQL indexes the addresses
+// "Going_Desk", the index "Staymarker_ExtractedAt" when missing, and on
+// PostgreSQL indexes the addresses
 // of "Going" and "Staymarker" by their digest instead of their text, so that
 // an address of any length (64 KiB and more) is stored and found. No row is
 // changed or lost, and the previous version can still read "Going". Does

@@ -4,12 +4,12 @@
 #include "store/Connection.h"
 #include "store/Desk.h"
 #include "store/Names.h"
+#include "store/StaymarkerRead.h"
 #include "store/UrlKey.h"
 
 #include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
-#include <QSqlRecord>
 #include <QStringList>
 
 #include <string_view>
@@ -72,41 +72,12 @@ void StoreHotel(const StaymarkerRow& row)
 
 std::vector<StaymarkerRow> ReadAllHotels()
 {
-    return WithConnection("staymarker", [](QSqlDatabase& db) {
-        // A table of an earlier version lacks the newer columns: they read
-        // as empty text.
-        const QSqlRecord stored = db.record(QLatin1String(kStaymarker));
-        QStringList names;
-        for (const NamedField<StaymarkerRow>& c : kStaymarkerColumns)
-            names << (stored.contains(QString::fromUtf8(c.name.data(), static_cast<qsizetype>(c.name.size())))
-                          ? Quoted(db, c.name)
-                          : QStringLiteral("NULL"));
-        QSqlQuery q(db);
-        q.setForwardOnly(true);
-        // Byte order on both engines, so an export does not depend on the
-        // server's locale.
-        const QString collate = db.driverName() == QLatin1String("QPSQL") ? QStringLiteral(" COLLATE \"C\"")
-                                                                         : QString();
-        const QString sql = QStringLiteral("SELECT %1 FROM %2 ORDER BY %3%5, %4%5")
-                                .arg(names.join(QStringLiteral(", ")),
-                                     db.driver()->escapeIdentifier(QStringLiteral("Staymarker"), QSqlDriver::TableName),
-                                     Quoted(db, "ExtractedAt"), Quoted(db, "Url"), collate);
-        if (!q.exec(sql))
-            throw EDatabaseError(QStringLiteral("Cannot read table 'Staymarker'"), q.lastError());
-        std::vector<StaymarkerRow> rows;
-        while (q.next()) {
-            StaymarkerRow row;
-            int i = 0;
-            for (const NamedField<StaymarkerRow>& c : kStaymarkerColumns) {
-                const QVariant value = q.value(i++);
-                row.*c.member = value.isNull() ? AnsiString() : ToAnsi(value.toString());
-            }
-            rows.push_back(std::move(row));
-        }
-        if (q.lastError().isValid())
-            throw EDatabaseError(QStringLiteral("Cannot read table 'Staymarker'"), q.lastError());
-        return rows;
+    std::vector<StaymarkerRow> rows;
+    ForEachHotel([&](const StaymarkerRow& row) {
+        rows.push_back(row);
+        return true;
     });
+    return rows;
 }
 
 }  // namespace store

@@ -43,7 +43,8 @@ void StoreHotel(const StaymarkerRow& row);
 // the caller holds.
 void UpsertHotel(QSqlDatabase& db, const StaymarkerRow& row);
 
-// Every row, ordered by "ExtractedAt" then "Url" (oldest extraction first).
+// Every row, ordered by "ExtractedAt" then "Url" (oldest extraction first),
+// all in memory; ForEachHotel (StaymarkerRead.h) reads them one at a time.
 std::vector<StaymarkerRow> ReadAllHotels();
 
 }  // namespace store

@@ -3,9 +3,9 @@
 #include "platform/db/Alias.h"
 #include "store/Connection.h"
 #include "store/Failures.h"
+#include "store/ForwardRead.h"
 #include "store/Names.h"
-
-#include <QSqlRecord>
+#include "store/Tables.h"
 
 #include <QSqlError>
 #include <QSqlQuery>
@@ -19,36 +19,34 @@ namespace {
 
 // Runs one grouped count with `values` bound, calling `take(entry, count,
 // third column)` per group with the entry of the group's desk and code (the
-// first two columns).
+// first two columns). The groups are read one at a time (ReadForward): what
+// is held is one entry per desk and code, however many rows were counted,
+// and on PostgreSQL a count over a long table is not cut short by the
+// connection's time limit.
 using Entries = std::map<std::pair<AnsiString, AnsiString>, DestinationSummary>;
 
 template <class Take>
 void ReadGroups(QSqlDatabase& db, Entries& entries, const char* table, const QString& sql, const QVariantList& values,
                 Take&& take)
 {
-    QSqlQuery q(db);
-    q.setForwardOnly(true);
-    bool ok = q.prepare(sql);
-    for (const QVariant& v : values)
-        q.addBindValue(v);
-    if (!ok || !q.exec())
-        throw EDatabaseError(QStringLiteral("Cannot read table '%1'").arg(QLatin1String(table)), q.lastError());
-    const auto text = [&](int i) { return q.value(i).isNull() ? AnsiString() : ToAnsi(q.value(i).toString()); };
-    while (q.next()) {
-        DestinationSummary& e = entries[{text(0), text(1)}];
-        e.desk = text(0);
-        e.airPort = text(1);
-        take(e, q.value(2).toLongLong(), text(3));
-    }
-    if (q.lastError().isValid())
-        throw EDatabaseError(QStringLiteral("Cannot read table '%1'").arg(QLatin1String(table)), q.lastError());
+    ReadForward(db, sql, values, QStringLiteral("Cannot read table '%1'").arg(QLatin1String(table)),
+                [&](const QSqlQuery& q) {
+                    const auto text = [&](int i) {
+                        return q.value(i).isNull() ? AnsiString() : ToAnsi(q.value(i).toString());
+                    };
+                    DestinationSummary& e = entries[{text(0), text(1)}];
+                    e.desk = text(0);
+                    e.airPort = text(1);
+                    take(e, q.value(2).toLongLong(), text(3));
+                    return true;
+                });
 }
 
 // The desk column of `table`, or NULL for a table of an earlier version.
-QString DeskOf(const QSqlDatabase& db, const char* table)
+QString DeskOf(QSqlDatabase& db, const char* table)
 {
-    return db.record(QLatin1String(table)).contains(QLatin1String(kDeskColumn)) ? Quoted(kDeskColumn)
-                                                                                 : QStringLiteral("NULL");
+    return HasColumn(db, QLatin1String(table), QLatin1String(kDeskColumn)) ? Quoted(kDeskColumn)
+                                                                            : QStringLiteral("NULL");
 }
 
 }  // namespace
@@ -74,8 +72,7 @@ std::vector<DestinationSummary> ReadDestinationSummary()
                    {}, [&](DestinationSummary& e, long long count, const AnsiString&) { e.waiting += count; });
         // The two tables of the retry work are missing from a database not
         // upgraded yet; its destinations are then all "searched".
-        const QStringList tables = db.tables(QSql::Tables);
-        if (tables.contains(QLatin1String(kDestinations)))
+        if (HasTable(db, QLatin1String(kDestinations)))
             // A code both typed again and owed shows as owed: it has failed.
             ReadGroups(db, byDesk, kDestinations,
                        QStringLiteral("SELECT %1, \"Code\", COUNT(*), MAX(\"Owed\") FROM \"Destinations\" "
@@ -84,7 +81,7 @@ std::vector<DestinationSummary> ReadDestinationSummary()
                        {}, [&](DestinationSummary& e, long long, const AnsiString& owed) {
                            e.state = owed == "0" ? "waiting" : "owed";
                        });
-        if (tables.contains(QLatin1String(kFailures)))
+        if (HasTable(db, QLatin1String(kFailures)))
             ReadGroups(db, byDesk, kFailures,
                        QStringLiteral("SELECT %1, \"AirPort\", COUNT(*), NULL FROM \"Failures\" "
                                       "WHERE \"Kind\" IN (?, ?) GROUP BY %1, \"AirPort\"")

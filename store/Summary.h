@@ -34,7 +34,10 @@ struct DestinationSummary {
 // order, the same on every engine); a desk and code missing from a table
 // has zero (or "searched") for it.
 // Uses its own short-lived connection to "Hotels_Db"; a table that cannot be
-// read is a failure.
+// read is a failure, and so is a question about which tables and columns
+// exist that fails (Tables.h: a lock is never taken for a missing table).
+// The counts are read group by group: the memory taken is one entry per
+// desk and code, however many rows they count.
 std::vector<DestinationSummary> ReadDestinationSummary();
 
 }  // namespace store

@@ -1,20 +1,32 @@
 // Upgrading a "Hotels_Db" made by the previous version, in place, on each
 // engine: rows kept, the new columns and tables there, long addresses
 // stored and found afterwards, the previous version still able to use
-// "Going", and nothing changed when the upgrade cannot finish.
+// "Going", nothing changed when the upgrade cannot finish, and an upgrade
+// the start could not make made before the first write. And what exists
+// asked of the engine: a question that fails is an error, never a missing
+// table, for the upgrade and every read that asks.
 
 #include "platform/db/DbTables.h"
 #include "store/Desk.h"
 #include "store/Failures.h"
 #include "store/Going.h"
 #include "store/GoingWriter.h"
+#include "store/Destinations.h"
 #include "store/Schema.h"
+#include "store/StartUpgrade.h"
 #include "store/Staymarker.h"
+#include "store/StaymarkerRead.h"
+#include "store/Summary.h"
+#include "store/Tables.h"
 
 #include "tests/store/DriverFixture.h"
+#include "tests/store/HeldLock.h"
 #include "tests/store/LongAddress.h"
 
 #include <QSqlRecord>
+
+#include <functional>
+#include <optional>
 
 namespace {
 
@@ -81,7 +93,8 @@ TEST_P(HotelsDbUpgrade, AddsWhatIsMissingKeepsEveryRowAndIsDoneOnce)
     const QStringList changes = store::UpgradeHotelsDb("Hotels_Db");
     for (const char* line : {"added column \"Attempts\" to \"Going\"", "added column \"LastFailedAt\" to \"Going\"",
                              "created table \"Failures\"", "created table \"Destinations\"",
-                             "added column \"Desk\" to \"Going\"", "added column \"Desk\" to \"Staymarker\""})
+                             "added column \"Desk\" to \"Going\"", "added column \"Desk\" to \"Staymarker\"",
+                             "indexed \"Staymarker\" in the export's order (\"Staymarker_ExtractedAt\")"})
         EXPECT_TRUE(changes.contains(QLatin1String(line))) << line << "\n" << changes.join('\n').toStdString();
     // Only PostgreSQL needs its address indexes replaced.
     EXPECT_EQ(changes.filter(QStringLiteral("digest")).size(), IsPostgres() ? 2 : 0) << changes.join('\n').toStdString();
@@ -212,6 +225,144 @@ TEST_P(HotelsDbUpgrade, DatabaseWithoutGoingIsLeftAlone)
     EXPECT_FALSE(Tables().contains(QStringLiteral("Failures")));
 }
 
+// The start met a lock and could not upgrade: the write-through upgrades
+// before it writes, instead of writing against the old tables, where each
+// write would fail on a new column and be set aside.
+TEST_P(HotelsDbUpgrade, AnUpgradeTheStartCouldNotMakeIsMadeBeforeTheFirstWrite)
+{
+    {
+        HeldLock lock(IsPostgres());
+        EXPECT_FALSE(store::UpgradeAtStart(store::CurrentDesk()));
+    }
+    ASSERT_TRUE(store::UpgradeOwed());
+    EXPECT_FALSE(GoingHasColumn(QStringLiteral("Desk")));
+
+    store::GoingWriter writer;
+    const Links added = {{"http://hotels.example/hotsdetail.ctl?hotel=4", "osl"},
+                         {"http://hotels.example/hotsdetail.ctl?hotel=5", "osl"},
+                         {"http://hotels.example/hotsdetail.ctl?hotel=6", "osl"},
+                         {"http://hotels.example/hotsdetail.ctl?hotel=7", "osl"}};
+    {
+        // Still locked at the first writes: they wait, and the upgrade stays owed.
+        HeldLock lock(IsPostgres());
+        for (const Hotel_Url& link : added)
+            writer.Added({link});
+        EXPECT_TRUE(writer.Owes());
+        EXPECT_TRUE(store::UpgradeOwed());
+    }
+    writer.Handled(kOld[0], HotelRow(kOld[0].Url, "Hotel One"));
+    writer.Record({store::kFailureLink, "http://hotels.example/hotsdetail.ctl?hotel=9", "osl", "HTTP 404", 1,
+                   "2024-05-01T00:00:00Z"});
+    EXPECT_FALSE(writer.Owes());
+    EXPECT_TRUE(writer.RefusedLinks().empty()) << "a write was set aside";
+    EXPECT_TRUE(writer.UnsettledLinks().empty()) << "a write was set aside";
+    EXPECT_FALSE(store::UpgradeOwed());
+    EXPECT_TRUE(GoingHasColumn(QStringLiteral("Desk")));
+
+    // The rows written before desks were taken over with the upgrade, so
+    // the handled link's row went too.
+    Links expected{kOld[1]};
+    expected.insert(expected.end(), added.begin(), added.end());
+    EXPECT_EQ(GoingRows(store::CurrentDesk()), expected);
+    const auto hotels = store::ReadAllHotels();
+    ASSERT_EQ(hotels.size(), 2u);
+    EXPECT_EQ(hotels[1].HeaderBar, "Hotel One");
+    ASSERT_EQ(store::ReadFailures().size(), 1u);
+}
+
 HC_INSTANTIATE_FOR_ENGINES(HotelsDbUpgrade);
+
+// ---------------------------------------------------------------- what exists
+
+class TableQuestions : public EngineTest {
+protected:
+    // Runs `ask(db)` on a connection of its own.
+    template <class Ask>
+    static void OnConnection(Ask&& ask)
+    {
+        const QString name = QStringLiteral("table_questions");
+        {
+            QSqlDatabase db = OpenAliasDatabase("Hotels_Db", name);
+            ask(db);
+        }
+        QSqlDatabase::removeDatabase(name);
+    }
+};
+
+TEST_P(TableQuestions, TablesAndColumnsAreFoundAsTheStatementsNameThem)
+{
+    Exec("CREATE INDEX \"Lonely\" ON \"Going\" (\"AirPort\")");
+    OnConnection([](QSqlDatabase& db) {
+        EXPECT_TRUE(store::HasTable(db, QStringLiteral("Going")));
+        EXPECT_FALSE(store::HasTable(db, QStringLiteral("going"))) << "names are quoted: case counts";
+        EXPECT_FALSE(store::HasTable(db, QStringLiteral("Lonely"))) << "an index is no table";
+        EXPECT_FALSE(store::HasTable(db, QStringLiteral("Missing")));
+        const QStringList going = store::ColumnsOf(db, QStringLiteral("Going"));
+        EXPECT_EQ(going.mid(0, 3), (QStringList{QStringLiteral("Id"), QStringLiteral("Url"), QStringLiteral("AirPort")}));
+        EXPECT_EQ(going.last(), QStringLiteral("Desk"));
+        EXPECT_TRUE(store::ColumnsOf(db, QStringLiteral("Missing")).isEmpty());
+        EXPECT_TRUE(store::HasColumn(db, QStringLiteral("Failures"), QStringLiteral("Reason")));
+        EXPECT_FALSE(store::HasColumn(db, QStringLiteral("Failures"), QStringLiteral("Code")));
+    });
+}
+
+// Qt's own answers are empty lists when their query fails; these throw.
+TEST_P(TableQuestions, AQuestionThatFailsIsAnErrorNotAnAbsence)
+{
+    const auto unanswerable = [this](QSqlDatabase& db) -> std::optional<HeldLock> {
+        if (!IsPostgres())
+            return std::make_optional<HeldLock>(false);  // no reader gets into the file
+        // The catalogue stays readable under any lock: the session goes.
+        QSqlQuery q(db);
+        EXPECT_TRUE(q.exec("SELECT pg_backend_pid()") && q.next()) << q.lastError().text().toStdString();
+        Exec("SELECT pg_terminate_backend(?, 10000)", {q.value(0)});
+        return std::nullopt;
+    };
+    OnConnection([&](QSqlDatabase& db) {
+        const auto held = unanswerable(db);
+        EXPECT_THROW(store::HasTable(db, QStringLiteral("Going")), EDatabaseError);
+    });
+    OnConnection([&](QSqlDatabase& db) {
+        const auto held = unanswerable(db);
+        EXPECT_THROW(store::ColumnsOf(db, QStringLiteral("Going")), EDatabaseError);
+    });
+}
+
+HC_INSTANTIATE_FOR_ENGINES(TableQuestions);
+
+// Every use of the store that asks what exists, under a lock held on the
+// whole SQLite file: each fails, none takes the tables for missing (an
+// upgrade with nothing to do, no failures, no destinations, no rows to take
+// over or hand over). PostgreSQL answers such questions under any table
+// lock; its failed questions are the case above.
+class StoreUnderALock : public EngineTest {
+protected:
+    void SetUp() override
+    {
+        EngineTest::SetUp();
+        if (!IsSkipped() && IsPostgres())
+            GTEST_SKIP() << "PostgreSQL reads its catalogue under any table lock";
+    }
+};
+
+TEST_P(StoreUnderALock, EveryUseThatAsksWhatExistsFails)
+{
+    HeldLock lock(false);
+    const std::pair<const char*, std::function<void()>> uses[] = {
+        {"UpgradeHotelsDb", [] { store::UpgradeHotelsDb("Hotels_Db"); }},
+        {"EnsureHotelsDbTables", [] { store::EnsureHotelsDbTables("Hotels_Db"); }},
+        {"ReadFailures", [] { store::ReadFailures(); }},
+        {"ReadDestinations", [] { store::ReadDestinations(); }},
+        {"ReadDestinationSummary", [] { store::ReadDestinationSummary(); }},
+        {"ForEachHotel", [] { store::ForEachHotel([](const store::StaymarkerRow&) { return true; }); }},
+        {"AdoptRows", [] { store::AdoptRows(store::CurrentDesk()); }},
+        {"HandOver", [] { store::HandOver(QStringLiteral("desk-gone"), store::CurrentDesk()); }},
+    };
+    for (const auto& [name, use] : uses)
+        EXPECT_THROW(use(), EDatabaseError) << name;
+    EXPECT_FALSE(store::ProbeGoing(store::CurrentDesk()).opened);
+}
+
+HC_INSTANTIATE_FOR_ENGINES(StoreUnderALock);
 
 }  // namespace

@@ -6,11 +6,13 @@
 #include "tools/common/Export.h"
 
 #include "tests/store/DriverFixture.h"
+#include "tests/store/HeldLock.h"
 
 #include <QDir>
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QProcess>
 #include <QTemporaryDir>
 
 #include <sstream>
@@ -394,7 +396,80 @@ TEST_P(ExportToFile, WorkbookOfTheStoredRowsCountsTheTextsItCut)
                          "to that length in " + Target().toStdString() + " (csv and jsonl keep them whole)\n");
 }
 
+// Rows go from the database to the file as they are read: a text written
+// in many pieces, in the order of the table, the same as read whole.
+TEST_P(ExportToFile, ManyLongRowsComeOutWholeAndInOrder)
+{
+    const QString name = QStringLiteral("export_test_fill");
+    {
+        QSqlDatabase db = OpenAliasDatabase("Hotels_Db", name);
+        ASSERT_TRUE(db.transaction());
+        for (int i = 0; i < 40; ++i) {
+            StaymarkerRow row = Plain("http://hotels.example/hotsdetail.ctl?hotel=" + std::to_string(i));
+            row.ExtractedAt = "2024-05-01T00:00:" + std::string(i % 2 ? "01Z" : "00Z");
+            row.HotelInfo = std::string(60000, static_cast<char>('a' + i % 26));  // 2.4 MB in all
+            ASSERT_NO_THROW(store::UpsertHotel(db, row));
+        }
+        ASSERT_TRUE(db.commit());
+    }
+    QSqlDatabase::removeDatabase(name);
+    const std::vector<StaymarkerRow> stored = store::ReadAllHotels();
+    ASSERT_EQ(stored.size(), 40u);
+    EXPECT_EQ(Run({QStringLiteral("--output"), Target()}), 0) << err.str();
+    EXPECT_TRUE(Contents().toStdString() == tools::HotelsToCsv(stored)) << "the CSV differs";
+    EXPECT_EQ(Run({QStringLiteral("--format=jsonl"), QStringLiteral("--output"), Target()}), 0) << err.str();
+    EXPECT_TRUE(Contents().toStdString() == tools::HotelsToJsonLines(stored)) << "the JSON lines differ";
+}
+
 HC_INSTANTIATE_FOR_ENGINES(ExportToFile);
+
+// The built program under a lock another connection holds on the whole
+// SQLite file: every output fails with exit status 1 and says why; nothing
+// goes to standard output (not even a header), and a file given with
+// --output keeps what it held. PostgreSQL reads its catalogue under any
+// table lock (tests/store/upgrade_test.cpp has its failed questions).
+class ExportUnderALock : public ExportToFile {
+protected:
+    void SetUp() override
+    {
+        ExportToFile::SetUp();
+        if (!IsSkipped() && IsPostgres())
+            GTEST_SKIP() << "a lock on the whole database is SQLite's";
+    }
+};
+
+TEST_P(ExportUnderALock, EveryOutputFailsWithExitOneAndAMessage)
+{
+    ASSERT_NO_THROW(store::StoreHotel(Plain("u1")));
+    store::GoingWriter writer;
+    writer.Record({store::kFailureLink, "u2", "osl", "HTTP 404", 1, "2024-05-01T00:00:00Z"});
+    ASSERT_FALSE(writer.Owes());
+    QFile ini(dir.filePath(QStringLiteral("locked.ini")));
+    ASSERT_TRUE(ini.open(QIODevice::WriteOnly));
+    ini.write(("[databases]\nHotels_Db = " + dbSetting + "\n").toUtf8());
+    ini.close();
+    WriteTarget("an earlier export\n");
+
+    HeldLock lock(false);
+    for (const QStringList& args :
+         {QStringList{}, QStringList{QStringLiteral("--format=jsonl")}, QStringList{QStringLiteral("--summary")},
+          QStringList{QStringLiteral("--failures")}, QStringList{QStringLiteral("--failures"), QStringLiteral("--output"), Target()},
+          QStringList{QStringLiteral("--format=xlsx"), QStringLiteral("--output"), Target()}}) {
+        QProcess tool;
+        tool.start(QStringLiteral(HC_TOOLS_BIN_DIR "/export/hotelcrawler-export"),
+                   QStringList{QStringLiteral("--settings"), ini.fileName()} + args);
+        ASSERT_TRUE(tool.waitForFinished(60000)) << args.join(' ').toStdString();
+        const std::string said = tool.readAllStandardError().toStdString();
+        EXPECT_EQ(tool.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(tool.exitCode(), 1) << args.join(' ').toStdString() << "\n" << said;
+        EXPECT_EQ(said.rfind("hotelcrawler-export: ", 0), 0u) << said;
+        EXPECT_NE(said.find("locked"), std::string::npos) << said;
+        EXPECT_EQ(tool.readAllStandardOutput(), QByteArray()) << args.join(' ').toStdString();
+        EXPECT_EQ(Contents(), QByteArray("an earlier export\n")) << args.join(' ').toStdString();
+    }
+}
+
+HC_INSTANTIATE_FOR_ENGINES(ExportUnderALock);
 
 // --settings problems that come before any database is touched.
 class ExportToolSettings : public ::testing::Test {

@@ -9,8 +9,10 @@
 #include "store/InstanceLock.h"
 
 #include "tests/store/DriverFixture.h"
+#include "tests/store/HeldLock.h"
 
 #include <QFile>
+#include <QProcess>
 #include <QTemporaryDir>
 
 #include <sstream>
@@ -47,6 +49,29 @@ TEST_P(InitTool, UpgradesADatabaseOfThePreviousVersionAndSaysWhatChanged)
     std::ostringstream again;
     EXPECT_EQ(tools::RunInitDb({}, again, err), 0);
     EXPECT_EQ(again.str().find("upgraded:"), std::string::npos) << again.str();
+}
+
+// The built program under a lock another connection holds on the whole
+// SQLite file: it says why and exits with 1, creating or upgrading nothing.
+TEST_P(InitTool, ALockedDatabaseExitsOneWithAMessage)
+{
+    if (IsPostgres())
+        GTEST_SKIP() << "a lock on the whole database is SQLite's";
+    QTemporaryDir dir;
+    QFile ini(dir.filePath(QStringLiteral("locked.ini")));
+    ASSERT_TRUE(ini.open(QIODevice::WriteOnly));
+    ini.write(("[databases]\nHotels_Db = " + dbSetting + "\n").toUtf8());
+    ini.close();
+    HeldLock lock(false);
+    QProcess tool;
+    tool.start(QStringLiteral(HC_TOOLS_BIN_DIR "/initdb/hotelcrawler-initdb"),
+               {QStringLiteral("--settings"), ini.fileName()});
+    ASSERT_TRUE(tool.waitForFinished(60000));
+    const std::string said = tool.readAllStandardError().toStdString();
+    EXPECT_EQ(tool.exitCode(), 1) << said;
+    EXPECT_EQ(said.rfind("hotelcrawler-initdb: ", 0), 0u) << said;
+    EXPECT_NE(said.find("locked"), std::string::npos) << said;
+    EXPECT_EQ(tool.readAllStandardOutput(), QByteArray());
 }
 
 HC_INSTANTIATE_FOR_ENGINES(InitTool);

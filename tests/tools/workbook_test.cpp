@@ -1,6 +1,7 @@
 // The export's workbook read back as a spreadsheet program would: the parts
 // of the .xlsx file (a zip) are taken out with unzip and read as XML.
 
+#include "platform/db/DatabaseError.h"
 #include "tools/common/Export.h"
 #include "tools/common/Workbook.h"
 
@@ -73,6 +74,17 @@ StaymarkerRow Hotel(const AnsiString& url)
     return row;
 }
 
+// A source of the rows of `list`, in order.
+template <class Row>
+tools::RowSource<Row> FromList(const std::vector<Row>& list)
+{
+    return [&list](const std::function<bool(const Row&)>& take) {
+        for (const Row& row : list)
+            if (!take(row))
+                return;
+    };
+}
+
 class WrittenWorkbook : public ::testing::Test {
 protected:
     void SetUp() override
@@ -90,7 +102,8 @@ protected:
     {
         QBuffer buffer;
         buffer.open(QIODevice::WriteOnly);
-        const tools::WorkbookResult result = tools::WriteWorkbook(buffer, hotels, summary, failures);
+        const tools::WorkbookResult result =
+            tools::WriteWorkbook(buffer, {FromList(hotels), FromList(summary), FromList(failures)});
         QFile file(dir.filePath(QStringLiteral("book.xlsx")));
         EXPECT_TRUE(file.open(QIODevice::WriteOnly));
         file.write(buffer.data());
@@ -228,6 +241,22 @@ TEST_F(WrittenWorkbook, BrokenBytesAndControlCharactersStillMakeWellFormedXml)
     const auto cells = CellsOf(Part(QStringLiteral("xl/worksheets/sheet1.xml")));  // fails when not well-formed
     EXPECT_EQ(cells.at(HotelCell("HotelInfo", 2)).text, QStringLiteral("caf\uFFFD \uFFFD bell_x0001_ end"));
     EXPECT_EQ(cells.at(HotelCell("Dining", 2)).text, QStringLiteral("tab\there\nline"));
+}
+
+// The sheets are read while the workbook is written: a source that fails
+// after rows went in fails the whole workbook, and nothing reaches `into`.
+TEST_F(WrittenWorkbook, ASourceThatFailsLateLeavesNothingWritten)
+{
+    const std::vector<StaymarkerRow> hotels{Hotel("u1"), Hotel("u2")};
+    bool summaryRead = false;
+    QBuffer buffer;
+    buffer.open(QIODevice::WriteOnly);
+    EXPECT_THROW(tools::WriteWorkbook(buffer, {FromList(hotels),
+                                               [&](const auto&) { summaryRead = true; },
+                                               [](const auto&) { throw EDatabaseError("Cannot read table 'Failures'"); }}),
+                 EDatabaseError);
+    EXPECT_TRUE(summaryRead);
+    EXPECT_EQ(buffer.size(), 0);
 }
 
 // ---------------------------------------------------------------- cell text

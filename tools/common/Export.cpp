@@ -4,6 +4,7 @@
 #include "platform/settings/Settings.h"
 #include "store/Failures.h"
 #include "store/Staymarker.h"
+#include "store/StaymarkerRead.h"
 #include "store/Summary.h"
 #include "tools/common/CommandLine.h"
 #include "tools/common/ExportOutput.h"
@@ -12,6 +13,7 @@
 #include "tools/common/Workbook.h"
 
 #include <cstdio>
+#include <functional>
 #include <optional>
 #include <ostream>
 #include <string_view>
@@ -109,20 +111,55 @@ private:
     std::string buffer_;
 };
 
-bool WriteHotels(const std::vector<StaymarkerRow>& rows, bool jsonl, ExportOutput& output)
+// Every hotel as CSV or JSON lines, read and written one row at a time.
+// False on a write error (the read stops there); a database error throws.
+bool WriteHotels(bool jsonl, ExportOutput& output)
 {
     ChunkedWriter writer(output);
     if (!jsonl)
         AppendHotelsCsvHeader(writer.Buffer());
-    for (const StaymarkerRow& row : rows) {
+    bool written = true;
+    store::ForEachHotel([&](const StaymarkerRow& row) {
         if (jsonl)
             AppendHotelJsonLine(writer.Buffer(), row);
         else
             AppendHotelCsvLine(writer.Buffer(), row);
-        if (!writer.RowDone())
-            return false;
-    }
-    return writer.Flush();
+        written = writer.RowDone();
+        return written;
+    });
+    return written && writer.Flush();
+}
+
+void AppendFailuresCsvHeader(std::string& out)
+{
+    AppendCsvLine(out, {"Kind", "Url", "AirPort", "Reason", "Attempts", "FailedAt", "Desk"});
+}
+
+void AppendFailureCsvLine(std::string& out, const store::FailureRecord& row)
+{
+    AppendCsvLine(out, {row.kind, row.url, row.airPort, row.reason, std::to_string(row.attempts), row.failedAt, row.desk});
+}
+
+// Every row of "Failures" as CSV, read and written one row at a time.
+bool WriteFailures(ExportOutput& output)
+{
+    ChunkedWriter writer(output);
+    AppendFailuresCsvHeader(writer.Buffer());
+    bool written = true;
+    store::ForEachFailure([&](const store::FailureRecord& row) {
+        AppendFailureCsvLine(writer.Buffer(), row);
+        written = writer.RowDone();
+        return written;
+    });
+    return written && writer.Flush();
+}
+
+// The summary's entries one by one, as the workbook takes its rows.
+void ForEachSummaryEntry(const std::function<bool(const store::DestinationSummary&)>& take)
+{
+    for (const store::DestinationSummary& entry : store::ReadDestinationSummary())
+        if (!take(entry))
+            return;
 }
 
 const QString kDescription = QStringLiteral(
@@ -151,10 +188,9 @@ std::string HotelsToCsv(const std::vector<StaymarkerRow>& rows)
 std::string FailuresToCsv(const std::vector<store::FailureRecord>& rows)
 {
     std::string out;
-    AppendCsvLine(out, {"Kind", "Url", "AirPort", "Reason", "Attempts", "FailedAt", "Desk"});
+    AppendFailuresCsvHeader(out);
     for (const store::FailureRecord& row : rows)
-        AppendCsvLine(out,
-                      {row.kind, row.url, row.airPort, row.reason, std::to_string(row.attempts), row.failedAt, row.desk});
+        AppendFailureCsvLine(out, row);
     return out;
 }
 
@@ -215,19 +251,21 @@ int RunExport(const QStringList& arguments, std::ostream& out, std::ostream& err
     try {
         bool written = true;
         long long cutTexts = 0;
+        // Hotels and failures go from the database to the output a row at a
+        // time, so an export of any length takes the memory of a few rows;
+        // the summary holds one line per desk and destination.
         if (summary) {
             written = output->Write(SummaryTable(store::ReadDestinationSummary()));
         } else if (failures) {
-            written = output->Write(FailuresToCsv(store::ReadFailures()));
+            written = WriteFailures(*output);
         } else if (xlsx) {
-            const std::vector<StaymarkerRow> hotels = store::ReadAllHotels();
-            const WorkbookResult book = WriteWorkbook(*output->Device(), hotels, store::ReadDestinationSummary(),
-                                                      store::ReadFailures());
+            const WorkbookResult book =
+                WriteWorkbook(*output->Device(), {store::ForEachHotel, ForEachSummaryEntry, store::ForEachFailure});
             if (!book.ok)
                 return line.Failure(err, QStringLiteral("%1: %2").arg(outputPath, book.problem));
             cutTexts = book.cutTexts;
         } else {
-            written = WriteHotels(store::ReadAllHotels(), format == QLatin1String("jsonl"), *output);
+            written = WriteHotels(format == QLatin1String("jsonl"), *output);
         }
         if (!written || !output->Commit())
             return line.Failure(err, output->Problem());

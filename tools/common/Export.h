@@ -42,7 +42,12 @@ void AppendJsonString(std::string& out, const std::string& text);
 // when a database not yet upgraded has no such table). The text goes to
 // `out`, or with --output to FILE through ExportOutput (FILE is replaced
 // only when everything was written). xlsx is a workbook (WriteWorkbook) and
-// needs --output; texts it had to cut are counted on `err`. --settings
+// needs --output; texts it had to cut are counted on `err`. Hotels and
+// failures are read and written one row at a time (store::ForEachHotel,
+// store::ForEachFailure), so the memory taken does not grow with the
+// tables; on standard output an export that fails part-way has written the
+// rows before the failure (its exit code says it failed), a file given with
+// --output is left as it was. --settings
 // makes FILE the settings in force first (see ApplySettingsOption);
 // problems in its text are written on `err` and do not stop the export.
 // --help and --version answer on `out`. Returns the exit code (ExitCode):

@@ -10,6 +10,8 @@
 #include <algorithm>
 #include <cctype>
 #include <memory>
+#include <string>
+#include <vector>
 
 namespace tools {
 
@@ -88,8 +90,20 @@ public:
     }
 
     // Starts the next row (rows are written in order: the workbook is built
-    // in constant memory, one row at a time).
-    void NextRow() { ++row_; }
+    // in constant memory, one row at a time); false when the sheet already
+    // holds kSheetRowLimit rows under its header.
+    bool NextRow()
+    {
+        if (row_ >= kSheetRowLimit) {
+            full_ = true;
+            return false;
+        }
+        ++row_;
+        return true;
+    }
+    bool Full() const { return full_; }
+    // No error so far: the rows are worth going on with.
+    bool Ok() const { return error_ == LXW_NO_ERROR; }
 
     void Text(std::size_t column, const std::string& stored)
     {
@@ -132,6 +146,7 @@ private:
     ColumnWidths widths_;
     std::size_t columns_;
     lxw_row_t row_ = 0;
+    bool full_ = false;
     long long& cutTexts_;
     lxw_error error_ = LXW_NO_ERROR;
 };
@@ -195,21 +210,9 @@ std::string CellText(const std::string& utf8, bool& cut)
     return wide.left(keep).toStdString();
 }
 
-WorkbookResult WriteWorkbook(QIODevice& into, const std::vector<store::StaymarkerRow>& hotels,
-                             const std::vector<store::DestinationSummary>& summary,
-                             const std::vector<store::FailureRecord>& failures)
+WorkbookResult WriteWorkbook(QIODevice& into, const WorkbookRows& rows)
 {
     WorkbookResult result;
-    if (static_cast<long long>(hotels.size()) > kSheetRowLimit ||
-        static_cast<long long>(failures.size()) > kSheetRowLimit) {
-        result.problem = QStringLiteral("%1 hotels and %2 failures: a sheet holds at most %3 rows; "
-                                        "export them with --format csv or jsonl")
-                             .arg(hotels.size())
-                             .arg(failures.size())
-                             .arg(kSheetRowLimit);
-        return result;
-    }
-
     QTemporaryFile scratch(QDir::tempPath() + QStringLiteral("/hotelcrawler-export-XXXXXX.xlsx"));
     if (!scratch.open()) {
         result.problem = QStringLiteral("cannot make a scratch file in %1: %2").arg(QDir::tempPath(), scratch.errorString());
@@ -219,8 +222,8 @@ WorkbookResult WriteWorkbook(QIODevice& into, const std::vector<store::Staymarke
     const QByteArray scratchPath = QFile::encodeName(scratch.fileName());
 
     // Constant memory: each row goes to the library's temporary files as it
-    // is finished, so a large export does not hold every cell twice. Its
-    // strings are then written in the cells (inline), not in a shared table.
+    // is finished, so a large export does not hold its cells. Its strings
+    // are then written in the cells (inline), not in a shared table.
     lxw_workbook_options options{};
     options.constant_memory = LXW_TRUE;
     std::unique_ptr<lxw_workbook, FreeWorkbook> workbook(workbook_new_opt(scratchPath.constData(), &options));
@@ -230,23 +233,34 @@ WorkbookResult WriteWorkbook(QIODevice& into, const std::vector<store::Staymarke
     }
     lxw_format* header = workbook_add_format(workbook.get());
     format_set_bold(header);
+    const auto tooMany = [&](const char* what, const char* instead) {
+        result.problem = QStringLiteral("more than %1 %2: a sheet holds at most %1 rows; export them with %3")
+                             .arg(kSheetRowLimit)
+                             .arg(QLatin1String(what), QLatin1String(instead));
+        return result;
+    };
 
     std::vector<std::string> columns;
     for (const auto& column : store::kStaymarkerColumns)
         columns.emplace_back(column.name);
     SheetWriter hotelSheet(workbook.get(), "Hotels", columns, header, result.cutTexts);
-    for (const store::StaymarkerRow& row : hotels) {
-        hotelSheet.NextRow();
+    rows.hotels([&](const store::StaymarkerRow& row) {
+        if (!hotelSheet.NextRow())
+            return false;
         for (std::size_t i = 0; i < store::kStaymarkerColumns.size(); ++i)
             hotelSheet.Text(i, row.*store::kStaymarkerColumns[i].member);
-    }
+        return hotelSheet.Ok();
+    });
+    if (hotelSheet.Full())
+        return tooMany("hotels", "--format csv or jsonl");
 
     // As --summary shows them: "(none)" for rows without a code, "-" for no time.
     SheetWriter summarySheet(workbook.get(), "Summary",
                              {"AirPort", "Kept", "Waiting", "Last kept at", "Given up", "State", "Desk"}, header,
                              result.cutTexts);
-    for (const store::DestinationSummary& entry : summary) {
-        summarySheet.NextRow();
+    rows.summary([&](const store::DestinationSummary& entry) {
+        if (!summarySheet.NextRow())
+            return false;
         summarySheet.Text(0, entry.airPort.empty() ? std::string("(none)") : entry.airPort);
         summarySheet.Number(1, entry.kept);
         summarySheet.Number(2, entry.waiting);
@@ -254,12 +268,16 @@ WorkbookResult WriteWorkbook(QIODevice& into, const std::vector<store::Staymarke
         summarySheet.Number(4, entry.givenUp);
         summarySheet.Text(5, entry.state);
         summarySheet.Text(6, entry.desk.empty() ? std::string("(none)") : entry.desk);
-    }
+        return summarySheet.Ok();
+    });
+    if (summarySheet.Full())
+        return tooMany("destinations", "--summary");
 
     SheetWriter failureSheet(workbook.get(), "Failures", {"Kind", "Url", "AirPort", "Reason", "Attempts", "FailedAt", "Desk"},
                              header, result.cutTexts);
-    for (const store::FailureRecord& row : failures) {
-        failureSheet.NextRow();
+    rows.failures([&](const store::FailureRecord& row) {
+        if (!failureSheet.NextRow())
+            return false;
         failureSheet.Text(0, row.kind);
         failureSheet.Text(1, row.url);
         failureSheet.Text(2, row.airPort);
@@ -267,7 +285,10 @@ WorkbookResult WriteWorkbook(QIODevice& into, const std::vector<store::Staymarke
         failureSheet.Number(4, row.attempts);
         failureSheet.Text(5, row.failedAt);
         failureSheet.Text(6, row.desk);
-    }
+        return failureSheet.Ok();
+    });
+    if (failureSheet.Full())
+        return tooMany("failures", "--failures");
 
     for (SheetWriter* sheet : {&hotelSheet, &summarySheet, &failureSheet}) {
         if (const lxw_error error = sheet->Finish(); error != LXW_NO_ERROR) {

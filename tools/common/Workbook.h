@@ -8,8 +8,8 @@
 
 #include <QString>
 
+#include <functional>
 #include <string>
-#include <vector>
 
 class QIODevice;
 
@@ -36,6 +36,19 @@ struct WorkbookResult {
     long long cutTexts = 0;  // texts cut to kCellTextLimit characters
 };
 
+// Where a sheet's rows come from: a source calls `take(row)` once per row,
+// in order, until `take` returns false, and may throw (EDatabaseError from
+// the store); store::ForEachHotel and store::ForEachFailure are such
+// sources.
+template <class Row>
+using RowSource = std::function<void(const std::function<bool(const Row&)>& take)>;
+
+struct WorkbookRows {
+    RowSource<store::StaymarkerRow> hotels;
+    RowSource<store::DestinationSummary> summary;
+    RowSource<store::FailureRecord> failures;
+};
+
 // Writes the workbook to `into` (open for writing), whose contents are then
 // the whole .xlsx file:
 // - sheet "Hotels": a header row with the Staymarker column names, then one
@@ -47,12 +60,16 @@ struct WorkbookResult {
 // Every cell of text is a text cell, whatever it starts with ("=1+1" stays
 // that text, no formula guard is added); each sheet has its header row
 // frozen, an autofilter over its rows and column widths fitted to the
-// texts (within bounds). More hotels or failures than kSheetRowLimit, a
-// library error or a write error on `into` fail the whole workbook; the
-// caller then drops what was written. Uses a scratch file in the system's
-// temporary folder while it builds the workbook (removed before return).
-WorkbookResult WriteWorkbook(QIODevice& into, const std::vector<store::StaymarkerRow>& hotels,
-                             const std::vector<store::DestinationSummary>& summary,
-                             const std::vector<store::FailureRecord>& failures);
+// texts (within bounds).
+// The sources are read in that order, each row written as it comes and then
+// dropped: the library runs in constant memory (each finished row goes to
+// its temporary file), so the memory taken does not grow with the rows.
+// More hotels or failures than kSheetRowLimit (the read stops at the first
+// row too many), a library error or a write error on `into` fail the whole
+// workbook; the caller then drops what was written. An exception of a
+// source travels on, the workbook dropped. Uses a scratch file in the
+// system's temporary folder while it builds the workbook (removed before
+// return).
+WorkbookResult WriteWorkbook(QIODevice& into, const WorkbookRows& rows);
 
 }  // namespace tools
