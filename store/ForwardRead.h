@@ -13,6 +13,7 @@
 // stepping through the rows, throw EDatabaseError naming `what`.
 
 #include "platform/db/DatabaseError.h"
+#include "store/Statement.h"
 
 #include <QSqlDatabase>
 #include <QSqlError>
@@ -36,14 +37,7 @@ bool ReadForward(QSqlDatabase& db, const QString& sql, const QVariantList& value
         if (!limit.exec(QStringLiteral("SET statement_timeout = 0")))
             throw EDatabaseError(what, limit.lastError());
     }
-    QSqlQuery q(db);
-    q.setForwardOnly(true);
-    if (!q.prepare(sql))
-        throw EDatabaseError(what, q.lastError());
-    for (const QVariant& v : values)
-        q.addBindValue(v);
-    if (!q.exec())
-        throw EDatabaseError(what, q.lastError());
+    QSqlQuery q = RunBound(db, sql, values, what, true);
     while (q.next())
         if (!row(q))
             return false;

@@ -17,10 +17,12 @@
 namespace store {
 
 // Prepares `sql`, binds `values` in order and runs it; the query is ready
-// to be read.
-inline QSqlQuery RunBound(QSqlDatabase& db, const QString& sql, const QVariantList& values, const QString& what)
+// to be read (forward only, one row held at a time, when `forwardOnly`).
+inline QSqlQuery RunBound(QSqlDatabase& db, const QString& sql, const QVariantList& values, const QString& what,
+                          bool forwardOnly = false)
 {
     QSqlQuery q(db);
+    q.setForwardOnly(forwardOnly);
     if (!q.prepare(sql))
         throw EDatabaseError(what, q.lastError());
     for (const QVariant& v : values)
