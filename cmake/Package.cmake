@@ -43,7 +43,8 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "desktop crawler gathering hotel information into a database")
 set(CPACK_PACKAGE_DESCRIPTION [=[
 hotelcrawler searches a hotel-search web site for the destination codes typed
-into its window, walks the result pages, loads every hotel's detail page and
+into its window, walks the result pages, loads every hotel's detail page in
+an embedded browser engine (scripts, styles and one cookie session) and
 keeps the extracted sections in an SQLite or PostgreSQL database. An
 interrupted crawl resumes where it stopped.
 .
@@ -55,10 +56,12 @@ hotelcrawler-sample-site, a small hotel-search site on the loopback
 interface to try the program against.]=])
 
 # The shared libraries come from the binaries (dpkg-shlibdeps). Qt loads the
-# SQL drivers and the display plugin at run time, so no binary names them:
-# they are listed here.
+# SQL drivers and the display plugin at run time, and the browser engine
+# starts its page processes from QtWebEngineProcess (libqt6webenginecore6-bin),
+# so no binary names them: they are listed here.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "libqt6sql6-sqlite, libqt6sql6-psql, qt6-qpa-plugins")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS
+  "libqt6sql6-sqlite, libqt6sql6-psql, qt6-qpa-plugins, libqt6webenginecore6-bin")
 # The build type keeps debug information (RelWithDebInfo); the package ships
 # the same optimised binaries stripped of it.
 set(CPACK_STRIP_FILES ON)

@@ -14,6 +14,8 @@
 HC_PACKAGES=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev libqt6sql6-sqlite libqt6sql6-psql
+  # the browser engine, and the process it runs its pages in
+  qt6-webengine-dev libqt6webenginecore6-bin
   libgumbo-dev libcpp-httplib-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   postgresql xvfb xauth imagemagick

@@ -1,15 +1,20 @@
 #include "platform/browser/WebBrowser.h"
 
+#include "platform/engine/Engine.h"
+#include "platform/engine/EngineLoad.h"
+#include "platform/engine/GuardedPage.h"
 #include "platform/html/BackgroundParse.h"
 #include "platform/html/HtmlDocument.h"
 #include "platform/html/HtmlTree.h"
 #include "platform/net/Network.h"
 #include "platform/net/PageFetch.h"
+#include "platform/settings/Settings.h"
 
 #include <QPointer>
 #include <QTextBrowser>
 #include <QTextDocument>
 #include <QVBoxLayout>
+#include <QWebEngineView>
 
 #include <optional>
 #include <vector>
@@ -69,6 +74,20 @@ public:
 
     void Start() { Add(address, 0); }
 
+    // Loads the page in the browser engine's `page` instead: the page's
+    // scripts run and settle, and the page and the frames it may read are
+    // parsed from their markup as it then stands.
+    void StartInEngine(platform::engine::GuardedPage* page)
+    {
+        const platform::Settings& settings = platform::CurrentSettings();
+        frames.push_back(Frame{address, nullptr, 0, {}});
+        ++pending_;
+        auto* load = new platform::engine::EngineLoad(
+            page, address, settings.pageTimeoutS, settings.settleMs,
+            [this](const platform::engine::EngineResult& result) { Read(result); }, this);
+        load->Start();
+    }
+
     // The page's address.
     const QUrl address;
 
@@ -95,6 +114,41 @@ private:
         fetch->SetBudget(budget_);
         fetch->Start();
         return index;
+    }
+
+    void Read(const platform::engine::EngineResult& result)
+    {
+        if (result.page.page.html.isEmpty() && result.failure.Failed()) {
+            Settled(0, EmptyDocument(address, result.failure));
+            return;
+        }
+        // The frames the page may read, inner ones first in document order,
+        // as the engine listed them; each is a document of the page's. The
+        // page's own parse goes on the count its load started.
+        pending_ += int(result.page.frames.size());
+        for (const platform::engine::SerializedDocument& frame : result.page.frames) {
+            const std::size_t index = frames.size();
+            frames.push_back(Frame{frame.address, nullptr, 1, {}});
+            frames[0].children.push_back(index);
+            Parse(index, frame, 0, {});
+        }
+        Parse(0, result.page.page, result.httpStatus, result.failure);
+    }
+
+    void Parse(std::size_t index, const platform::engine::SerializedDocument& markup, int status,
+               const platform::FetchFailure& failure)
+    {
+        new platform::BackgroundParse(
+            {markup.html.toUtf8(), QByteArrayLiteral("text/html; charset=utf-8"), markup.address, false},
+            [this, index, status, failure](std::shared_ptr<html::Tree> tree) {
+                ComPtr<HtmlDocument> doc = HtmlDocument::Create();
+                doc->SetTree(std::move(tree));
+                doc->SetHttpStatus(status);
+                doc->SetLoadFailure(failure);
+                doc->SetReadyState(QStringLiteral("complete"));
+                Completed(index, doc);
+            },
+            this);
     }
 
     static ComPtr<HtmlDocument> EmptyDocument(const QUrl& address, const platform::FetchFailure& failure)
@@ -135,7 +189,6 @@ private:
 
     void Settled(std::size_t index, ComPtr<HtmlDocument> doc)
     {
-        frames[index].doc = doc;
         if (frames[index].depth < kMaxFrameDepth) {
             const int childDepth = frames[index].depth + 1;
             for (const QUrl& source : doc->FrameSources()) {
@@ -147,7 +200,12 @@ private:
                 frames[index].children.push_back(child);
             }
         }
+        Completed(index, std::move(doc));
+    }
 
+    void Completed(std::size_t index, ComPtr<HtmlDocument> doc)
+    {
+        frames[index].doc = std::move(doc);
         if (--pending_ == 0) {
             // The control raises its events from a later turn of the event
             // loop, never from inside a network callback.
@@ -172,6 +230,21 @@ TCppWebBrowser::TCppWebBrowser(QWidget* parent) : QWidget(parent), bodyBudget_(p
 {
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
+    if (platform::engine::EngineInUse() == platform::BrowserEngine::Chromium) {
+        engineView_ = new QWebEngineView(this);
+        enginePage_ = new platform::engine::GuardedPage(engineView_);
+        engineView_->setPage(enginePage_);
+        layout->addWidget(engineView_);
+        // A link followed in the page is ours to load, so that its events
+        // follow; one aimed at a new window asks OnNewWindow2 first.
+        enginePage_->onOperatorNavigation = [this](const QUrl& address) { FollowLink(address); };
+        enginePage_->onNewWindow = [this](const QUrl& address) {
+            if (AllowNewWindow())
+                Navigate(address.toString(QUrl::FullyEncoded));
+            return false;
+        };
+        return;
+    }
     view_ = new InertTextBrowser(this);
     view_->setDocument(new InertTextDocument(view_));
     view_->setOpenLinks(false);
@@ -192,14 +265,19 @@ void TCppWebBrowser::Navigate(const QString& URL, VARIANT*, VARIANT*, VARIANT*, 
     navigation_.reset();
     ++generation_;
     navigation_ = std::make_unique<Navigation>(this, generation_, bodyBudget_, address);
+    platform::engine::GuardedPage* engine = enginePage_;
     // The fetch starts from the event loop, so that a navigation replaced
     // before then (a result-page pass issues one per paging link it
     // follows, and only the last one counts) sends no request at all.
     QPointer<TCppWebBrowser> self(this);
     const std::uint64_t generation = generation_;
     QMetaObject::invokeMethod(
-        this, [self, generation] {
-            if (self && self->generation_ == generation && self->navigation_)
+        this, [self, generation, engine] {
+            if (!self || self->generation_ != generation || !self->navigation_)
+                return;
+            if (engine)
+                self->navigation_->StartInEngine(engine);
+            else
                 self->navigation_->Start();
         },
         Qt::QueuedConnection);
@@ -250,6 +328,8 @@ void TCppWebBrowser::OnNavigationLoaded(std::uint64_t generation)
 void TCppWebBrowser::ShowPage(const ComPtr<HtmlDocument>& page)
 {
     page_ = page;
+    if (!view_)
+        return;  // the browser engine shows the page itself
     const std::size_t size = page->DocumentHtmlSize();
     if (size <= kViewFullBytes) {
         view_->setHtml(page->DocumentHtml());
@@ -275,18 +355,21 @@ void TCppWebBrowser::FollowLink(const QUrl& href)
     // and no script runs.
     if (!platform::IsFetchable(address))
         return;
-    if (anchor && IsNewWindowTarget(anchor->target)) {
-        LPDISPATCH newWindow = nullptr;
-        VARIANT_BOOL cancel = VARIANT_FALSE;
-        const auto handler = OnNewWindow2;
-        QPointer<TCppWebBrowser> self(this);
-        if (handler)
-            handler(this, &newWindow, &cancel);
-        if (!self || cancel != VARIANT_FALSE)
-            return;
-        // There is no second window to open: the link opens here.
-    }
+    // There is no second window to open: an allowed link opens here.
+    if (anchor && IsNewWindowTarget(anchor->target) && !AllowNewWindow())
+        return;
     Navigate(address.toString(QUrl::FullyEncoded));
+}
+
+bool TCppWebBrowser::AllowNewWindow()
+{
+    LPDISPATCH newWindow = nullptr;
+    VARIANT_BOOL cancel = VARIANT_FALSE;
+    const auto handler = OnNewWindow2;
+    QPointer<TCppWebBrowser> self(this);
+    if (handler)
+        handler(this, &newWindow, &cancel);
+    return self && cancel == VARIANT_FALSE;
 }
 
 QString TCppWebBrowser::LocationURL() const { return page_ ? page_->Address().toString() : QString(); }

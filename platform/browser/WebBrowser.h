@@ -1,6 +1,14 @@
 #pragma once
 // The browser control of the main window: navigates to http and https
 // pages, shows the page, and reports each completed document.
+//
+// Two engines stand behind it, chosen once (platform::engine::EngineInUse)
+// when the control is made: the browser engine, which runs the page's
+// scripts, applies its styles, keeps the desk's cookies and shows the page
+// whole in EngineView(); or our own fetch and parser, which do none of that
+// and show the page's markup in View(). Either way a handler gets our own
+// document of the page, parsed from its markup: the browser engine's once
+// the page has settled (see platform/engine/EngineLoad.h).
 
 #include "platform/html/Com.h"
 #include "platform/html/Mshtml.h"
@@ -16,7 +24,9 @@
 #include <memory>
 
 class QTextBrowser;
+class QWebEngineView;
 class HtmlDocument;
+namespace platform::engine { class GuardedPage; }
 
 class TCppWebBrowser : public QWidget {
     Q_OBJECT
@@ -57,7 +67,8 @@ public:
     std::function<void(TObject* Sender, LPDISPATCH pDisp, VARIANT* URL)> OnDocumentComplete;
 
     // Raised when the operator follows a link that would open a new window
-    // (target "_blank" or a named target other than _self, _parent, _top).
+    // (target "_blank" or a named target other than _self, _parent, _top;
+    // with the browser engine also a page's script that opens one).
     // *ppDisp starts null and is ignored afterwards; *Cancel starts
     // VARIANT_FALSE. A handler that sets *Cancel to VARIANT_TRUE keeps
     // anything from opening; otherwise this control navigates to the link.
@@ -87,7 +98,10 @@ public:
     // result-page tables take 25-35 ms, 128 KiB 200-300 ms) and a
     // multi-megabyte page would hold the window for seconds. The document
     // itself (Document()) stays whole.
+    // Null with the browser engine, which shows the page in EngineView().
     QTextBrowser* View() const { return view_; }
+    // The browser engine's view of the page; null with our own engine.
+    QWebEngineView* EngineView() const { return engineView_; }
     static constexpr std::size_t kViewFullBytes = 64 * 1024;
     static constexpr std::size_t kViewShortenedBytes = 8 * 1024;
 
@@ -102,8 +116,13 @@ private:
 
     void OnNavigationLoaded(std::uint64_t generation);
     void ShowPage(const ComPtr<HtmlDocument>& page);
+    // Raises OnNewWindow2; true when no handler cancelled and this control
+    // still exists.
+    bool AllowNewWindow();
 
     QTextBrowser* view_ = nullptr;
+    QWebEngineView* engineView_ = nullptr;
+    platform::engine::GuardedPage* enginePage_ = nullptr;
     // The navigation being loaded, if any; destroying it aborts its fetches.
     std::unique_ptr<Navigation> navigation_;
     // Counts navigations; an event loop turn that belongs to an older one

@@ -1,12 +1,16 @@
 // Loading documents from the network: URL monikers, bind contexts and the
 // document's IPersistMoniker::Load.
 
+#include "platform/engine/Engine.h"
+#include "platform/engine/EngineLoad.h"
+#include "platform/engine/OffscreenPage.h"
 #include "platform/html/BackgroundParse.h"
 #include "platform/html/ComFaultCheck.h"
 #include "platform/html/HtmlDocument.h"
 #include "platform/html/HtmlTree.h"
 #include "platform/net/Network.h"
 #include "platform/net/PageFetch.h"
+#include "platform/settings/Settings.h"
 
 #include <QTimer>
 
@@ -56,6 +60,52 @@ HRESULT CreateBindCtx(DWORD reserved, ComPtr<IBindCtx>& ppbc)
     return S_OK;
 }
 
+namespace {
+
+// Hands what a load brought to `weak`'s document: nothing (an empty
+// document that says why) or a body that a worker decodes and parses first.
+void Deliver(const std::weak_ptr<IDispatch>& weak, QObject* context, bool answered, const QByteArray& body,
+             const QByteArray& contentType, const QUrl& address, int status, const platform::FetchFailure& failure)
+{
+    const auto doc = std::dynamic_pointer_cast<HtmlDocument>(weak.lock());
+    if (!doc)
+        return;
+    if (!answered) {
+        // No answer (after the load's quick retries): an empty document
+        // that says why.
+        doc->SetContent(QString(), address);
+        doc->SetLoadFailure(failure);
+        doc->SetReadyState(QStringLiteral("complete"));
+        return;
+    }
+    // Still "loading" while the worker decodes and parses: the tree the
+    // callers see changes only when the new one is complete.
+    new platform::BackgroundParse(
+        {body, contentType, address, true},
+        [weak, status, failure, context](std::shared_ptr<html::Tree> tree) {
+            const auto doc = std::dynamic_pointer_cast<HtmlDocument>(weak.lock());
+            if (!doc)
+                return;
+            doc->SetTree(std::move(tree));
+            doc->SetHttpStatus(status);
+            // An error status's body is the document; the failure tells it
+            // from the page asked for.
+            doc->SetLoadFailure(failure);
+            doc->SetReadyState(QStringLiteral("interactive"));
+            // "complete" follows on the next turn of the event loop, as in a
+            // browser where the parsed document settles before it is
+            // complete. The timer belongs to the load, so a newer Load or the
+            // document's destruction cancels it.
+            QTimer::singleShot(0, context, [weak] {
+                if (const auto later = std::dynamic_pointer_cast<HtmlDocument>(weak.lock()))
+                    later->SetReadyState(QStringLiteral("complete"));
+            });
+        },
+        context);
+}
+
+}  // namespace
+
 HRESULT HtmlDocument::Load(bool fFullyAvailable, IMoniker* pimkName, IBindCtx* pibc, DWORD grfMode)
 {
     if (!pimkName)
@@ -77,46 +127,28 @@ HRESULT HtmlDocument::Load(bool fFullyAvailable, IMoniker* pimkName, IBindCtx* p
     auto job = std::make_unique<QObject>();
     QObject* context = job.get();
     const std::weak_ptr<IDispatch> weak = weak_from_this();
+    if (platform::engine::EngineInUse() == platform::BrowserEngine::Chromium) {
+        // In the browser engine's off-screen page: scripts run and settle,
+        // and the page's markup as it then stands is the document.
+        const platform::Settings& settings = platform::CurrentSettings();
+        auto* load = new platform::engine::EngineLoad(
+            platform::engine::OffscreenPage(), address, settings.pageTimeoutS, settings.settleMs,
+            [weak, context](const platform::engine::EngineResult& result) {
+                const bool answered = !result.page.page.html.isEmpty() || !result.failure.Failed();
+                Deliver(weak, context, answered, result.page.page.html.toUtf8(),
+                        QByteArrayLiteral("text/html; charset=utf-8"), result.page.page.address, result.httpStatus,
+                        result.failure);
+            },
+            context);
+        load_ = std::move(job);
+        load->Start();
+        return S_OK;
+    }
     auto* fetch = new platform::PageFetch(
         address,
         [weak, address, context](const platform::PageResult& result) {
-            const auto doc = std::dynamic_pointer_cast<HtmlDocument>(weak.lock());
-            if (!doc)
-                return;
-            if (!result.ok) {
-                // No answer (after the fetch's quick retries): an empty
-                // document that says why.
-                doc->SetContent(QString(), address);
-                doc->SetLoadFailure(result.failure);
-                doc->SetReadyState(QStringLiteral("complete"));
-                return;
-            }
-            // Still "loading" while the worker decodes and parses: the tree
-            // the callers see changes only when the new one is complete.
-            const int status = result.httpStatus;
-            const platform::FetchFailure failure = result.failure;
-            new platform::BackgroundParse(
-                {result.body, result.contentType, result.finalAddress, true},
-                [weak, status, failure, context](std::shared_ptr<html::Tree> tree) {
-                    const auto doc = std::dynamic_pointer_cast<HtmlDocument>(weak.lock());
-                    if (!doc)
-                        return;
-                    doc->SetTree(std::move(tree));
-                    doc->SetHttpStatus(status);
-                    // An error status's body is the document; the failure
-                    // tells it from the page asked for.
-                    doc->SetLoadFailure(failure);
-                    doc->SetReadyState(QStringLiteral("interactive"));
-                    // "complete" follows on the next turn of the event loop,
-                    // as in a browser where the parsed document settles
-                    // before it is complete. The timer belongs to the load,
-                    // so a newer Load or the document's destruction cancels it.
-                    QTimer::singleShot(0, context, [weak] {
-                        if (const auto later = std::dynamic_pointer_cast<HtmlDocument>(weak.lock()))
-                            later->SetReadyState(QStringLiteral("complete"));
-                    });
-                },
-                context);
+            Deliver(weak, context, result.ok, result.body, result.contentType,
+                    result.ok ? result.finalAddress : address, result.httpStatus, result.failure);
         },
         context);
     fetch->KeepRawBody();

@@ -51,6 +51,17 @@ QString RangeProblem(int min, int max, const QString& value)
     return QStringLiteral("expected a whole number from %1 to %2, got \"%3\"").arg(min).arg(max).arg(value);
 }
 
+// Empty when `text` can be sent as a User-Agent header, else why not.
+QString UserAgentProblem(const QString& text)
+{
+    if (text.size() > kMaxUserAgentChars)
+        return QStringLiteral("longer than %1 characters").arg(kMaxUserAgentChars);
+    for (const QChar c : text)
+        if (c.unicode() < 0x20 || c.unicode() == 0x7f)
+            return QStringLiteral("holds a control character");
+    return {};
+}
+
 // A host name or an IPv4 address: letters, digits, '-' and '.', no empty label.
 bool IsPlainHost(const QString& host)
 {
@@ -256,7 +267,7 @@ Settings ParseSettings(const QString& iniText, QStringList& errors)
             section = line.mid(1, line.size() - 2).trimmed();
             if (section != QLatin1String("site") && section != QLatin1String("network")
                 && section != QLatin1String("databases") && section != QLatin1String("timers")
-                && section != QLatin1String("desk"))
+                && section != QLatin1String("desk") && section != QLatin1String("browser"))
                 errors << QStringLiteral("line %1: unknown section [%2]").arg(lineNo).arg(section);
             continue;
         }
@@ -310,6 +321,23 @@ Settings ParseSettings(const QString& iniText, QStringList& errors)
                 s.hotelsDb = value;
             else
                 errors << KeyProblem(section, key, QuotedAsWritten(value, problem));
+        } else if (section == QLatin1String("browser") && key == QLatin1String("engine")) {
+            if (value == QLatin1String("chromium"))
+                s.browserEngine = BrowserEngine::Chromium;
+            else if (value == QLatin1String("html"))
+                s.browserEngine = BrowserEngine::Html;
+            else
+                errors << KeyProblem(section, key, QStringLiteral("expected chromium or html, got \"%1\"").arg(value));
+        } else if (section == QLatin1String("browser") && key == QLatin1String("user_agent")) {
+            if (const QString problem = UserAgentProblem(value); problem.isEmpty())
+                s.userAgent = value;
+            else
+                errors << KeyProblem(section, key, problem);
+        } else if (section == QLatin1String("browser") && key == QLatin1String("settle_ms")) {
+            if (auto n = ParseInRange(value, 0, kMaxSettleMs))
+                s.settleMs = *n;
+            else
+                errors << KeyProblem(section, key, RangeProblem(0, kMaxSettleMs, value));
         } else {
             errors << QStringLiteral("line %1: unknown key %2").arg(lineNo).arg(full);
         }

@@ -32,6 +32,12 @@ QString DeskNameProblem(const QString& name);
 // host has no name).
 QString DefaultDeskName();
 
+// "[browser] engine": which engine loads, runs and reads the pages.
+enum class BrowserEngine {
+    Chromium,  // a real browser: scripts, styles, one cookie session per desk
+    Html,      // our own fetch and parser: no script, no cookie, no style; fast
+};
+
 struct Settings {
     QString siteBase = QStringLiteral("http://hotels.example");  // [site] base
     std::vector<Route> routes;                                    // [network] routes
@@ -41,12 +47,21 @@ struct Settings {
     // [desk] name: this copy's name among the copies sharing one database;
     // the machine's host name when not given (DefaultDeskName).
     QString deskName = DefaultDeskName();
+    BrowserEngine browserEngine = BrowserEngine::Chromium;  // [browser] engine
+    // [browser] user_agent: the User-Agent the engine sends; empty for its own.
+    QString userAgent;
+    // [browser] settle_ms: how long a loaded page must stay quiet (no change
+    // to its document, no request in flight) before it counts as complete.
+    int settleMs = 300;
 };
 
 // The accepted ranges of the numeric keys. A page timeout becomes a timer of
 // pageTimeoutS * 1000 int milliseconds, so it may not exceed INT_MAX / 1000.
 constexpr int kMaxPageTimeoutS = 2147483;
 constexpr int kMaxTimerIntervalMs = 2147483647;
+constexpr int kMaxSettleMs = 60000;
+// A longer [browser] user_agent is refused, as is one holding control characters.
+constexpr int kMaxUserAgentChars = 512;
 
 // Parses the text of an INI file. Every problem is appended to `errors`
 // as one line naming the key (or the line, for a malformed file), and the

@@ -1,11 +1,13 @@
 #include "platform/toolkit/Forms.h"
 
+#include "platform/base/ReleaseOrder.h"
 #include "platform/base/Report.h"
 #include "platform/toolkit/MessageSink.h"
 
 #include <QCloseEvent>
 #include <QMessageBox>
 #include <QPainter>
+#include <QPointer>
 #include <QTextCursor>
 #include <QTextDocument>
 
@@ -36,13 +38,32 @@ void ShowBox(QMessageBox::Icon icon, const QString& text)
 
 }  // namespace
 
-TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv)
+namespace {
+// The browser engine draws with OpenGL contexts shared across windows; Qt
+// needs to know before the application object exists.
+int& ShareGlContexts(int& argc)
+{
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    return argc;
+}
+}  // namespace
+
+TApplication::TApplication(int& argc, char** argv) : QApplication(ShareGlContexts(argc), argv)
 {
     Application = this;
 }
 
 TApplication::~TApplication()
 {
+    // What asks to go before the application object does (the browser
+    // profile and its off-screen page) goes while it is still whole, the
+    // newest first: a page needs the profile made before it.
+    QList<QPointer<QObject>> owned;
+    for (QObject* child : children())
+        if (child->property(platform::kReleaseBeforeApplication).toBool())
+            owned.prepend(child);
+    for (const QPointer<QObject>& child : owned)
+        delete child.data();
     if (Application == this)
         Application = nullptr;
 }

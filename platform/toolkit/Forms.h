@@ -25,6 +25,8 @@ using TObject = QObject;
 using TNotifyEvent = std::function<void(TObject* Sender)>;
 
 // The application object: owns Qt's application, runs the message loop.
+// The application object. Its children marked with
+// platform::kReleaseBeforeApplication go first when it is destroyed.
 class TApplication : public QApplication {
 public:
     TApplication(int& argc, char** argv);

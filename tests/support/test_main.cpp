@@ -2,6 +2,7 @@
 // private XDG folders so that no test reads or writes the operator's own
 // settings or database.
 
+#include "platform/engine/Engine.h"
 #include "platform/toolkit/Forms.h"
 
 #include <QTemporaryDir>
@@ -20,6 +21,11 @@ int main(int argc, char** argv)
         return 2;
     qputenv("XDG_CONFIG_HOME", (home.path() + "/config").toUtf8());
     qputenv("XDG_DATA_HOME", (home.path() + "/data").toUtf8());
+
+    // Our own engine unless HC_TEST_ENGINE=chromium asks for the browser
+    // engine: the suite runs on both (see scripts/test).
+    platform::engine::UseEngine(qgetenv("HC_TEST_ENGINE") == "chromium" ? platform::BrowserEngine::Chromium
+                                                                          : platform::BrowserEngine::Html);
 
     ::testing::InitGoogleTest(&argc, argv);
     TApplication app(argc, argv);

@@ -98,6 +98,8 @@ const char* const kDescription =
     "  - Detail pages: a script writes the street line of hotel_info.\n"
     "  - The first result page of adl raises alert() and confirm() on load.\n"
     "  - Every modern page uses /site.css (grid, flex, gradients).\n"
+    "  - /mode/turned-away answers how many requests got the \"Session expired\"\n"
+    "    page so far.\n"
     "Classic mode (the default) ignores cookies and sets none.\n"
     "\n"
     "Exit status: 0 stopped by a signal, 1 the port could not be bound, 2 wrong usage.";
@@ -272,6 +274,8 @@ httplib::Server::HandlerResponse PreRoute(site::FaultPlan& faults, const httplib
 struct ModernMode {
     std::atomic<bool> on{false};
     site::Sessions sessions;
+    // Result and detail requests answered "session expired" so far.
+    std::atomic<int> turnedAway{0};
 
     // Whether `req` brings back a session token the site handed out. Every
     // Cookie header counts, should a client split its cookies.
@@ -291,6 +295,7 @@ bool TurnedAway(ModernMode& mode, bool modern, const httplib::Request& req, http
 {
     if (!modern || mode.HasSession(req))
         return false;
+    ++mode.turnedAway;
     SendHtml(res, 200, site::SessionExpiredPage());
     return true;
 }
@@ -308,6 +313,8 @@ void AddRoutes(httplib::Server& server, SlowGate& gate, site::FaultPlan& faults,
 {
     server.Get(R"(/mode/([^/]*))", [&mode](const httplib::Request& req, httplib::Response& res) {
         const std::string wanted = req.matches[1].str();
+        if (wanted == "turned-away")
+            return SendText(res, 200, std::to_string(mode.turnedAway.load()));
         if (wanted != "modern" && wanted != "classic")
             return SendText(res, 400, "unknown mode \"" + wanted + "\": modern or classic");
         mode.on = wanted == "modern";

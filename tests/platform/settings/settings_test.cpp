@@ -194,6 +194,39 @@ TEST_F(SettingsText, DeskNameIsShortAndPlainOrTheHostNameStays)
     }
 }
 
+TEST_F(SettingsText, BrowserSectionChoosesTheEngineItsUserAgentAndSettleTime)
+{
+    const Settings d;
+    EXPECT_EQ(d.browserEngine, platform::BrowserEngine::Chromium);
+    EXPECT_TRUE(d.userAgent.isEmpty());
+
+    Settings s = Parse("[browser]\nengine = html\nuser_agent = Analyst/2.0 (desk 4)\nsettle_ms = 0\n");
+    EXPECT_TRUE(errors.isEmpty()) << errors.join(" | ").toStdString();
+    EXPECT_EQ(s.browserEngine, platform::BrowserEngine::Html);
+    EXPECT_EQ(s.userAgent, QStringLiteral("Analyst/2.0 (desk 4)"));
+    EXPECT_EQ(s.settleMs, 0);
+
+    // Each malformed value: one line naming the key, and the default.
+    struct Bad {
+        const char* line;
+        const char* start;
+    };
+    for (const Bad& bad : {Bad{"engine = Chromium", "[browser] engine: "}, Bad{"engine = webkit", "[browser] engine: "},
+                           Bad{"settle_ms = 60001", "[browser] settle_ms: "}, Bad{"settle_ms = -5", "[browser] settle_ms: "},
+                           Bad{"user_agent = a\tb", "[browser] user_agent: "}}) {
+        errors.clear();
+        s = Parse(QStringLiteral("[browser]\n%1\n").arg(QString::fromUtf8(bad.line)));
+        EXPECT_EQ(OnlyError().rfind(bad.start, 0), 0u) << bad.line;
+        EXPECT_EQ(s.browserEngine, d.browserEngine) << bad.line;
+        EXPECT_EQ(s.settleMs, d.settleMs) << bad.line;
+        EXPECT_EQ(s.userAgent, d.userAgent) << bad.line;
+    }
+    errors.clear();
+    s = Parse(QStringLiteral("[browser]\nuser_agent = %1\n").arg(QString(platform::kMaxUserAgentChars + 1, QLatin1Char('u'))));
+    EXPECT_EQ(OnlyError().rfind("[browser] user_agent: ", 0), 0u);
+    EXPECT_TRUE(s.userAgent.isEmpty());
+}
+
 TEST_F(SettingsText, NumbersBeyondWhatTheTimersHoldAreRefusedWithTheRange)
 {
     // The page timeout becomes int milliseconds: 2147483 s is the last that fits.

@@ -1,0 +1,80 @@
+#include "platform/engine/DeskProfile.h"
+
+#include "platform/base/ReleaseOrder.h"
+#include "platform/base/Report.h"
+#include "platform/engine/ChromiumStart.h"
+#include "platform/engine/CookieJournal.h"
+#include "platform/settings/Settings.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QWebEngineDownloadRequest>
+#include <QWebEngineProfile>
+#include <QWebEngineSettings>
+
+namespace platform::engine {
+
+namespace {
+
+struct Desk {
+    QWebEngineProfile* profile = nullptr;
+    CookieJournal* cookies = nullptr;
+};
+
+Desk& TheDesk()
+{
+    static Desk desk;
+    if (desk.profile)
+        return desk;
+    StartChromium();
+    const Settings& settings = CurrentSettings();
+    const QString folder = DeskProfileFolder();
+    QDir().mkpath(folder);
+
+    // A named profile keeps its store on disk; the name is the desk's, so
+    // that two desks on one machine keep two sessions.
+    auto* profile = new QWebEngineProfile(QStringLiteral("desk-") + settings.deskName, qApp);
+    profile->setProperty(kReleaseBeforeApplication, true);
+    profile->setPersistentStoragePath(folder + QStringLiteral("/store"));
+    profile->setCachePath(folder + QStringLiteral("/cache"));
+    profile->setPersistentCookiesPolicy(QWebEngineProfile::ForcePersistentCookies);
+    if (!settings.userAgent.isEmpty())
+        profile->setHttpUserAgent(settings.userAgent);
+
+    // Nothing a page offers is saved to the machine.
+    QObject::connect(profile, &QWebEngineProfile::downloadRequested, profile, [](QWebEngineDownloadRequest* download) {
+        Report(QStringLiteral("download refused: %1").arg(download->url().toString()));
+        download->cancel();
+    });
+
+    QWebEngineSettings* s = profile->settings();
+    s->setAttribute(QWebEngineSettings::LocalContentCanAccessFileUrls, false);
+    s->setAttribute(QWebEngineSettings::LocalContentCanAccessRemoteUrls, false);
+    s->setAttribute(QWebEngineSettings::JavascriptCanOpenWindows, false);
+    s->setAttribute(QWebEngineSettings::JavascriptCanAccessClipboard, false);
+    s->setAttribute(QWebEngineSettings::JavascriptCanPaste, false);
+    s->setAttribute(QWebEngineSettings::PluginsEnabled, false);
+    s->setAttribute(QWebEngineSettings::PdfViewerEnabled, false);
+    s->setAttribute(QWebEngineSettings::AutoLoadIconsForPage, false);
+    s->setAttribute(QWebEngineSettings::ScreenCaptureEnabled, false);
+    s->setAttribute(QWebEngineSettings::WebRTCPublicInterfacesOnly, true);
+
+    desk.profile = profile;
+    desk.cookies = new CookieJournal(profile->cookieStore(), folder + QStringLiteral("/cookies.txt"), profile);
+    desk.cookies->Restore();
+    return desk;
+}
+
+}  // namespace
+
+QWebEngineProfile* DeskProfile() { return TheDesk().profile; }
+
+CookieJournal& DeskCookies() { return *TheDesk().cookies; }
+
+QString DeskProfileFolder()
+{
+    return QFileInfo(DefaultDatabasePath()).absolutePath() + QStringLiteral("/browser/") + CurrentSettings().deskName;
+}
+
+}  // namespace platform::engine
