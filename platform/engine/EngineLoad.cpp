@@ -52,6 +52,7 @@ FetchFailure::Kind FailureKindOfNetError(int code)
     case -302:  // UNKNOWN_URL_SCHEME
     case -310:  // TOO_MANY_REDIRECTS
     case -311:  // UNSAFE_REDIRECT
+    case -312:  // UNSAFE_PORT: ports of other protocols are never asked
         return Kind::Refused;
     default:
         // -107 and -110 to -199 are TLS failures, -200 to -299 certificates.
@@ -97,9 +98,9 @@ void EngineLoad::Start()
         return;
     end_ = QDeadlineTimer(std::chrono::seconds{timeoutS_});
     deadline_.start(std::chrono::seconds{timeoutS_});
-    // Never from within Start: the caller may not be ready for the report.
-    QTimer::singleShot(0, this, &EngineLoad::Attempt);
-    phase_ = Phase::Waiting;
+    // The engine answers from the event loop, so the report never comes
+    // from within Start.
+    Attempt();
 }
 
 void EngineLoad::Attempt()
@@ -237,7 +238,15 @@ void EngineLoad::AttemptFailed(const FetchFailure& failure)
 {
     if (failure.kind == FetchFailure::Kind::HttpStatus
         && (failure.httpStatus == 429 || failure.httpStatus == 503)) {
-        AskRetryAfter(failure);
+        // Asked once a load: a site that is struggling gets one request more
+        // per page, not one more per attempt; it names the same delay again.
+        if (!retryAfterAsked_) {
+            AskRetryAfter(failure);
+            return;
+        }
+        FetchFailure withDelay = failure;
+        withDelay.retryAfterS = retryAfterS_;
+        RetryOrReport(withDelay);
         return;
     }
     RetryOrReport(failure);
@@ -246,6 +255,7 @@ void EngineLoad::AttemptFailed(const FetchFailure& failure)
 void EngineLoad::AskRetryAfter(const FetchFailure& failure)
 {
     phase_ = Phase::Waiting;
+    retryAfterAsked_ = true;
     const quint64 turn = ++turn_;
     QNetworkRequest request = BuildRequest(address_);
     request.setTransferTimeout(int(std::clamp<qint64>(end_.remainingTime(), 1, 10000)));
@@ -254,9 +264,9 @@ void EngineLoad::AskRetryAfter(const FetchFailure& failure)
         reply->deleteLater();
         if (turn_ != turn)
             return;
+        retryAfterS_ = ParseRetryAfter(reply->rawHeader("Retry-After"), QDateTime::currentSecsSinceEpoch());
         FetchFailure withDelay = failure;
-        withDelay.retryAfterS =
-            ParseRetryAfter(reply->rawHeader("Retry-After"), QDateTime::currentSecsSinceEpoch());
+        withDelay.retryAfterS = retryAfterS_;
         RetryOrReport(withDelay);
     });
 }

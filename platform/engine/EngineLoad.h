@@ -18,9 +18,9 @@
 // process that died) is tried again up to kQuickRetries times after
 // QuickRetryDelay or the Retry-After the answer asked for, all within the
 // page time-out; the report carries the last attempt's failure. The engine
-// gives no response headers: for an answer of 429 or 503 our own fetch asks
-// the address once more, with HEAD and the same cookies, for its
-// Retry-After. A redirect to anything but http or https, or one too many,
+// gives no response headers: at the first answer of 429 or 503 our own
+// fetch asks the address once more, with HEAD and the same cookies, for its
+// Retry-After, which then stands for the load's later answers too. A redirect to anything but http or https, or one too many,
 // fails as Refused. The page time-out stops the load.
 
 #include "platform/engine/PageScripts.h"
@@ -109,6 +109,9 @@ private:
     // The last answer's page was made by the engine, not sent by the site.
     bool enginePage_ = false;
     QPointer<QNetworkReply> head_;
+    // The Retry-After our own HEAD found (-1: none), once it was asked.
+    bool retryAfterAsked_ = false;
+    int retryAfterS_ = -1;
 };
 
 // The failure kind for a Chromium network error code (net::Error, negative).

@@ -8,37 +8,69 @@
 #include <QPointer>
 #include <QWebEngineView>
 
+#include <memory>
+#include <vector>
+
 namespace platform::engine {
 
 namespace {
 
-// Holds the unshown view for the application object, which a widget cannot
-// have as its parent.
-class Holder final : public QObject {
+// The pool, held by the application object (a widget cannot have it as its
+// parent) and gone before it, with the views and their pages.
+class Pool final : public QObject {
 public:
-    explicit Holder(QObject* parent) : QObject(parent)
-    {
-        setProperty(kReleaseBeforeApplication, true);
-        view.setAttribute(Qt::WA_DontShowOnScreen);
-        page = new GuardedPage(&view);
-        view.setPage(page);
-        view.resize(1280, 1024);
-    }
-    QWebEngineView view;
-    GuardedPage* page;
+    explicit Pool(QObject* parent) : QObject(parent) { setProperty(kReleaseBeforeApplication, true); }
+
+    struct Entry {
+        std::unique_ptr<QWebEngineView> view;
+        GuardedPage* page = nullptr;
+        bool lent = false;
+    };
+    std::vector<Entry> entries;
 };
+
+Pool& ThePool()
+{
+    static QPointer<Pool> pool;
+    if (!pool) {
+        // The profile first, so that it goes after the pages (see
+        // kReleaseBeforeApplication: newest first).
+        DeskProfile();
+        pool = new Pool(qApp);
+    }
+    return *pool;
+}
 
 }  // namespace
 
-GuardedPage* OffscreenPage()
+OffscreenLease::OffscreenLease(QObject* parent) : QObject(parent), page_(nullptr)
 {
-    static QPointer<Holder> holder;
-    if (!holder) {
-        // The profile first, so that it goes after the page (see ~TApplication).
-        DeskProfile();
-        holder = new Holder(qApp);
+    Pool& pool = ThePool();
+    for (Pool::Entry& e : pool.entries) {
+        if (!e.lent) {
+            e.lent = true;
+            page_ = e.page;
+            return;
+        }
     }
-    return holder->page;
+    Pool::Entry e;
+    e.view = std::make_unique<QWebEngineView>();
+    e.view->setAttribute(Qt::WA_DontShowOnScreen);
+    e.page = new GuardedPage(e.view.get());
+    e.view->setPage(e.page);
+    e.view->resize(1280, 1024);
+    e.lent = true;
+    page_ = e.page;
+    pool.entries.push_back(std::move(e));
 }
+
+OffscreenLease::~OffscreenLease()
+{
+    for (Pool::Entry& e : ThePool().entries)
+        if (e.page == page_)
+            e.lent = false;
+}
+
+int OffscreenPageCount() { return int(ThePool().entries.size()); }
 
 }  // namespace platform::engine

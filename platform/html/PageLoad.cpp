@@ -131,8 +131,9 @@ HRESULT HtmlDocument::Load(bool fFullyAvailable, IMoniker* pimkName, IBindCtx* p
         // In the browser engine's off-screen page: scripts run and settle,
         // and the page's markup as it then stands is the document.
         const platform::Settings& settings = platform::CurrentSettings();
+        auto* lease = new platform::engine::OffscreenLease(context);
         auto* load = new platform::engine::EngineLoad(
-            platform::engine::OffscreenPage(), address, settings.pageTimeoutS, settings.settleMs,
+            lease->Page(), address, settings.pageTimeoutS, settings.settleMs,
             [weak, context](const platform::engine::EngineResult& result) {
                 const bool answered = !result.page.page.html.isEmpty() || !result.failure.Failed();
                 Deliver(weak, context, answered, result.page.page.html.toUtf8(),

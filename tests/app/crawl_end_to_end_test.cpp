@@ -187,7 +187,7 @@ TEST_F(EndToEnd, CloseKeepsUnprocessedLinksAndTheNextRunResumesFromThem)
     EXPECT_TRUE(again.Memo2->toPlainText().endsWith("adl")) << again.Memo2->toPlainText().toStdString();
     again.show();
     again.Button2->click();
-    EXPECT_TRUE(PumpUntil([&] { return site.countRequestsContaining("cannonball.ctl") == 2; }, 30000))
+    EXPECT_TRUE(PumpUntil([&] { return site.countRequestsContaining("cannonball.ctl") >= 2; }, 30000))
         << "the resume press searches the list's first line";
     ASSERT_TRUE(PumpUntil([&] {
         const auto kept = keptHotels();

@@ -10,6 +10,7 @@
 #include "platform/testing/ComFaults.h"
 #include "platform/toolkit/Forms.h"
 
+#include <QTcpServer>
 #include <QTimer>
 
 #include <gtest/gtest.h>
@@ -198,13 +199,17 @@ TEST_F(DetailLoad, PageSlowerThanTheLimitIsAFailedLoadWithoutMessage)
 
 TEST_F(DetailLoad, UnreachablePageIsAFailedLoadWithoutMessage)
 {
-    UseTimeout(1);  // the engine's quick retries then take 350 ms
+    UseTimeout(2);  // the engine's quick retries then take 350 ms
+    QTcpServer probe;  // a port with nothing listening once it is closed
+    ASSERT_TRUE(probe.listen(QHostAddress::LocalHost, 0));
+    const std::string url = "http://127.0.0.1:" + std::to_string(probe.serverPort()) + "/hotsdetail.ctl?hotel=osl-1";
+    probe.close();
     THotelDescParser record;
-    record.SetUrl("http://127.0.0.1:1/hotsdetail.ctl?hotel=osl-1");
+    record.SetUrl(url);
     record.Parse();
     EXPECT_FALSE(record.Loaded());
     EXPECT_EQ(record.LoadFailure().kind, platform::FetchFailure::Kind::NoConnection);
-    EXPECT_EQ(FieldsOf(record), EmptyExceptUrl("http://127.0.0.1:1/hotsdetail.ctl?hotel=osl-1"));
+    EXPECT_EQ(FieldsOf(record), EmptyExceptUrl(url));
     EXPECT_TRUE(log.texts.isEmpty());
 }
 
@@ -215,7 +220,8 @@ TEST_F(DetailLoad, NestedParseRunsInsideTheWait)
     THotelDescParser outer;
     THotelDescParser inner;
     bool innerDone = false;
-    QTimer::singleShot(0, Application, [&] {
+    // From a timer, as the window's detail timer starts a nested step.
+    QTimer::singleShot(1, Application, [&] {
         ASSERT_TRUE(site.waitForRequestContaining(QStringLiteral("slow-2")));
         inner.SetUrl(DetailUrl("osl-3"));
         inner.Parse();

@@ -36,6 +36,7 @@ public:
         std::string path;
         std::string host;
         std::string userAgent;
+        std::string method;
     };
 
     LoopbackSite()
@@ -104,14 +105,11 @@ public:
         released_cv_.notify_all();
     }
 
-    int Requests(const std::string& path) const
-    {
-        std::lock_guard lock(mutex_);
-        int n = 0;
-        for (const Seen& s : seen_)
-            n += s.path == path ? 1 : 0;
-        return n;
-    }
+    // GET requests for `path`: the page asked for.
+    int Requests(const std::string& path) const { return Count(path, "GET"); }
+    // HEAD requests for `path`: questions about its headers (a HEAD sees a
+    // fault of FailTimes without using one up).
+    int Heads(const std::string& path) const { return Count(path, "HEAD"); }
     std::vector<Seen> Log() const
     {
         std::lock_guard lock(mutex_);
@@ -133,17 +131,27 @@ private:
         Fault how;
     };
 
+    int Count(const std::string& path, const std::string& method) const
+    {
+        std::lock_guard lock(mutex_);
+        int n = 0;
+        for (const Seen& s : seen_)
+            n += s.path == path && s.method == method ? 1 : 0;
+        return n;
+    }
+
     static std::string StatusBody(int status) { return "<p>status " + std::to_string(status) + "</p>"; }
 
     void Answer(const httplib::Request& req, httplib::Response& res)
     {
         std::unique_lock lock(mutex_);
         if (req.path != "/__ready")
-            seen_.push_back({req.path, req.get_header_value("Host"), req.get_header_value("User-Agent")});
+            seen_.push_back({req.path, req.get_header_value("Host"), req.get_header_value("User-Agent"), req.method});
         const auto it = pages_.find(req.path);
         Page page = it != pages_.end() ? it->second : Page{404, "<p>missing</p>", "text/html", {}, false, false, {}};
         if (auto f = failing_.find(req.path); f != failing_.end() && f->second.remaining > 0) {
-            --f->second.remaining;
+            if (req.method != "HEAD")
+                --f->second.remaining;
             const Fault& how = f->second.how;
             if (how.status == 0)
                 page.dropped = true;

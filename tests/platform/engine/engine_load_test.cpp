@@ -28,12 +28,13 @@ using platform::engine::EngineResult;
 class EngineLoadTest : public ::testing::Test {
 protected:
     LoopbackSite site;
+    platform::engine::OffscreenLease lease;
 
     // Loads `path` of the site in the off-screen page and waits for the report.
     EngineResult Load(const std::string& path, int timeoutS = 20, int settleMs = 200)
     {
         std::optional<EngineResult> report;
-        EngineLoad load(platform::engine::OffscreenPage(), QUrl(site.Url(QString::fromStdString(path))), timeoutS,
+        EngineLoad load(lease.Page(), QUrl(site.Url(QString::fromStdString(path))), timeoutS,
                         settleMs, [&](const EngineResult& r) { report = r; });
         load.Start();
         EXPECT_TRUE(PumpUntil([&] { return report.has_value(); }, (timeoutS + 10) * 1000)) << path;
@@ -98,13 +99,14 @@ TEST_F(EngineLoadTest, ErrorStatusPageIsTheDocumentAndTransientOnesAreRetried)
     EXPECT_TRUE(r.page.page.html.contains(QLatin1String("fine now")));
 
     // A 503 is asked once more, with HEAD, for its Retry-After (the engine
-    // shows no headers); that question is a request of its own.
+    // shows no headers): once a load, however often it answers 503.
     site.Serve("/unavailable", "<p>back</p>");
-    site.FailTimes("/unavailable", 2, LoopbackSite::Fault::Answering(503, "0"));
+    site.FailTimes("/unavailable", 3, LoopbackSite::Fault::Answering(503, "0"));
     r = Load("/unavailable");
     EXPECT_FALSE(r.failure.Failed()) << r.failure.Describe().toStdString();
-    EXPECT_EQ(r.attempts, 2);
-    EXPECT_EQ(site.Requests("/unavailable"), 3);
+    EXPECT_EQ(r.attempts, 4);
+    EXPECT_EQ(site.Requests("/unavailable"), 4);
+    EXPECT_EQ(site.Heads("/unavailable"), 1);
 
     site.Serve("/dropped", "<p>whole</p>");
     site.FailTimes("/dropped", 1, LoopbackSite::Fault::Dropped());
@@ -131,7 +133,7 @@ TEST_F(EngineLoadTest, NoConnectionAndTimeOutAreTheirOwnKinds)
         closedPort = gone.Port();
     }
     std::optional<EngineResult> report;
-    EngineLoad refused(platform::engine::OffscreenPage(), QUrl(QStringLiteral("http://127.0.0.1:%1/").arg(closedPort)),
+    EngineLoad refused(lease.Page(), QUrl(QStringLiteral("http://127.0.0.1:%1/").arg(closedPort)),
                        2, 100, [&](const EngineResult& r) { report = r; });
     refused.Start();
     ASSERT_TRUE(PumpUntil([&] { return report.has_value(); }, 20000));
@@ -195,7 +197,7 @@ TEST_F(EngineLoadTest, DownloadIsRefusedAndNothingIsWritten)
 {
     site.Serve("/file.bin", std::string(4096, 'x'), "application/octet-stream");
     QTemporaryDir downloads;
-    platform::engine::OffscreenPage()->profile()->setDownloadPath(downloads.path());
+    lease.Page()->profile()->setDownloadPath(downloads.path());
     const EngineResult r = Load("/file.bin", 5);
     EXPECT_TRUE(QDir(downloads.path()).entryList(QDir::Files).isEmpty());
     EXPECT_TRUE(r.page.page.html.isEmpty() || !r.page.page.html.contains(QLatin1String("xxxx")));
