@@ -8,10 +8,13 @@
 //   and COM is initialised on the main thread for the object's lifetime;
 // - the default settings are in force (no settings file is read); a
 //   benchmark that needs others sets them before Run();
+// - pages load with our own engine unless HC_BENCH_ENGINE=chromium (a
+//   benchmark comparing the engines chooses for itself);
 // - with `quiet`, message boxes (a failed load's, say) are swallowed while
 //   the benchmarks run instead of filling standard error.
 
 #include "bench/PrivateHome.h"
+#include "platform/engine/Engine.h"
 #include "platform/html/Com.h"
 #include "platform/settings/Settings.h"
 #include "platform/toolkit/Forms.h"
@@ -27,6 +30,8 @@ public:
     {
         CoInitialize(nullptr);
         platform::SetSettings(platform::Settings{});
+        platform::engine::UseEngine(qgetenv("HC_BENCH_ENGINE") == "chromium" ? platform::BrowserEngine::Chromium
+                                                                               : platform::BrowserEngine::Html);
     }
     ~BenchApp() { CoUninitialize(); }
     BenchApp(const BenchApp&) = delete;

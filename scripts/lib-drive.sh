@@ -4,9 +4,30 @@
 # process stopped for sure, an Xvfb display and a sample site of their own,
 # and the places of the memo and of "Navigation" in the window.
 # Source it; it defines hc_now_ms, hc_sleep_ms, hc_stop_pid, hc_start_xvfb,
-# hc_start_sample_site, hc_click_memo and hc_click_navigation.
+# hc_start_sample_site, hc_click_memo, hc_click_navigation, hc_tick_ms and
+# hc_browser_ini.
 # The HC_* variables the start functions set are read by the sourcing script.
 # shellcheck disable=SC2034
+
+# The engine the program under test loads its pages with: HC_ENGINE,
+# chromium (the program's default) or html (our own, faster, no script).
+HC_ENGINE="${HC_ENGINE:-chromium}"
+case "$HC_ENGINE" in
+  chromium|html) ;;
+  *) echo "HC_ENGINE must be chromium or html, not \"$HC_ENGINE\"" >&2; exit 2 ;;
+esac
+# How long the browser engine waits for a page to stay quiet; shorter than
+# the program's default, so that a destination's few result pages fit its
+# slot of 61 short test ticks.
+HC_SETTLE_MS="${HC_SETTLE_MS:-100}"
+
+# The timers' tick a script uses when none is asked for: $1 with our own
+# engine; with the browser engine at least 25 ms, since a result page takes
+# a load, a render and the settling time.
+hc_tick_ms() { if [ "$HC_ENGINE" = chromium ] && [ "$1" -lt 25 ]; then echo 25; else echo "$1"; fi; }
+
+# The settings file's [browser] section for HC_ENGINE and HC_SETTLE_MS.
+hc_browser_ini() { printf '[browser]\nengine=%s\nsettle_ms=%s\n' "$HC_ENGINE" "$HC_SETTLE_MS"; }
 
 # Milliseconds of the wall clock.
 hc_now_ms() { echo $(( $(date +%s%N) / 1000000 )); }

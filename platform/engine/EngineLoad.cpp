@@ -34,6 +34,7 @@ FetchFailure::Kind FailureKindOfNetError(int code)
     case -101:  // CONNECTION_RESET
     case -103:  // CONNECTION_ABORTED
     case -324:  // EMPTY_RESPONSE
+    case -354:  // CONTENT_LENGTH_MISMATCH: the answer broke off
     case -355:  // INCOMPLETE_CHUNKED_ENCODING
         return Kind::ConnectionClosed;
     case -102:  // CONNECTION_REFUSED

@@ -6,6 +6,7 @@
 #include "platform/engine/EngineLoad.h"
 #include "platform/engine/GuardedPage.h"
 #include "platform/engine/OffscreenPage.h"
+#include "platform/net/Network.h"
 #include "platform/settings/Settings.h"
 #include "support/LoopbackSite.h"
 #include "support/Pump.h"
@@ -193,6 +194,16 @@ TEST_F(EngineLoadTest, CookiesTheSiteSetsGoBackAndAreOnDiskAfterThePage)
     EXPECT_TRUE(journal.readAll().contains("seen=yes"));
 }
 
+TEST_F(EngineLoadTest, DroppedAnswerIsAClosedConnectionRetriedQuickly)
+{
+    site.Serve("/cut", "<p>" + std::string(4000, 'c') + "</p>");
+    site.FailTimes("/cut", 1 + platform::kQuickRetries, LoopbackSite::Fault::Dropped());
+    const EngineResult r = Load("/cut", 5);
+    EXPECT_EQ(r.failure.kind, FetchFailure::Kind::ConnectionClosed) << r.failure.Describe().toStdString();
+    EXPECT_TRUE(r.page.page.html.isEmpty());  // not the half that arrived
+    EXPECT_EQ(site.Requests("/cut"), 1 + platform::kQuickRetries);
+}
+
 TEST_F(EngineLoadTest, DownloadIsRefusedAndNothingIsWritten)
 {
     site.Serve("/file.bin", std::string(4096, 'x'), "application/octet-stream");
@@ -201,6 +212,27 @@ TEST_F(EngineLoadTest, DownloadIsRefusedAndNothingIsWritten)
     const EngineResult r = Load("/file.bin", 5);
     EXPECT_TRUE(QDir(downloads.path()).entryList(QDir::Files).isEmpty());
     EXPECT_TRUE(r.page.page.html.isEmpty() || !r.page.page.html.contains(QLatin1String("xxxx")));
+}
+
+}  // namespace
+
+namespace {
+
+TEST(EngineUserAgent, SettingReplacesTheEnginesOwn)
+{
+    platform::Settings s;
+    s.userAgent = QStringLiteral("Analyst/2.0 (desk 4)");
+    platform::SetSettings(s);  // before the desk's profile is made
+    LoopbackSite site;
+    site.Serve("/ua", "<p>ua</p>");
+    platform::engine::OffscreenLease lease;
+    std::optional<EngineResult> report;
+    EngineLoad load(lease.Page(), QUrl(site.Url(QStringLiteral("/ua"))), 20, 100,
+                    [&](const EngineResult& r) { report = r; });
+    load.Start();
+    ASSERT_TRUE(PumpUntil([&] { return report.has_value(); }, 30000));
+    ASSERT_FALSE(site.Log().empty());
+    EXPECT_EQ(site.Log()[0].userAgent, "Analyst/2.0 (desk 4)");
 }
 
 }  // namespace
