@@ -138,15 +138,25 @@ private:
     void Parse(std::size_t index, const platform::engine::SerializedDocument& markup, int status,
                const platform::FetchFailure& failure)
     {
+        ParseThen(index, {markup.html.toUtf8(), QByteArrayLiteral("text/html; charset=utf-8"), markup.address, false},
+                  status, failure, &Navigation::Completed);
+    }
+
+    // Parses `input` on a worker into a complete document of the answer's
+    // `status` and `failure` (an error status's page is shown and reported
+    // like any other; its failure tells it apart), then hands it to `next`.
+    void ParseThen(std::size_t index, platform::BackgroundParse::Input input, int status,
+                   const platform::FetchFailure& failure, void (Navigation::*next)(std::size_t, ComPtr<HtmlDocument>))
+    {
         new platform::BackgroundParse(
-            {markup.html.toUtf8(), QByteArrayLiteral("text/html; charset=utf-8"), markup.address, false},
-            [this, index, status, failure](std::shared_ptr<html::Tree> tree) {
+            std::move(input),
+            [this, index, status, failure, next](std::shared_ptr<html::Tree> tree) {
                 ComPtr<HtmlDocument> doc = HtmlDocument::Create();
                 doc->SetTree(std::move(tree));
                 doc->SetHttpStatus(status);
                 doc->SetLoadFailure(failure);
                 doc->SetReadyState(QStringLiteral("complete"));
-                Completed(index, doc);
+                (this->*next)(index, std::move(doc));
             },
             this);
     }
@@ -170,21 +180,8 @@ private:
             return;
         }
         // Only the page is shown, so only its serialization is built ahead.
-        const int status = result.httpStatus;
-        const platform::FetchFailure failure = result.failure;
-        new platform::BackgroundParse(
-            {result.body, result.contentType, result.finalAddress, index == 0},
-            [this, index, status, failure](std::shared_ptr<html::Tree> tree) {
-                ComPtr<HtmlDocument> doc = HtmlDocument::Create();
-                doc->SetTree(std::move(tree));
-                doc->SetHttpStatus(status);
-                // An error status's page is shown and reported like any
-                // other; its failure tells it apart.
-                doc->SetLoadFailure(failure);
-                doc->SetReadyState(QStringLiteral("complete"));
-                Settled(index, doc);
-            },
-            this);
+        ParseThen(index, {result.body, result.contentType, result.finalAddress, index == 0}, result.httpStatus,
+                  result.failure, &Navigation::Settled);
     }
 
     void Settled(std::size_t index, ComPtr<HtmlDocument> doc)

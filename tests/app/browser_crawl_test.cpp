@@ -4,22 +4,21 @@
 // engine that runs scripts and keeps cookies, and with our own engine that
 // does neither and must visibly keep nothing.
 
-#include "detail/DetailQueue.h"
 #include "crawl/SearchRequest.h"
+#include "detail/DetailQueue.h"
 #include "platform/engine/Engine.h"
 #include "store/Going.h"
 #include "store/Staymarker.h"
+#include "support/CrawlDriver.h"
 #include "support/FormAccess.h"
 #include "support/Pump.h"
 #include "support/RecordedMessages.h"
 #include "support/SampleSite.h"
 #include "support/TestDatabase.h"
 
-#include <QTimer>
 
 #include <gtest/gtest.h>
 
-#include <map>
 
 namespace {
 
@@ -40,13 +39,6 @@ protected:
         db = std::make_unique<TestDatabase>(s);
     }
 
-    std::map<AnsiString, AnsiString> keptHotels()
-    {
-        std::map<AnsiString, AnsiString> airportByUrl;
-        for (const auto& row : store::ReadAllHotels())
-            airportByUrl[row.Url] = row.AirPort;
-        return airportByUrl;
-    }
 
     int turnedAway()
     {
@@ -58,14 +50,7 @@ protected:
     // not loading a result page, until `done` or `timeoutMs`.
     bool crawl(TForm1& form, const std::function<bool()>& done, int timeoutMs)
     {
-        QTimer ticker;
-        QObject::connect(&ticker, &QTimer::timeout, [&] {
-            if (form.CppWebBrowser1->Busy())
-                return;
-            form.Timer1Timer(form.Timer1);
-            form.Timer2Timer(form.Timer2);
-        });
-        ticker.start(5);
+        IdleTicker ticker(form);
         form.show();
         form.Button2->click();
         return PumpUntil(done, timeoutMs);
@@ -77,11 +62,11 @@ TEST_F(ModernSiteCrawl, BrowserEngineKeepsEveryHotelWithinOneSession)
     platform::engine::UseEngine(platform::BrowserEngine::Chromium);
     TForm1 form;
     ASSERT_NE(form.CppWebBrowser1->EngineView(), nullptr);
-    ASSERT_TRUE(crawl(form, [&] { return keptHotels().size() >= 13; }, 180000))
-        << "kept " << keptHotels().size() << " hotels; requests:\n"
+    ASSERT_TRUE(crawl(form, [&] { return KeptHotels().size() >= 13; }, 180000))
+        << "kept " << KeptHotels().size() << " hotels; requests:\n"
         << site.requestLines().join('\n').toStdString();
 
-    const auto kept = keptHotels();
+    const auto kept = KeptHotels();
     for (int i = 1; i <= 10; ++i)
         EXPECT_EQ(kept.at("http://hotels.example/hotsdetail.ctl?hotel=osl-" + std::to_string(i)), "osl");
     for (int i = 1; i <= 3; ++i)
@@ -106,7 +91,7 @@ TEST_F(ModernSiteCrawl, OwnEngineWithoutScriptsOrCookiesVisiblyKeepsNothing)
     ASSERT_TRUE(crawl(
         form,
         [&] { return site.countRequestsContaining("airport=adl") >= 1 && !form.CppWebBrowser1->Busy(); }, 60000));
-    EXPECT_TRUE(keptHotels().empty());
+    EXPECT_TRUE(KeptHotels().empty());
     EXPECT_TRUE(site.requestedHotelIds().isEmpty());
 }
 

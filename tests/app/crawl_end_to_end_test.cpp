@@ -6,6 +6,7 @@
 #include "detail/DetailQueue.h"
 #include "store/Going.h"
 #include "store/Staymarker.h"
+#include "support/CrawlDriver.h"
 #include "support/FormAccess.h"
 #include "support/Pump.h"
 #include "support/RecordedMessages.h"
@@ -55,13 +56,6 @@ protected:
             platform::SetSettings(s);
         }
     }
-    std::map<AnsiString, AnsiString> keptHotels()
-    {
-        std::map<AnsiString, AnsiString> airportByUrl;
-        for (const auto& row : store::ReadAllHotels())
-            airportByUrl[row.Url] = row.AirPort;
-        return airportByUrl;
-    }
     static AnsiString detailUrl(const QString& id) { return "http://hotels.example/hotsdetail.ctl?hotel=" + id.toStdString(); }
 };
 
@@ -73,19 +67,12 @@ TEST_F(EndToEnd, NavigationCrawlsBothDestinationsAndKeepsEveryHotelOnce)
     // slow the machine.
     pace(60000);
     TForm1 form;
-    QTimer ticker;
-    QObject::connect(&ticker, &QTimer::timeout, [&] {
-        if (form.CppWebBrowser1->Busy())
-            return;
-        form.Timer1Timer(form.Timer1);
-        form.Timer2Timer(form.Timer2);
-    });
-    ticker.start(5);
+    IdleTicker ticker(form);
     form.show();
     form.Button2->click();
 
-    ASSERT_TRUE(PumpUntil([&] { return keptHotels().size() >= 13; }, 120000))
-        << "kept " << keptHotels().size() << " hotels; requests:\n" << site.requestLines().join('\n').toStdString();
+    ASSERT_TRUE(PumpUntil([&] { return KeptHotels().size() >= 13; }, 120000))
+        << "kept " << KeptHotels().size() << " hotels; requests:\n" << site.requestLines().join('\n').toStdString();
 
     const QStringList requests = site.requestLines();
     ASSERT_FALSE(requests.isEmpty());
@@ -93,7 +80,7 @@ TEST_F(EndToEnd, NavigationCrawlsBothDestinationsAndKeepsEveryHotelOnce)
     EXPECT_TRUE(site.countRequestsContaining("&airport=adl&state=") >= 1);
 
     // Every hotel kept once, under the destination it was found for.
-    const auto kept = keptHotels();
+    const auto kept = KeptHotels();
     for (int i = 1; i <= 10; ++i)
         EXPECT_EQ(kept.at(detailUrl(QString("osl-%1").arg(i))), "osl");
     for (int i = 1; i <= 3; ++i)
@@ -144,9 +131,9 @@ TEST_F(EndToEnd, ResultPagesNumberedUpwardsAreAllReached)
     form.show();
     form.Button2->click();
 
-    ASSERT_TRUE(PumpUntil([&] { return keptHotels().size() >= 13; }, 120000))
-        << "kept " << keptHotels().size() << " hotels; requests:\n" << site.requestLines().join('\n').toStdString();
-    const auto kept = keptHotels();
+    ASSERT_TRUE(PumpUntil([&] { return KeptHotels().size() >= 13; }, 120000))
+        << "kept " << KeptHotels().size() << " hotels; requests:\n" << site.requestLines().join('\n').toStdString();
+    const auto kept = KeptHotels();
     for (int i = 1; i <= 13; ++i)
         EXPECT_EQ(kept.count(detailUrl(QString("upn-%1").arg(i))), 1u) << i;
     for (const char* page : {"page=2 ", "page=3 ", "page=4 "})
@@ -190,14 +177,14 @@ TEST_F(EndToEnd, CloseKeepsUnprocessedLinksAndTheNextRunResumesFromThem)
     EXPECT_TRUE(PumpUntil([&] { return site.countRequestsContaining("cannonball.ctl") >= 2; }, 30000))
         << "the resume press searches the list's first line";
     ASSERT_TRUE(PumpUntil([&] {
-        const auto kept = keptHotels();
+        const auto kept = KeptHotels();
         for (const auto& link : savedAtClose)
             if (!kept.count(link.Url))
                 return false;
         return true;
     }, 60000));
     for (const auto& link : savedAtClose)
-        EXPECT_EQ(keptHotels().at(link.Url), "osl");
+        EXPECT_EQ(KeptHotels().at(link.Url), "osl");
 }
 
 TEST_F(EndToEnd, NewWindowLinksNeverOpenAnything)
