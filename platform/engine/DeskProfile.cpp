@@ -57,6 +57,9 @@ Desk& TheDesk()
     s->setAttribute(QWebEngineSettings::PluginsEnabled, false);
     s->setAttribute(QWebEngineSettings::PdfViewerEnabled, false);
     s->setAttribute(QWebEngineSettings::AutoLoadIconsForPage, false);
+    // The crawl navigates the pane all day: a page must never take the
+    // keyboard from the destination list while the operator types.
+    s->setAttribute(QWebEngineSettings::FocusOnNavigationEnabled, false);
     s->setAttribute(QWebEngineSettings::ScreenCaptureEnabled, false);
     s->setAttribute(QWebEngineSettings::WebRTCPublicInterfacesOnly, true);
 
