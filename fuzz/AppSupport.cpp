@@ -4,6 +4,7 @@
 #include "fuzz/FuzzSupport.h"
 
 #include "fuzz/InstantAnswers.h"
+#include "platform/engine/Engine.h"
 #include "platform/html/Com.h"
 #include "platform/settings/Settings.h"
 #include "platform/testing/DbTestHooks.h"
@@ -99,6 +100,9 @@ void InitApplication(int* argc, char*** argv)
     settings.timerIntervalMs = 24 * 3600 * 1000;  // no tick during a run
     settings.hotelsDb = QStringLiteral("sqlite:") + HotelsDbPath();
     platform::SetSettings(settings);
+    // Pages are answered by our own fetch (AnswerEveryPageAtOnce), so our
+    // own engine loads them: the browser engine would go to the network.
+    platform::engine::UseEngine(platform::BrowserEngine::Html);
     platform::testing::SetDatabaseOpenedHook(WriteWithoutWaitingForTheDisk);
     CreateHotelsDb();
 

@@ -227,6 +227,11 @@ void EngineLoad::OnDeadline()
     case Phase::Done:
         return;
     default:
+        // The load is stopped, and what the stop raises is no longer ours.
+        if (phase_ == Phase::Loading) {
+            phase_ = Phase::Waiting;
+            page_->triggerAction(QWebEnginePage::Stop);
+        }
         Report({{},
                 {FetchFailure::Kind::Timeout, 0, -1, QStringLiteral("not loaded within %1 s").arg(timeoutS_)},
                 0,
