@@ -138,7 +138,7 @@ private:
     void Parse(std::size_t index, const platform::engine::SerializedDocument& markup, int status,
                const platform::FetchFailure& failure)
     {
-        ParseThen(index, {markup.html.toUtf8(), QByteArrayLiteral("text/html; charset=utf-8"), markup.address, false},
+        ParseThen(index, {markup.html, QByteArrayLiteral("text/html; charset=utf-8"), markup.address, false},
                   status, failure, &Navigation::Completed);
     }
 

@@ -202,13 +202,57 @@ void EngineLoad::Serialize()
     page_->runJavaScript(SerializeScript(), kOurWorld, [self, turn](const QVariant& result) {
         if (!self || self->turn_ != turn || self->phase_ != Phase::Serializing)
             return;
-        EngineResult done{{}, self->loadedFailure_, self->loadedStatus_, self->attempts_};
-        if (!ReadSerialized(result, done.page)) {
-            done.failure = {FetchFailure::Kind::Other, 0, -1, QStringLiteral("the page could not be read")};
-            done.page = {};
+        self->reading_ = {{}, self->loadedFailure_, self->loadedStatus_, self->attempts_};
+        if (!ReadSerialized(result, self->reading_.page, self->unread_)) {
+            self->Unreadable();
+            return;
         }
-        self->Report(std::move(done));
+        self->ReadSlices();
     });
+}
+
+SerializedDocument& EngineLoad::ReadingDocument(std::size_t index)
+{
+    return index == 0 ? reading_.page.page : reading_.page.frames[index - 1];
+}
+
+void EngineLoad::ReadSlices()
+{
+    // The next document with bytes still to read, one slice of it a turn.
+    std::size_t index = 0;
+    while (index < unread_.size() && unread_[index] == 0)
+        ++index;
+    if (index == unread_.size()) {
+        Report(std::move(reading_));
+        return;
+    }
+    QByteArray& html = ReadingDocument(index).html;
+    if (html.isEmpty())
+        html.reserve(unread_[index]);
+    const qsizetype length = std::min(unread_[index], kSliceBytes);
+    const bool last = std::all_of(unread_.begin() + qsizetype(index) + 1, unread_.end(),
+                                  [](qsizetype n) { return n == 0; })
+                      && length == unread_[index];
+    const quint64 turn = turn_;
+    QPointer<EngineLoad> self(this);
+    page_->runJavaScript(SliceScript(int(index), html.size(), length, last), kOurWorld,
+                         [self, turn, index, length](const QVariant& result) {
+                             if (!self || self->turn_ != turn || self->phase_ != Phase::Serializing)
+                                 return;
+                             if (!ReadSlice(result, self->ReadingDocument(index).html)) {
+                                 self->Unreadable();
+                                 return;
+                             }
+                             self->unread_[index] -= length;
+                             self->ReadSlices();
+                         });
+}
+
+void EngineLoad::Unreadable()
+{
+    reading_.failure = {FetchFailure::Kind::Other, 0, -1, QStringLiteral("the page could not be read")};
+    reading_.page = {};
+    Report(std::move(reading_));
 }
 
 void EngineLoad::OnDeadline()

@@ -33,6 +33,7 @@
 #include <QUrl>
 
 #include <functional>
+#include <vector>
 
 class QNetworkReply;
 class QWebEngineLoadingInfo;
@@ -82,6 +83,12 @@ private:
     void Loaded(const FetchFailure& failure, int status);
     void Probe();
     void Serialize();
+    // Reads what the serialization left in the page, a slice a turn, then
+    // reports it.
+    void ReadSlices();
+    SerializedDocument& ReadingDocument(std::size_t index);
+    // The page moved on (or answered nonsense) while it was being read.
+    void Unreadable();
     // An attempt failed: retry if the failure and the time left allow it,
     // else report (an HTTP status with its page, read once settled).
     void AttemptFailed(const FetchFailure& failure);
@@ -112,6 +119,10 @@ private:
     // The Retry-After our own HEAD found (-1: none), once it was asked.
     bool retryAfterAsked_ = false;
     int retryAfterS_ = -1;
+    // The report being read out of the page, and the bytes of each of its
+    // documents (the page, then the frames) still to read.
+    EngineResult reading_;
+    std::vector<qsizetype> unread_;
 };
 
 // The failure kind for a Chromium network error code (net::Error, negative).

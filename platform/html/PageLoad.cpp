@@ -136,7 +136,7 @@ HRESULT HtmlDocument::Load(bool fFullyAvailable, IMoniker* pimkName, IBindCtx* p
             lease->Page(), address, settings.pageTimeoutS, settings.settleMs,
             [weak, context](const platform::engine::EngineResult& result) {
                 const bool answered = !result.page.page.html.isEmpty() || !result.failure.Failed();
-                Deliver(weak, context, answered, result.page.page.html.toUtf8(),
+                Deliver(weak, context, answered, result.page.page.html,
                         QByteArrayLiteral("text/html; charset=utf-8"), result.page.page.address, result.httpStatus,
                         result.failure);
             },

@@ -288,7 +288,9 @@ TEST_F(DetailLoadOfErrorStatus, PageWithMarkersIsExtractedWhenItAnswers200)
 TEST_F(DetailLoadOfErrorStatus, SamePageAnswering404Or500IsAFailedLoad)
 {
     platform::Settings quick = platform::CurrentSettings();
-    quick.pageTimeoutS = 1;  // the 500 is tried again: 350 ms of quick retries
+    // Short, as the 500 is tried again (700 ms of quick retries), but long
+    // enough for the browser engine to start a renderer on a busy machine.
+    quick.pageTimeoutS = 3;
     platform::SetSettings(quick);
     for (int status : {404, 500}) {
         THotelDescParser record;
