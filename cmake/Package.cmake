@@ -8,6 +8,7 @@
 #   share/icons/hicolor/scalable/apps/hotelcrawler.svg
 #   share/man/man1/                  a manual page per program
 #   share/doc/hotelcrawler/          README.md, copyright, changelog.Debian.gz
+#   share/doc/hotelcrawler/docs/     the documents the README's index links to
 #   share/lintian/overrides/hotelcrawler
 include(GNUInstallDirs)
 
@@ -83,6 +84,10 @@ install(FILES
     ${PROJECT_SOURCE_DIR}/packaging/copyright
     ${CMAKE_BINARY_DIR}/packaging/changelog.Debian.gz
   DESTINATION ${_hc_docdir})
+# The README links into docs/ (and shows its screenshot): installed beside it,
+# its links work in the installed copy too.
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/docs/ DESTINATION ${_hc_docdir}/docs
+  FILES_MATCHING PATTERN "*.md" PATTERN "*.png")
 # Manual pages, gzipped without a timestamp: the window program's written
 # by hand (it takes no options), each tool's made by help2man from the
 # tool's own --help and --version when installing, so that they cannot

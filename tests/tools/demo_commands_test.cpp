@@ -1,8 +1,8 @@
-// The README's demo commands run as written: the built tools and
-// scripts/demo --results, from a folder laid out like the repository root
-// (build/tools is the real build's tools folder, build/demo holds a settings
-// file written the way the demo writes it), with XDG folders that lead
-// nowhere, so only --settings can find the database.
+// The demo walk-through's commands (docs/demo.md) run as written: the built
+// tools and scripts/demo --results, from a folder laid out like the
+// repository root (build/tools is the real build's tools folder, build/demo
+// holds a settings file written the way the demo writes it), with XDG
+// folders that lead nowhere, so only --settings can find the database.
 
 #include "platform/settings/Settings.h"
 #include "store/Desk.h"
@@ -22,18 +22,15 @@ namespace {
 
 const QString kDemoIni = QStringLiteral("build/demo/config/hotelcrawler/hotelcrawler.ini");
 
-// The code lines of the README's demo walk-through that run a built tool or
-// the demo's results.
+// The code lines of the demo walk-through that run a built tool or the
+// demo's results.
 QStringList WalkThroughCommands()
 {
-    QFile file(QStringLiteral(HC_SOURCE_DIR "/README.md"));
-    EXPECT_TRUE(file.open(QIODevice::ReadOnly));
+    QFile file(QStringLiteral(HC_SOURCE_DIR "/docs/demo.md"));
+    EXPECT_TRUE(file.open(QIODevice::ReadOnly)) << "no walk-through";
     const QString text = QString::fromUtf8(file.readAll());
-    const qsizetype from = text.indexOf(QStringLiteral("\n## Demo walk-through\n"));
-    EXPECT_GE(from, 0) << "no walk-through section";
-    const qsizetype to = text.indexOf(QStringLiteral("\n## "), from + 1);
     QStringList commands;
-    for (const QString& raw : text.mid(from, to < 0 ? -1 : to - from).split(QLatin1Char('\n'))) {
+    for (const QString& raw : text.split(QLatin1Char('\n'))) {
         // Indented by four or more blanks: a code line. A trailing comment is not part of it.
         if (!raw.startsWith(QLatin1String("    ")))
             continue;
@@ -50,7 +47,7 @@ struct ShellRun {
     QString err;
 };
 
-class ReadmeCommands : public ::testing::Test {
+class DemoCommands : public ::testing::Test {
 protected:
     void SetUp() override
     {
@@ -113,7 +110,7 @@ protected:
     QString database;
 };
 
-TEST_F(ReadmeCommands, EachRunsAsWrittenFromTheRepositoryRoot)
+TEST_F(DemoCommands, EachRunsAsWrittenFromTheRepositoryRoot)
 {
     Seed();
     const QStringList commands = WalkThroughCommands();
@@ -140,7 +137,7 @@ TEST_F(ReadmeCommands, EachRunsAsWrittenFromTheRepositoryRoot)
     }
 }
 
-TEST_F(ReadmeCommands, DemoResultsShowTheSummaryThenTheRows)
+TEST_F(DemoCommands, DemoResultsShowTheSummaryThenTheRows)
 {
     Seed();
     const ShellRun run = Shell(QStringLiteral("scripts/demo --results"), root.path());
@@ -155,7 +152,7 @@ TEST_F(ReadmeCommands, DemoResultsShowTheSummaryThenTheRows)
 
 // The relative settings path is taken from the current directory, not from
 // the tool's own folder: the same command from another folder finds no file.
-TEST_F(ReadmeCommands, RelativeSettingsPathFollowsTheWorkingDirectory)
+TEST_F(DemoCommands, RelativeSettingsPathFollowsTheWorkingDirectory)
 {
     const QString initdb = QStringLiteral("build/tools/initdb/hotelcrawler-initdb --settings ") + kDemoIni;
     const ShellRun created = Shell(initdb, root.path());
