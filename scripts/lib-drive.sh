@@ -4,8 +4,8 @@
 # process stopped for sure, an Xvfb display and a sample site of their own,
 # and the places of the memo and of "Navigation" in the window.
 # Source it; it defines hc_now_ms, hc_sleep_ms, hc_stop_pid, hc_start_xvfb,
-# hc_start_sample_site, hc_click_memo, hc_click_navigation, hc_tick_ms and
-# hc_browser_ini.
+# hc_start_sample_site, hc_find_window, hc_click_memo, hc_click_navigation,
+# hc_tick_ms and hc_browser_ini.
 # The HC_* variables the start functions set are read by the sourcing script.
 # shellcheck disable=SC2034
 
@@ -81,6 +81,22 @@ hc_start_sample_site() {  # exe log timeout_s
     return 1
   fi
   HC_SITE_PORT="${first_line##*:}"
+}
+
+# Prints the id of the shown window "Form1" of process $1 on $DISPLAY once
+# there is one, asking again every 50 ms for up to $2 seconds. Returns 1
+# when the time is up or the process ended. (One long "search --sync" gives
+# up as soon as a window it looks at goes away in the meantime, as the
+# browser engine's helper windows do while the program starts.)
+hc_find_window() {  # pid timeout_s
+  local deadline w
+  deadline=$(( $(hc_now_ms) + $2 * 1000 ))
+  while kill -0 "$1" 2>/dev/null && [ "$(hc_now_ms)" -lt "$deadline" ]; do
+    w="$(xdotool search --onlyvisible --pid "$1" --name '^Form1$' 2>/dev/null | head -n 1)"
+    if [ -n "$w" ]; then echo "$w"; return 0; fi
+    sleep 0.05
+  done
+  return 1
 }
 
 # Clicks into the memo, or on "Navigation", of window $1 on $DISPLAY. The

@@ -232,6 +232,11 @@ TCppWebBrowser::TCppWebBrowser(QWidget* parent) : QWidget(parent), bodyBudget_(p
         enginePage_ = new platform::engine::GuardedPage(engineView_);
         engineView_->setPage(enginePage_);
         layout->addWidget(engineView_);
+        // The page starts now, with its drawing surface: one made after the
+        // window is first shown makes the window change its surface, which
+        // replaces the window on the display; what was typed or clicked into
+        // the first one in the meantime was lost.
+        enginePage_->setUrl(QUrl(QStringLiteral("about:blank")));
         // A link followed in the page is ours to load, so that its events
         // follow; one aimed at a new window asks OnNewWindow2 first.
         enginePage_->onOperatorNavigation = [this](const QUrl& address) { FollowLink(address); };
