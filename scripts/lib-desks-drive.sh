@@ -147,7 +147,7 @@ press_with_list() {
       DISPLAY="${display[$i]}" hc_click_navigation "${window[$i]}"
       retry_at=$(( $(hc_now_ms) + 3000 ))
     fi
-    since_start "$i" | grep -q "GET /cannonball\\.ctl?.*&airport=$first&" && return 0
+    since_start "$i" | grep "GET /cannonball\\.ctl?.*&airport=$first&" >/dev/null && return 0
     kill -0 "${app_pid[$i]}" 2>/dev/null || return 1
     [ "$(hc_now_ms)" -lt "$deadline" ] || abort "the press on \"Navigation\" of ${DESKS[$i]} was not taken within ${step_timeout}s"
     sleep 0.05
@@ -180,9 +180,9 @@ press_as_is() {
       retry_at=$(( $(hc_now_ms) + 3000 ))
     fi
     if [ -n "$first" ]; then
-      since_start "$i" | grep -q "GET /cannonball\\.ctl?.*&airport=$first&" && return 0
+      since_start "$i" | grep "GET /cannonball\\.ctl?.*&airport=$first&" >/dev/null && return 0
     else
-      since_start "$i" | grep -q 'GET /hotsdetail\.ctl?' && return 0
+      since_start "$i" | grep 'GET /hotsdetail\.ctl?' >/dev/null && return 0
     fi
     kill -0 "${app_pid[$i]}" 2>/dev/null || return 1
     [ "$(hc_now_ms)" -lt "$deadline" ] || abort "the press on \"Navigation\" of ${DESKS[$i]} was not taken within ${step_timeout}s"

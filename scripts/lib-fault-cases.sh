@@ -12,15 +12,15 @@ case_checks() {
   owed_lines="$(tail -n +$(( app_log_mark + 1 )) "$APP_LOG" | grep -E '^.*destination "[^"]*" (not finished|given up)' || true)"
   case "$1" in
     ad-frame)
-      case_requests | grep -q ' GET /ad\.ctl ' || problems+=("no result page's ad frame was asked for")
+      case_requests | grep ' GET /ad\.ctl ' >/dev/null || problems+=("no result page's ad frame was asked for")
       # At a short tick a slot can cut a search short; the frame's 404 must
       # never be what a destination is owed or given up for.
       ! grep -q 'HTTP 404' <<<"$owed_lines" || problems+=("a destination was owed or given up for its ad frame: $owed_lines")
       [ "$dest_n" -eq 0 ] || problems+=("left in Destinations: $(cut -f1 "$SNAP.destinations" | paste -sd' ')") ;;
     resume-list)
-      tail -n +$(( press_mark + 1 )) "$SITE_LOG" | grep -q "FAULT 503 GET /cannonball\.ctl?.*&airport=${DESTS[1]}&" ||
+      tail -n +$(( press_mark + 1 )) "$SITE_LOG" | grep "FAULT 503 GET /cannonball\.ctl?.*&airport=${DESTS[1]}&" >/dev/null ||
         problems+=("the search of ${DESTS[1]} never failed: the case proves nothing")
-      tail -n +$(( log_mark + 1 )) "$SITE_LOG" | grep -q "GET /hotsdetail\.ctl?hotel=${DESTS[0]}-1 " ||
+      tail -n +$(( log_mark + 1 )) "$SITE_LOG" | grep "GET /hotsdetail\.ctl?hotel=${DESTS[0]}-1 " >/dev/null ||
         problems+=("the link left in Going was not resumed")
       grep -q "destination \"${DESTS[1]}\" not finished" <<<"$owed_lines" ||
         problems+=("${DESTS[1]} was not owed after its failed search")
@@ -53,7 +53,7 @@ kill_and_restart() {
   # memo after the restart. (Before the press the search timer walks the
   # memo's lines by itself; those searches are not the list's.)
   for code in "${DESTS[@]}"; do
-    tail -n +$(( press_mark + 1 )) "$SITE_LOG" | grep -qE "${LAST_PAGE[$code]}" || unfinished+=("$code")
+    tail -n +$(( press_mark + 1 )) "$SITE_LOG" | grep -E "${LAST_PAGE[$code]}" >/dev/null || unfinished+=("$code")
   done
   dest_codes="$(cut -f1 "$SNAP.destinations")"
   kill_note="answers slowed by $(( 10 * interval_ms )) ms until then, $delay ms after the first ${DESTS[0]} link was in Going; unfinished: ${unfinished[*]:-none}; Destinations: $(paste -sd' ' <<<"$dest_codes")"

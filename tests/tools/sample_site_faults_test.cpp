@@ -176,6 +176,10 @@ TEST_F(SampleSiteFaults, FailSearchFailsOnlyTheNamedDestinationsSearchesAsOftenA
     EXPECT_EQ(site.get(SearchPath("osl")), 200);
     EXPECT_EQ(site.get("/hotsavail.ctl?airport=adl&page=1"), 200) << "only searches count";
     EXPECT_EQ(site.get(SearchPath("adl")), 503);
+    httplib::Client client("127.0.0.1", site.port());
+    const auto head = client.Head(SearchPath("adl").c_str(), {{"Host", "hotels.example"}});
+    ASSERT_TRUE(head);
+    EXPECT_EQ(head->status, 503) << "a HEAD sees the failure without using it up";
     EXPECT_EQ(site.get(SearchPath("adl")), 503);
     EXPECT_EQ(site.get(SearchPath("adl")), 200);
     EXPECT_EQ(site.countFaultsContaining("FAULT 503 GET /cannonball.ctl?"), 2);

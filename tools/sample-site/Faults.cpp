@@ -178,7 +178,7 @@ std::optional<std::string> FaultPlan::Apply(std::string_view mode, const std::ma
     return std::nullopt;
 }
 
-FaultAction FaultPlan::Decide(Clock::time_point now, std::string_view searchCode)
+FaultAction FaultPlan::Decide(Clock::time_point now, std::string_view searchCode, bool onlyAsking)
 {
     std::lock_guard lock(mutex_);
     FaultAction action;
@@ -188,7 +188,8 @@ FaultAction FaultPlan::Decide(Clock::time_point now, std::string_view searchCode
         return action;
     }
     if (failSearchLeft_ > 0 && !searchCode.empty() && searchCode == failSearchCode_) {
-        --failSearchLeft_;
+        if (!onlyAsking)
+            --failSearchLeft_;
         action.kind = FaultAction::Kind::Unavailable;
         return action;
     }

@@ -74,8 +74,9 @@ public:
 
     // Decides what happens to the next request, arriving at `now`;
     // `searchCode` is the destination of a search request, empty for any
-    // other request.
-    FaultAction Decide(Clock::time_point now, std::string_view searchCode = {});
+    // other request. A request `onlyAsking` (a HEAD) is answered as the next
+    // one would be, but uses up none of fail-search's failures.
+    FaultAction Decide(Clock::time_point now, std::string_view searchCode = {}, bool onlyAsking = false);
 
     // The status the ad frame of result pages answers; 0 while result pages
     // have no ad frame.

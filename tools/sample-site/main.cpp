@@ -261,7 +261,10 @@ httplib::Server::HandlerResponse PreRoute(site::FaultPlan& faults, const httplib
     std::string searchCode;
     if (req.path == "/cannonball.ctl" && !site::CheckSearchQuery(QueryOf(req), searchCode).empty())
         searchCode.clear();
-    const site::FaultAction action = faults.Decide(site::FaultPlan::Clock::now(), searchCode);
+    // A HEAD (a client asking for the Retry-After of a failed page) gets
+    // what a GET would, without using up a search's failures.
+    const site::FaultAction action =
+        faults.Decide(site::FaultPlan::Clock::now(), searchCode, req.method == "HEAD");
     LogRequest(req, site::FaultMarker(action));
     faults.Delay(action.delay);
     if (!action.Failed())
