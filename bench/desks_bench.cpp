@@ -80,7 +80,7 @@ std::vector<Hotel_Url> Links(int desk)
         const std::vector<Hotel_Url> links = Links(desk);
         writer.Added(links);
         char start = 0;
-        if (writer.Owes() || read(go, &start, 1) != 1)
+        if (!writer.Flush() || read(go, &start, 1) != 1)
             _exit(4);
         // The desks' slots are spread over the pace, as unrelated machines' are.
         auto slot = std::chrono::steady_clock::now() + std::chrono::microseconds(paceMs * 1000 * desk / desks);
@@ -94,7 +94,7 @@ std::vector<Hotel_Url> Links(int desk)
             writer.Handled(link, TypicalHotel(link.Url));
             times.push_back(static_cast<long>(
                 std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - began).count()));
-            if (writer.Owes())
+            if (!writer.Flush())
                 _exit(5);
         }
     }

@@ -127,7 +127,7 @@ bool Fill(benchmark::State& state, long count)
 {
     store::GoingWriter writer;
     writer.Added(Links(0, count));
-    if (writer.Owes()) {
+    if (!writer.Flush()) {
         state.SkipWithError("\"Going\" could not be filled");
         return false;
     }
@@ -159,7 +159,7 @@ void BM_WriteThroughAdded(benchmark::State& state)
         store::GoingWriter writer;
         for (const auto& page : pages)
             writer.Added(page);
-        if (writer.Owes()) {
+        if (!writer.Flush()) {
             state.SkipWithError("a write failed");
             break;
         }
@@ -190,7 +190,7 @@ void BM_WriteThroughHandled(benchmark::State& state)
         }
         const AnsiString& url = links[static_cast<std::size_t>(--next)].Url;
         writer->Handled(Hotel_Url{url, "osl"}, TypicalHotel(url));
-        if (writer->Owes()) {
+        if (!writer->Flush()) {
             state.SkipWithError("a write failed");
             break;
         }

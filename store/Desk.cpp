@@ -7,9 +7,6 @@
 #include "store/Statement.h"
 #include "store/Tables.h"
 
-#include <QSqlError>
-#include <QSqlQuery>
-
 namespace store {
 
 namespace {
@@ -65,11 +62,8 @@ QStringList AdoptRows(const QString& desk)
             // The server's statistics still show rows without a desk until its
             // next automatic analysis; meanwhile a link's rows would be looked
             // for through the desk's index instead of the address's.
-            if (IsPostgres(db) && !lines.isEmpty()) {
-                QSqlQuery analyze(db);  // a statement of constant text: PostgreSQL cannot prepare it
-                if (!analyze.exec(QStringLiteral("ANALYZE %1").arg(Quoted(kGoing))))
-                    throw EDatabaseError(QStringLiteral("cannot analyze \"Going\""), analyze.lastError());
-            }
+            if (IsPostgres(db) && !lines.isEmpty())
+                RunText(db, QStringLiteral("ANALYZE %1").arg(Quoted(kGoing)), QStringLiteral("cannot analyze \"Going\""));
             return lines;
         });
     });

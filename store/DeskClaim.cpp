@@ -45,11 +45,11 @@ void EnsureTable(QSqlDatabase& db)
     // other (held to the end of the caller's transaction).
     AskBound(db, QStringLiteral("SELECT pg_advisory_xact_lock(?, 1) IS NULL"), {kDeskLockClass},
              QStringLiteral("cannot wait for other desks"));
-    QSqlQuery create(db);  // DDL of constant text: PostgreSQL cannot prepare it
-    if (!create.exec(QStringLiteral("CREATE TABLE IF NOT EXISTS \"DeskClaims\" (\"Desk\" text PRIMARY KEY, "
-                                    "\"Token\" text NOT NULL, \"Holder\" text NOT NULL, \"Machine\" text, "
-                                    "\"Pid\" bigint, \"Session\" integer, \"TakenAt\" timestamptz NOT NULL)")))
-        throw EDatabaseError(QStringLiteral("cannot create \"DeskClaims\""), create.lastError());
+    RunText(db,
+            QStringLiteral("CREATE TABLE IF NOT EXISTS \"DeskClaims\" (\"Desk\" text PRIMARY KEY, "
+                           "\"Token\" text NOT NULL, \"Holder\" text NOT NULL, \"Machine\" text, "
+                           "\"Pid\" bigint, \"Session\" integer, \"TakenAt\" timestamptz NOT NULL)"),
+            QStringLiteral("cannot create \"DeskClaims\""));
 }
 
 ClaimRow ReadClaim(QSqlDatabase& db, const QString& desk)

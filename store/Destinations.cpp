@@ -4,9 +4,9 @@
 #include "store/Connection.h"
 #include "store/Names.h"
 #include "store/RetryColumns.h"
+#include "store/Statement.h"
 #include "store/Tables.h"
 
-#include <QSqlError>
 #include <QSqlQuery>
 
 namespace store {
@@ -14,25 +14,15 @@ namespace store {
 void ReplaceDestinations(QSqlDatabase& db, const QString& desk, const std::vector<DestinationEntry>& entries)
 {
     const QString failed = QStringLiteral("cannot write \"Destinations\"");
-    QSqlQuery q(db);
-    if (!q.prepare(QStringLiteral("DELETE FROM \"Destinations\" WHERE \"Desk\" = ?")))
-        throw EDatabaseError(failed, q.lastError());
-    q.addBindValue(desk);
-    if (!q.exec())
-        throw EDatabaseError(failed, q.lastError());
+    RunBound(db, QStringLiteral("DELETE FROM %1 WHERE %2 = ?").arg(Quoted(kDestinations), Quoted(kDeskColumn)), {desk},
+             failed);
     // The list is as long as what the operator typed: one prepared statement
-    // executed per row is cheap enough, and the keys follow the list's order.
-    if (!q.prepare(QStringLiteral("INSERT INTO \"Destinations\" (\"Code\", \"Owed\", %1, \"Desk\") VALUES (?, ?, ?, ?, ?, ?, ?, ?)")
-                       .arg(QuotedList(kRetryColumnNames))))
-        throw EDatabaseError(failed, q.lastError());
-    for (const DestinationEntry& entry : entries) {
-        q.addBindValue(ToWide(entry.code));
-        q.addBindValue(entry.owed ? 1 : 0);
-        BindRetry(q, entry.retry);
-        q.addBindValue(desk);
-        if (!q.exec())
-            throw EDatabaseError(failed, q.lastError());
-    }
+    // run per row is cheap enough, and the keys follow the list's order.
+    Statement insert(db, failed);
+    insert.Prepare(QStringLiteral("INSERT INTO %1 (\"Code\", \"Owed\", %2, %3) VALUES (?, ?, ?, ?, ?, ?, ?, ?)")
+                       .arg(Quoted(kDestinations), QuotedList(kRetryColumnNames), Quoted(kDeskColumn)));
+    for (const DestinationEntry& entry : entries)
+        insert.Run(QVariantList{ToWide(entry.code), entry.owed ? 1 : 0} + RetryValues(entry.retry) + QVariantList{desk});
 }
 
 std::vector<DestinationEntry> ReadDestinations(const QString& desk)
@@ -43,24 +33,18 @@ std::vector<DestinationEntry> ReadDestinations(const QString& desk)
         if (!HasTable(db, QLatin1String(kDestinations)))
             return entries;
         const QString failed = QStringLiteral("Cannot read table 'Destinations'");
-        QSqlQuery q(db);
-        q.setForwardOnly(true);
-        if (!q.prepare(QStringLiteral("SELECT \"Code\", \"Owed\", %1 FROM \"Destinations\" WHERE \"Desk\" = ? "
-                                      "ORDER BY \"Id\"")
-                           .arg(QuotedList(kRetryColumnNames))))
-            throw EDatabaseError(failed, q.lastError());
-        q.addBindValue(desk);
-        if (!q.exec())
-            throw EDatabaseError(failed, q.lastError());
-        while (q.next()) {
+        QSqlQuery q = RunBound(db,
+                               QStringLiteral("SELECT \"Code\", \"Owed\", %1 FROM %2 WHERE %3 = ? ORDER BY \"Id\"")
+                                   .arg(QuotedList(kRetryColumnNames), Quoted(kDestinations), Quoted(kDeskColumn)),
+                               {desk}, failed, true);
+        ReadRows(q, failed, [&](const QSqlQuery& row) {
             DestinationEntry entry;
-            entry.code = q.value(0).isNull() ? AnsiString() : ToAnsi(q.value(0).toString());
-            entry.owed = q.value(1).toInt() != 0;
-            entry.retry = ReadRetry(q, 2);
+            entry.code = row.value(0).isNull() ? AnsiString() : ToAnsi(row.value(0).toString());
+            entry.owed = row.value(1).toInt() != 0;
+            entry.retry = ReadRetry(row, 2);
             entries.push_back(std::move(entry));
-        }
-        if (q.lastError().isValid())
-            throw EDatabaseError(failed, q.lastError());
+            return true;
+        });
         return entries;
     });
 }

@@ -4,60 +4,65 @@
 #include "store/Connection.h"
 #include "store/ForwardRead.h"
 #include "store/Names.h"
+#include "store/Statement.h"
 #include "store/Tables.h"
 
-#include <QSqlError>
 #include <QSqlQuery>
+#include <QStringList>
 
 namespace store {
 
 void InsertFailure(QSqlDatabase& db, const FailureRecord& record)
 {
-    const QString failed = QStringLiteral("cannot add to \"Failures\"");
-    QSqlQuery q(db);
-    if (!q.prepare(QStringLiteral("INSERT INTO \"Failures\" (\"Kind\", \"Url\", \"AirPort\", \"Reason\", \"Attempts\", "
-                                  "\"FailedAt\", \"Desk\") VALUES (?, ?, ?, ?, ?, ?, ?)")))
-        throw EDatabaseError(failed, q.lastError());
-    q.addBindValue(ToWide(record.kind));
-    q.addBindValue(ToWide(record.url));
-    q.addBindValue(ToWide(record.airPort));
-    q.addBindValue(ToWide(record.reason));
-    q.addBindValue(record.attempts);
-    q.addBindValue(ToWide(record.failedAt));
-    q.addBindValue(record.desk.empty() ? QVariant(QMetaType::fromType<QString>()) : QVariant(ToWide(record.desk)));
-    if (!q.exec())
-        throw EDatabaseError(failed, q.lastError());
+    QStringList names;
+    QVariantList values;
+    for (const FailureColumn& c : kFailureColumns) {
+        names << Quoted(c.name);
+        if (c.number)
+            values << record.*c.number;
+        else if (c.text == &FailureRecord::desk && record.desk.empty())
+            values << QVariant(QMetaType::fromType<QString>());  // no desk: NULL
+        else
+            values << ToWide(record.*c.text);
+    }
+    RunBound(db,
+             QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
+                 .arg(Quoted(kFailures), names.join(QStringLiteral(", ")),
+                      QStringList(names.size(), QStringLiteral("?")).join(QStringLiteral(", "))),
+             values, QStringLiteral("cannot add to \"Failures\""));
 }
 
 void ForEachFailure(const std::function<bool(const FailureRecord&)>& take)
 {
     WithConnection("failures", [&](QSqlDatabase& db) {
-        const QStringList columns = ColumnsOf(db, QLatin1String(kFailures));
-        if (columns.isEmpty())
+        const QStringList stored = ColumnsOf(db, QLatin1String(kFailures));
+        if (stored.isEmpty())
             return;  // no such table
         // A table of an earlier version has no desk: its rows have none.
-        const QString desk = columns.contains(QLatin1String(kDeskColumn)) ? Quoted(kDeskColumn) : QStringLiteral("NULL");
+        QStringList names;
+        for (const FailureColumn& c : kFailureColumns)
+            names << (c.name != kDeskColumn || stored.contains(QLatin1String(kDeskColumn)) ? Quoted(c.name)
+                                                                                          : QStringLiteral("NULL"));
+        FailureRecord row;
         ReadForward(db,
-                    QStringLiteral("SELECT \"Kind\", \"Url\", \"AirPort\", \"Reason\", \"Attempts\", \"FailedAt\", %1 "
-                                   "FROM \"Failures\" ORDER BY \"Id\"")
-                        .arg(desk),
+                    QStringLiteral("SELECT %1 FROM %2 ORDER BY \"Id\"")
+                        .arg(names.join(QStringLiteral(", ")), Quoted(kFailures)),
                     {}, QStringLiteral("Cannot read table 'Failures'"), [&](const QSqlQuery& q) {
-                        const auto text = [&](int i) {
-                            return q.value(i).isNull() ? AnsiString() : ToAnsi(q.value(i).toString());
-                        };
-                        return take({text(0), text(1), text(2), text(3), q.value(4).toInt(), text(5), text(6)});
+                        for (int i = 0; i < static_cast<int>(kFailureColumns.size()); ++i) {
+                            const FailureColumn& c = kFailureColumns[static_cast<std::size_t>(i)];
+                            if (c.number)
+                                row.*c.number = q.value(i).toInt();
+                            else
+                                row.*c.text = q.value(i).isNull() ? AnsiString() : ToAnsi(q.value(i).toString());
+                        }
+                        return take(row);
                     });
     });
 }
 
 std::vector<FailureRecord> ReadFailures()
 {
-    std::vector<FailureRecord> rows;
-    ForEachFailure([&](const FailureRecord& row) {
-        rows.push_back(row);
-        return true;
-    });
-    return rows;
+    return AllRows<FailureRecord>(ForEachFailure);
 }
 
 }  // namespace store

@@ -16,10 +16,13 @@
 // Errors: every function here reports a failure by throwing EDatabaseError.
 
 #include "platform/base/AnsiString.h"
+#include "store/Names.h"
 
 #include <QSqlDatabase>
 
+#include <array>
 #include <functional>
+#include <string_view>
 #include <vector>
 
 namespace store {
@@ -39,6 +42,28 @@ struct FailureRecord {
 
     friend bool operator==(const FailureRecord&, const FailureRecord&) = default;
 };
+
+// One column of "Failures" and the field of FailureRecord it holds: a text,
+// or the whole number "Attempts".
+struct FailureColumn {
+    std::string_view name;
+    AnsiString FailureRecord::*text = nullptr;  // null for the number
+    int FailureRecord::*number = nullptr;       // null for a text
+    std::string_view sqlType;                   // its type in CREATE TABLE, the same on both engines
+};
+
+// The columns after the key "Id", in table order, each with the record's
+// field: every statement on the table, the export's CSV header and its
+// workbook sheet name them in this order.
+inline constexpr std::array<FailureColumn, 7> kFailureColumns = {{
+    {"Kind", &FailureRecord::kind, nullptr, "TEXT NOT NULL"},
+    {"Url", &FailureRecord::url, nullptr, "TEXT"},
+    {"AirPort", &FailureRecord::airPort, nullptr, "TEXT"},
+    {"Reason", &FailureRecord::reason, nullptr, "TEXT"},
+    {"Attempts", nullptr, &FailureRecord::attempts, "INTEGER"},
+    {"FailedAt", &FailureRecord::failedAt, nullptr, "TEXT"},
+    {kDeskColumn, &FailureRecord::desk, nullptr, "TEXT"},
+}};
 
 // Adds the row on an open connection `db`, inside whatever transaction the
 // caller holds.

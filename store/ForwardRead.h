@@ -12,14 +12,14 @@
 // Errors: a statement that cannot be prepared or run, and a failure while
 // stepping through the rows, throw EDatabaseError naming `what`.
 
-#include "platform/db/DatabaseError.h"
 #include "store/Statement.h"
 
 #include <QSqlDatabase>
-#include <QSqlError>
 #include <QSqlQuery>
 #include <QString>
 #include <QVariantList>
+
+#include <vector>
 
 namespace store {
 
@@ -32,19 +32,23 @@ namespace store {
 template <class Row>
 bool ReadForward(QSqlDatabase& db, const QString& sql, const QVariantList& values, const QString& what, Row&& row)
 {
-    if (db.driverName() == QLatin1String("QPSQL")) {
-        QSqlQuery limit(db);
-        if (!limit.exec(QStringLiteral("SET statement_timeout = 0")))
-            throw EDatabaseError(what, limit.lastError());
-    }
+    if (db.driverName() == QLatin1String("QPSQL"))
+        RunText(db, QStringLiteral("SET statement_timeout = 0"), what);
     QSqlQuery q = RunBound(db, sql, values, what, true);
-    while (q.next())
-        if (!row(q))
-            return false;
-    // next() is false at the end and on a failure alike.
-    if (q.lastError().isValid())
-        throw EDatabaseError(what, q.lastError());
-    return true;
+    return ReadRows(q, what, row);
+}
+
+// Every row `forEach` hands out, held in memory; `forEach` is a row-by-row
+// reader such as ForEachHotel, which calls its argument per row.
+template <class Row, class ForEach>
+std::vector<Row> AllRows(ForEach&& forEach)
+{
+    std::vector<Row> rows;
+    forEach([&](const Row& row) {
+        rows.push_back(row);
+        return true;
+    });
+    return rows;
 }
 
 }  // namespace store

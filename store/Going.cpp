@@ -3,6 +3,7 @@
 #include "store/Connection.h"
 #include "store/Names.h"
 #include "store/RetryColumns.h"
+#include "store/Statement.h"
 #include "store/Tables.h"
 #include "store/UrlKey.h"
 
@@ -46,28 +47,15 @@ GoingShape ShapeOf(QSqlDatabase& db)
 }
 
 // The condition that picks the desk's rows (every row of a table without
-// desks); BindDesk binds its value.
+// desks); DeskValues are its values.
 QString DeskCondition(const GoingShape& shape)
 {
     return shape.desk ? QStringLiteral("%1 = ?").arg(Quoted(kDeskColumn)) : QStringLiteral("1 = 1");
 }
 
-void BindDesk(QSqlQuery& q, const GoingShape& shape, const QString& desk)
+QVariantList DeskValues(const GoingShape& shape, const QString& desk)
 {
-    if (shape.desk)
-        q.addBindValue(desk);
-}
-
-void Run(QSqlQuery& q, const QString& failed)
-{
-    if (!q.exec())
-        throw EDatabaseError(failed, q.lastError());
-}
-
-void Prepare(QSqlQuery& q, const QString& sql, const QString& failed)
-{
-    if (!q.prepare(sql))
-        throw EDatabaseError(failed, q.lastError());
+    return shape.desk ? QVariantList{desk} : QVariantList{};
 }
 
 // An element of a PostgreSQL array literal: quoted, with '"' and '\'
@@ -105,7 +93,6 @@ QVariantList RowValues(const GoingShape& shape, const QString& desk, const Hotel
 void InsertRows(QSqlDatabase& db, const GoingShape& shape, const QString& desk, const std::vector<Hotel_Url>& links,
                 const GoingRetries& retries)
 {
-    const QString failed = QStringLiteral("cannot add to \"Going\"");
     QStringList columns{Quoted(kGoingUrl), Quoted(kGoingAirPort)};
     QStringList arrayTypes{QStringLiteral("text[]"), QStringLiteral("text[]")};
     if (shape.retries) {
@@ -135,56 +122,43 @@ void InsertRows(QSqlDatabase& db, const GoingShape& shape, const QString& desk, 
     const QString rowMarks = QStringLiteral("(") + QStringList(perRow, QStringLiteral("?")).join(QStringLiteral(", "))
                              + QStringLiteral(")");
 
-    QSqlQuery q(db);
-    QString prepared;
+    Statement insert(db, QStringLiteral("cannot add to \"Going\""));
     for (std::size_t from = 0; from < links.size(); from += perStatement) {
         const std::size_t count = std::min(perStatement, links.size() - from);
-        const QString sql = asArrays ? arraySql
-                                     : QStringLiteral("%1VALUES %2").arg(
-                                           head, QStringList(static_cast<qsizetype>(count), rowMarks).join(QStringLiteral(", ")));
-        if (sql != prepared) {
-            Prepare(q, sql, failed);
-            prepared = sql;
-        }
+        insert.Prepare(asArrays ? arraySql
+                                : QStringLiteral("%1VALUES %2").arg(
+                                      head, QStringList(static_cast<qsizetype>(count), rowMarks).join(QStringLiteral(", "))));
+        QVariantList values;
         if (asArrays) {
             std::vector<QString> arrays(static_cast<std::size_t>(perRow), QStringLiteral("{"));
             for (std::size_t i = from; i < from + count; ++i) {
-                const QVariantList values = RowValues(shape, desk, links[i], retries);
+                const QVariantList row = RowValues(shape, desk, links[i], retries);
                 for (int c = 0; c < perRow; ++c)
-                    AppendElement(arrays[static_cast<std::size_t>(c)], values[c]);
+                    AppendElement(arrays[static_cast<std::size_t>(c)], row[c]);
             }
             for (QString& array : arrays)
-                q.addBindValue(array + QLatin1Char('}'));
+                values << array + QLatin1Char('}');
         } else {
             for (std::size_t i = from; i < from + count; ++i)
-                for (const QVariant& value : RowValues(shape, desk, links[i], retries))
-                    q.addBindValue(value);
+                values << RowValues(shape, desk, links[i], retries);
         }
-        Run(q, failed);
+        insert.Run(values);
     }
 }
 
 // Deletes the desk's rows whose "Url" is one of `links`, a batch at a time.
 void DeleteListed(QSqlDatabase& db, const GoingShape& shape, const QString& desk, const std::vector<Hotel_Url>& links)
 {
-    const QString failed = QStringLiteral("cannot remove from \"Going\"");
     const UrlKey key(db);
-    QSqlQuery q(db);
-    QString prepared;
+    Statement remove(db, QStringLiteral("cannot remove from \"Going\""));
     for (std::size_t from = 0; from < links.size(); from += kRowsPerStatement) {
         const std::size_t count = std::min(kRowsPerStatement, links.size() - from);
-        const QString sql = QStringLiteral("DELETE FROM %1 WHERE %2 AND %3")
-                                .arg(Quoted(kGoing), DeskCondition(shape), key.MatchAny(kGoing, static_cast<int>(count)));
-        if (sql != prepared) {
-            Prepare(q, sql, failed);
-            prepared = sql;
-        }
-        BindDesk(q, shape, desk);
+        remove.Prepare(QStringLiteral("DELETE FROM %1 WHERE %2 AND %3")
+                           .arg(Quoted(kGoing), DeskCondition(shape), key.MatchAny(kGoing, static_cast<int>(count))));
         std::vector<AnsiString> urls;
         for (std::size_t i = from; i < from + count; ++i)
             urls.push_back(links[i].Url);
-        key.BindAny(q, urls);
-        Run(q, failed);
+        remove.Run(DeskValues(shape, desk) + key.ValuesAny(urls));
     }
 }
 
@@ -205,61 +179,48 @@ std::vector<Hotel_Url> MatchInPlace(QSqlDatabase& db, const GoingShape& shape, c
     std::vector<std::pair<qlonglong, RetryState>> restate;
     std::size_t next = 0;  // the next link of the list to match
     {
-        QSqlQuery q(db);
-        q.setForwardOnly(true);
-        Prepare(q,
-                QStringLiteral("SELECT %1, %2%3 FROM %4 WHERE %5 ORDER BY %1")
-                    .arg(Quoted(kGoingId), Quoted(kGoingUrl),
-                         shape.retries ? QStringLiteral(", ") + QuotedList(kRetryColumnNames) : QString(), Quoted(kGoing),
-                         DeskCondition(shape)),
-                failed);
-        BindDesk(q, shape, desk);
-        Run(q, failed);
-        while (q.next()) {
-            const qlonglong id = q.value(0).toLongLong();
-            if (next == list.size() || ToAnsi(q.value(1).toString()) != list[next].Url) {
+        QSqlQuery q = RunBound(db,
+                               QStringLiteral("SELECT %1, %2%3 FROM %4 WHERE %5 ORDER BY %1")
+                                   .arg(Quoted(kGoingId), Quoted(kGoingUrl),
+                                        shape.retries ? QStringLiteral(", ") + QuotedList(kRetryColumnNames) : QString(),
+                                        Quoted(kGoing), DeskCondition(shape)),
+                               DeskValues(shape, desk), failed, true);
+        ReadRows(q, failed, [&](const QSqlQuery& row) {
+            const qlonglong id = row.value(0).toLongLong();
+            if (next == list.size() || ToAnsi(row.value(1).toString()) != list[next].Url) {
                 stale.push_back(id);
-                continue;
+                return true;
             }
             if (shape.retries) {
                 const auto found = retries.find(list[next].Url);
                 const RetryState wanted = found != retries.end() && found->second.Failed() ? found->second : RetryState{};
-                if (ReadRetry(q, 2) != wanted)
+                if (ReadRetry(row, 2) != wanted)
                     restate.emplace_back(id, wanted);
             }
             ++next;
-        }
-        if (q.lastError().isValid())
-            throw EDatabaseError(failed, q.lastError());
+            return true;
+        });
     }
 
-    QSqlQuery q(db);
-    QString prepared;
+    Statement change(db, failed);
     for (std::size_t from = 0; from < stale.size(); from += kRowsPerStatement) {
         const std::size_t count = std::min(kRowsPerStatement, stale.size() - from);
-        const QString sql = QStringLiteral("DELETE FROM %1 WHERE %2 IN (%3)")
-                                .arg(Quoted(kGoing), Quoted(kGoingId),
-                                     QStringList(static_cast<qsizetype>(count), QStringLiteral("?")).join(QStringLiteral(", ")));
-        if (sql != prepared) {
-            Prepare(q, sql, failed);
-            prepared = sql;
-        }
+        change.Prepare(QStringLiteral("DELETE FROM %1 WHERE %2 IN (%3)")
+                           .arg(Quoted(kGoing), Quoted(kGoingId),
+                                QStringList(static_cast<qsizetype>(count), QStringLiteral("?")).join(QStringLiteral(", "))));
+        QVariantList keys;
         for (std::size_t i = from; i < from + count; ++i)
-            q.addBindValue(stale[i]);
-        Run(q, failed);
+            keys << stale[i];
+        change.Run(keys);
     }
     if (!restate.empty()) {
         QStringList sets;
         for (const char* name : kRetryColumnNames)
             sets << QStringLiteral("%1 = ?").arg(Quoted(name));
-        Prepare(q, QStringLiteral("UPDATE %1 SET %2 WHERE %3 = ?").arg(Quoted(kGoing), sets.join(QStringLiteral(", ")), Quoted(kGoingId)),
-                failed);
-        for (const auto& [id, state] : restate) {
-            for (const QVariant& value : state.Failed() ? RetryValues(state) : NoRetryValues())
-                q.addBindValue(value);
-            q.addBindValue(id);
-            Run(q, failed);
-        }
+        change.Prepare(QStringLiteral("UPDATE %1 SET %2 WHERE %3 = ?")
+                           .arg(Quoted(kGoing), sets.join(QStringLiteral(", ")), Quoted(kGoingId)));
+        for (const auto& [id, state] : restate)
+            change.Run((state.Failed() ? RetryValues(state) : NoRetryValues()) + QVariantList{id});
     }
     return {list.begin() + static_cast<std::ptrdiff_t>(next), list.end()};
 }
@@ -276,10 +237,8 @@ GoingOpen Opened(Work&& work)
             // The table is open once it can be read: a missing table, a lost
             // connection, a lock held elsewhere that keeps readers out all
             // make a table that cannot be opened.
-            QSqlQuery q(db);
-            if (!q.exec(QStringLiteral("SELECT 1 FROM %1 WHERE 1 = 0").arg(Quoted(kGoing))))
-                throw EDatabaseError(QStringLiteral("cannot open \"Going\""), q.lastError());
-            q.finish();
+            RunText(db, QStringLiteral("SELECT 1 FROM %1 WHERE 1 = 0").arg(Quoted(kGoing)),
+                    QStringLiteral("cannot open \"Going\""));
             const GoingShape shape = ShapeOf(db);
             result.opened = true;
             work(db, shape);
@@ -299,13 +258,9 @@ GoingProbe ProbeGoing(const QString& desk)
     GoingProbe probe;
     static_cast<GoingOpen&>(probe) = Opened([&](QSqlDatabase& db, const GoingShape& shape) {
         // One row is enough to know the desk has saved work.
-        const QString failed = QStringLiteral("cannot read \"Going\"");
-        QSqlQuery q(db);
-        q.setForwardOnly(true);
-        Prepare(q, QStringLiteral("SELECT 1 FROM %1 WHERE %2 LIMIT 1").arg(Quoted(kGoing), DeskCondition(shape)), failed);
-        BindDesk(q, shape, desk);
-        Run(q, failed);
-        probe.hasRows = q.next();
+        probe.hasRows = RunBound(db, QStringLiteral("SELECT 1 FROM %1 WHERE %2 LIMIT 1").arg(Quoted(kGoing), DeskCondition(shape)),
+                                 DeskValues(shape, desk), QStringLiteral("cannot read \"Going\""), true)
+                            .next();
     });
     return probe;
 }
@@ -319,25 +274,20 @@ GoingOpen LoadGoing(const QString& desk, std::vector<Hotel_Url>& PendingLinks, G
         // never failed as far as it knows.
         const bool withRetries = retries && shape.retries;
         const QString failed = QStringLiteral("cannot read \"Going\"");
-        QSqlQuery q(db);
-        q.setForwardOnly(true);
-        Prepare(q,
-                QStringLiteral("SELECT %1, %2%3 FROM %4 WHERE %5 ORDER BY %6")
-                    .arg(Quoted(kGoingUrl), Quoted(kGoingAirPort),
-                         withRetries ? QStringLiteral(", ") + QuotedList(kRetryColumnNames) : QString(), Quoted(kGoing),
-                         DeskCondition(shape), Quoted(kGoingId)),
-                failed);
-        BindDesk(q, shape, desk);
-        Run(q, failed);
-        while (q.next()) {
-            Hotel_Url link{ToAnsi(q.value(0).toString()), ToAnsi(q.value(1).toString())};
+        QSqlQuery q = RunBound(db,
+                               QStringLiteral("SELECT %1, %2%3 FROM %4 WHERE %5 ORDER BY %6")
+                                   .arg(Quoted(kGoingUrl), Quoted(kGoingAirPort),
+                                        withRetries ? QStringLiteral(", ") + QuotedList(kRetryColumnNames) : QString(),
+                                        Quoted(kGoing), DeskCondition(shape), Quoted(kGoingId)),
+                               DeskValues(shape, desk), failed, true);
+        ReadRows(q, failed, [&](const QSqlQuery& row) {
+            Hotel_Url link{ToAnsi(row.value(0).toString()), ToAnsi(row.value(1).toString())};
             if (withRetries)
-                if (const RetryState state = ReadRetry(q, 2); state.Failed())
+                if (const RetryState state = ReadRetry(row, 2); state.Failed())
                     states[link.Url] = state;
             rows.push_back(std::move(link));
-        }
-        if (q.lastError().isValid())
-            throw EDatabaseError(failed, q.lastError());
+            return true;
+        });
     });
     // Only a whole read is handed over.
     PendingLinks.insert(PendingLinks.end(), std::make_move_iterator(rows.begin()), std::make_move_iterator(rows.end()));
@@ -361,7 +311,7 @@ GoingOpen SaveGoing(const QString& desk, const std::vector<Hotel_Url>& PendingLi
             if (mode == GoingSave::Replace) {
                 toInsert = MatchInPlace(db, shape, desk, PendingLinks, retries);
                 inserted = &toInsert;
-            } else if (mode == GoingSave::Merge) {
+            } else {
                 DeleteListed(db, shape, desk, PendingLinks);
             }
             // A table of an earlier version still takes the links, without

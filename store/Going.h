@@ -49,7 +49,6 @@ GoingOpen LoadGoing(const QString& desk, std::vector<Hotel_Url>& PendingLinks, G
 
 enum class GoingSave {
     Replace,  // the desk's rows end up being exactly the list
-    Append,   // the list is added after the desk's rows already there
     // The desk's rows whose "Url" is in the list are replaced by the list;
     // its other rows (those of an earlier run that this run never read) stay.
     Merge,

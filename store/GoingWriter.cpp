@@ -7,13 +7,13 @@
 #include "store/Names.h"
 #include "store/RetryColumns.h"
 #include "store/StartUpgrade.h"
+#include "store/Statement.h"
 #include "store/UrlKey.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSqlError>
-#include <QSqlQuery>
 
 #include <algorithm>
 #include <functional>
@@ -28,34 +28,24 @@ constexpr qsizetype kReportedTextChars = 1000;
 
 void DeleteRows(QSqlDatabase& db, const QString& desk, const AnsiString& url)
 {
-    const QString failed = QStringLiteral("cannot remove from \"Going\"");
     const UrlKey key(db);
-    QSqlQuery q(db);
-    if (!q.prepare(QStringLiteral("DELETE FROM %1 WHERE %2 = ? AND %3")
-                       .arg(Quoted(kGoing), Quoted(kDeskColumn), key.Match(kGoing))))
-        throw EDatabaseError(failed, q.lastError());
-    q.addBindValue(desk);
-    key.Bind(q, url);
-    if (!q.exec())
-        throw EDatabaseError(failed, q.lastError());
+    RunBound(db,
+             QStringLiteral("DELETE FROM %1 WHERE %2 = ? AND %3")
+                 .arg(Quoted(kGoing), Quoted(kDeskColumn), key.Match(kGoing)),
+             QVariantList{desk} + key.Values(url), QStringLiteral("cannot remove from \"Going\""));
 }
 
 void UpdateRetry(QSqlDatabase& db, const QString& desk, const AnsiString& url, const RetryState& state)
 {
-    const QString failed = QStringLiteral("cannot set the retry state in \"Going\"");
     const UrlKey key(db);
     QStringList sets;
     for (const char* name : kRetryColumnNames)
-        sets << QStringLiteral("\"%1\" = ?").arg(QLatin1String(name));
-    QSqlQuery q(db);
-    if (!q.prepare(QStringLiteral("UPDATE %1 SET %2 WHERE %3 = ? AND %4")
-                       .arg(Quoted(kGoing), sets.join(QStringLiteral(", ")), Quoted(kDeskColumn), key.Match(kGoing))))
-        throw EDatabaseError(failed, q.lastError());
-    BindRetry(q, state);
-    q.addBindValue(desk);
-    key.Bind(q, url);
-    if (!q.exec())
-        throw EDatabaseError(failed, q.lastError());
+        sets << QStringLiteral("%1 = ?").arg(Quoted(name));
+    RunBound(db,
+             QStringLiteral("UPDATE %1 SET %2 WHERE %3 = ? AND %4")
+                 .arg(Quoted(kGoing), sets.join(QStringLiteral(", ")), Quoted(kDeskColumn), key.Match(kGoing)),
+             RetryValues(state) + QVariantList{desk} + key.Values(url),
+             QStringLiteral("cannot set the retry state in \"Going\""));
 }
 
 // Whether a failed statement says nothing about its own write but about the
@@ -105,11 +95,10 @@ QString Capped(const QString& text)
     return text.size() > kReportedTextChars ? text.left(kReportedTextChars) + QStringLiteral("...") : text;
 }
 
+// A statement of constant text; a failure names the statement.
 void Exec(QSqlDatabase& db, const QString& sql)
 {
-    QSqlQuery q(db);
-    if (!q.exec(sql))
-        throw EDatabaseError(sql, q.lastError());
+    RunText(db, sql, sql);
 }
 
 QJsonObject LinkJson(const Hotel_Url& link)
@@ -128,8 +117,11 @@ QJsonObject RetryJson(const RetryState& s)
 
 QJsonObject FailureJson(const FailureRecord& f)
 {
-    return {{"Kind", ToWide(f.kind)},     {"Url", ToWide(f.url)},        {"AirPort", ToWide(f.airPort)},
-            {"Reason", ToWide(f.reason)}, {"Attempts", f.attempts},      {"FailedAt", ToWide(f.failedAt)}};
+    QJsonObject o;
+    for (const FailureColumn& c : kFailureColumns)
+        o.insert(QString::fromUtf8(c.name.data(), static_cast<qsizetype>(c.name.size())),
+                 c.number ? QJsonValue(f.*c.number) : QJsonValue(ToWide(f.*c.text)));
+    return o;
 }
 
 QJsonObject HotelJson(const StaymarkerRow& row)
@@ -528,11 +520,6 @@ std::vector<Hotel_Url> GoingWriter::UnsettledLinks() const
 std::vector<Hotel_Url> GoingWriter::RefusedLinks() const
 {
     return refused_;
-}
-
-bool GoingWriter::Owes() const
-{
-    return !owed_.empty();
 }
 
 std::size_t GoingWriter::OwedLinks() const

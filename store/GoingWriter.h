@@ -98,10 +98,9 @@ public:
     // save at close leaves them out instead of failing on them again.
     std::vector<Hotel_Url> RefusedLinks() const;
 
-    // Writes still owed, for reports and tests.
+    // Writes still owed, for reports.
     std::size_t OwedLinks() const;   // links whose row is still to be added
     std::size_t OwedHotels() const;  // hotel rows still to be stored
-    bool Owes() const;
 
 private:
     // Implementation's own; see GoingWriter.cpp.

@@ -7,16 +7,19 @@
 // Names here are plain ASCII without quotes, so quoting is the same on
 // both engines: Quoted("Going") is "\"Going\"".
 
+#include "platform/db/Alias.h"
+
 #include <QLatin1String>
 #include <QString>
 #include <QStringList>
 
 #include <array>
+#include <string_view>
 
 namespace store {
 
 // The alias every use of the database goes through (Alias.h resolves it).
-inline constexpr const char* kHotelsDb = "Hotels_Db";
+inline constexpr const char* kHotelsDb = platform::kHotelsAlias;
 
 // Tables.
 inline constexpr const char* kGoing = "Going";
@@ -34,15 +37,14 @@ inline constexpr const char* kDeskColumn = "Desk";
 inline constexpr const char* kGoingId = "Id";
 inline constexpr const char* kGoingUrl = "Url";
 inline constexpr const char* kGoingAirPort = "AirPort";
-inline constexpr std::array<const char*, 4> kGoingColumns = {kGoingId, kGoingUrl, kGoingAirPort, kDeskColumn};
 
 // The index that finds a desk's rows of "Going" in their order.
 inline constexpr const char* kGoingDeskIndex = "Going_Desk";
 
 // `name` quoted as an identifier for either engine.
-inline QString Quoted(const char* name)
+inline QString Quoted(std::string_view name)
 {
-    return QLatin1Char('"') + QLatin1String(name) + QLatin1Char('"');
+    return QLatin1Char('"') + QLatin1String(name.data(), static_cast<qsizetype>(name.size())) + QLatin1Char('"');
 }
 
 // The names quoted and joined by ", " (column lists).
@@ -50,7 +52,7 @@ template <class Names>
 QString QuotedList(const Names& names)
 {
     QStringList quoted;
-    for (const char* name : names)
+    for (const auto& name : names)
         quoted << Quoted(name);
     return quoted.join(QStringLiteral(", "));
 }

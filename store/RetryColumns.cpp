@@ -30,12 +30,6 @@ QVariantList RetryValues(const RetryState& state)
             ToWide(state.lastFailure), ToWide(state.lastFailedAt)};
 }
 
-void BindRetry(QSqlQuery& q, const RetryState& state)
-{
-    for (const QVariant& value : RetryValues(state))
-        q.addBindValue(value);
-}
-
 RetryState ReadRetry(const QSqlQuery& q, int first)
 {
     const auto text = [&](int i) { return q.value(first + i).isNull() ? AnsiString() : ToAnsi(q.value(first + i).toString()); };

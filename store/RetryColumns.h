@@ -25,8 +25,6 @@ QStringList RetryColumnsSql(const QString& driverName);
 QVariantList RetryValues(const RetryState& state);
 // Five NULLs: a link that never failed.
 QVariantList NoRetryValues();
-// Binds RetryValues(state).
-void BindRetry(QSqlQuery& q, const RetryState& state);
 // The state in the five columns of the current row of `q` from `first` on.
 RetryState ReadRetry(const QSqlQuery& q, int first);
 

@@ -5,7 +5,9 @@
 #include "store/Connection.h"
 #include "store/Names.h"
 #include "store/RetryColumns.h"
+#include "store/Failures.h"
 #include "store/Staymarker.h"
+#include "store/Statement.h"
 #include "store/Tables.h"
 #include "store/UrlKey.h"
 
@@ -13,7 +15,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSqlDriver>
-#include <QSqlError>
 #include <QSqlQuery>
 
 #include <atomic>
@@ -69,8 +70,8 @@ QString StaymarkerColumnsSql(bool urlIsPrimaryKey)
     QStringList columns;
     for (const NamedField<StaymarkerRow>& c : kStaymarkerColumns) {
         const bool url = c.member == &StaymarkerRow::Url;
-        columns << QStringLiteral("\"%1\" TEXT%2")
-                       .arg(QLatin1String(c.name.data(), static_cast<qsizetype>(c.name.size())),
+        columns << QStringLiteral("%1 TEXT%2")
+                       .arg(Quoted(c.name),
                             !url                ? QString()
                                 : urlIsPrimaryKey ? QStringLiteral(" NOT NULL PRIMARY KEY")
                                                   : QStringLiteral(" NOT NULL"));
@@ -90,19 +91,10 @@ void CreateSqliteFile(const QString& path)
                              + ToAnsi(file.errorString()));
 }
 
-// Runs one statement of constant text (DDL, which PostgreSQL cannot
-// prepare); `what` says what failed.
-void Run(QSqlDatabase& db, const QString& sql, const QString& what)
-{
-    QSqlQuery q(db);
-    if (!q.exec(sql))
-        throw EDatabaseError(what, q.lastError());
-}
-
 // The table and the indexes it starts with.
 void CreateTable(QSqlDatabase& db, const QString& table)
 {
-    Run(db, CreateTableSql(table, db.driverName()), QStringLiteral("cannot create table \"%1\"").arg(table));
+    RunText(db, CreateTableSql(table, db.driverName()), QStringLiteral("cannot create table \"%1\"").arg(table));
     // A handled link's rows are deleted by address: without an index each
     // delete reads the whole table.
     QStringList indexes = UrlKey(db).CreateIndexSql(table);
@@ -111,23 +103,22 @@ void CreateTable(QSqlDatabase& db, const QString& table)
     if (table == QLatin1String(kStaymarker))
         indexes << StaymarkerOrderIndexSql(db.driverName());
     for (const QString& sql : indexes)
-        Run(db, sql, QStringLiteral("cannot index table \"%1\"").arg(table));
+        RunText(db, sql, QStringLiteral("cannot index table \"%1\"").arg(table));
 }
 
 // The names of the indexes on `table` (PostgreSQL).
 QStringList PostgresIndexes(QSqlDatabase& db, const QString& table)
 {
-    QSqlQuery q(db);
-    q.setForwardOnly(true);
-    if (!q.prepare(QStringLiteral("SELECT indexname FROM pg_indexes WHERE schemaname = current_schema() "
-                                  "AND tablename = ?")))
-        throw EDatabaseError(QStringLiteral("cannot list the indexes of \"%1\"").arg(table), q.lastError());
-    q.addBindValue(table);
-    if (!q.exec())
-        throw EDatabaseError(QStringLiteral("cannot list the indexes of \"%1\"").arg(table), q.lastError());
+    const QString failed = QStringLiteral("cannot list the indexes of \"%1\"").arg(table);
+    QSqlQuery q = RunBound(db,
+                           QStringLiteral("SELECT indexname FROM pg_indexes WHERE schemaname = current_schema() "
+                                          "AND tablename = ?"),
+                           {table}, failed, true);
     QStringList names;
-    while (q.next())
-        names << q.value(0).toString();
+    ReadRows(q, failed, [&](const QSqlQuery& row) {
+        names << row.value(0).toString();
+        return true;
+    });
     return names;
 }
 
@@ -135,11 +126,11 @@ QStringList PostgresIndexes(QSqlDatabase& db, const QString& table)
 // empty when it has none.
 QString StaymarkerPrimaryKey(QSqlDatabase& db)
 {
-    QSqlQuery q(db);
-    if (!q.prepare(QStringLiteral("SELECT conname FROM pg_constraint "
-                                  "WHERE conrelid = '\"Staymarker\"'::regclass AND contype = 'p'"))
-        || !q.exec())
-        throw EDatabaseError(QStringLiteral("cannot read the key of \"Staymarker\""), q.lastError());
+    QSqlQuery q = RunBound(db,
+                           QStringLiteral("SELECT conname FROM pg_constraint WHERE conrelid = '%1'::regclass "
+                                          "AND contype = 'p'")
+                               .arg(Quoted(kStaymarker)),
+                           {}, QStringLiteral("cannot read the key of \"Staymarker\""));
     return q.next() ? q.value(0).toString() : QString();
 }
 
@@ -155,12 +146,12 @@ void IndexAddressesByDigest(QSqlDatabase& db, bool hasStaymarker, QStringList& c
     const QStringList goingIndexes = PostgresIndexes(db, QLatin1String(kGoing));
     if (!goingIndexes.contains(goingDigest)) {
         for (const QString& sql : key.CreateIndexSql(QLatin1String(kGoing)))
-            Run(db, sql, QStringLiteral("cannot index table \"Going\""));
+            RunText(db, sql, QStringLiteral("cannot index table \"Going\""));
         changes << QStringLiteral("indexed \"Going\" by the digest of \"Url\" (\"%1\")").arg(goingDigest);
     }
     if (goingIndexes.contains(goingPlain)) {
-        Run(db, QStringLiteral("DROP INDEX \"%1\"").arg(goingPlain),
-            QStringLiteral("cannot drop index \"%1\"").arg(goingPlain));
+        RunText(db, QStringLiteral("DROP INDEX %1").arg(Quoted(UrlKey::kGoingPlainIndex)),
+                QStringLiteral("cannot drop index \"%1\"").arg(goingPlain));
         changes << QStringLiteral("dropped index \"%1\", which refused long addresses").arg(goingPlain);
     }
 
@@ -171,16 +162,16 @@ void IndexAddressesByDigest(QSqlDatabase& db, bool hasStaymarker, QStringList& c
     // digest once, as the key held every address once.
     const QString primaryKey = StaymarkerPrimaryKey(db);
     if (!primaryKey.isEmpty()) {
-        Run(db,
-            QStringLiteral("ALTER TABLE \"Staymarker\" DROP CONSTRAINT %1")
-                .arg(db.driver()->escapeIdentifier(primaryKey, QSqlDriver::FieldName)),
-            QStringLiteral("cannot drop the primary key of \"Staymarker\""));
+        RunText(db,
+                QStringLiteral("ALTER TABLE %1 DROP CONSTRAINT %2")
+                    .arg(Quoted(kStaymarker), db.driver()->escapeIdentifier(primaryKey, QSqlDriver::FieldName)),
+                QStringLiteral("cannot drop the primary key of \"Staymarker\""));
         changes << QStringLiteral("dropped the primary key of \"Staymarker\" (\"%1\"), which refused long addresses")
                        .arg(primaryKey);
     }
-    if (!PostgresIndexes(db, QStringLiteral("Staymarker")).contains(staymarkerDigest)) {
-        for (const QString& sql : key.CreateIndexSql(QStringLiteral("Staymarker")))
-            Run(db, sql, QStringLiteral("cannot index table \"Staymarker\""));
+    if (!PostgresIndexes(db, QLatin1String(kStaymarker)).contains(staymarkerDigest)) {
+        for (const QString& sql : key.CreateIndexSql(QLatin1String(kStaymarker)))
+            RunText(db, sql, QStringLiteral("cannot index table \"Staymarker\""));
         changes << QStringLiteral("keyed \"Staymarker\" by the digest of \"Url\" (unique \"%1\")").arg(staymarkerDigest);
     }
 }
@@ -203,8 +194,8 @@ void Upgrade(QSqlDatabase& db, QStringList& changes)
         const QString name = QLatin1String(kRetryColumnNames[i]);
         if (going.contains(name))
             continue;
-        Run(db, QStringLiteral("ALTER TABLE %1 ADD COLUMN %2").arg(Quoted(kGoing), columnsSql[static_cast<qsizetype>(i)]),
-            QStringLiteral("cannot add column \"%1\" to \"Going\"").arg(name));
+        RunText(db, QStringLiteral("ALTER TABLE %1 ADD COLUMN %2").arg(Quoted(kGoing), columnsSql[static_cast<qsizetype>(i)]),
+                QStringLiteral("cannot add column \"%1\" to \"Going\"").arg(name));
         changes << QStringLiteral("added column \"%1\" to \"Going\"").arg(name);
     }
     for (const char* name : {kFailures, kDestinations}) {
@@ -221,15 +212,15 @@ void Upgrade(QSqlDatabase& db, QStringList& changes)
         const QStringList columns = ColumnsOf(db, table);
         if (columns.isEmpty() || columns.contains(QLatin1String(kDeskColumn)))
             continue;  // no such table, or it has its desk already
-        Run(db, QStringLiteral("ALTER TABLE %1 ADD COLUMN %2").arg(Quoted(name), DeskColumnSql()),
-            QStringLiteral("cannot add column \"%1\" to \"%2\"").arg(QLatin1String(kDeskColumn), table));
+        RunText(db, QStringLiteral("ALTER TABLE %1 ADD COLUMN %2").arg(Quoted(name), DeskColumnSql()),
+                QStringLiteral("cannot add column \"%1\" to \"%2\"").arg(QLatin1String(kDeskColumn), table));
         changes << QStringLiteral("added column \"%1\" to \"%2\"").arg(QLatin1String(kDeskColumn), table);
         if (table == QLatin1String(kGoing))
-            Run(db, GoingDeskIndexSql(), QStringLiteral("cannot index table \"Going\" by desk"));
+            RunText(db, GoingDeskIndexSql(), QStringLiteral("cannot index table \"Going\" by desk"));
     }
     const bool hasStaymarker = HasTable(db, QLatin1String(kStaymarker));
     if (hasStaymarker && !HasIndex(db, QLatin1String(kStaymarkerOrderIndex))) {
-        Run(db, StaymarkerOrderIndexSql(db.driverName()), QStringLiteral("cannot index table \"Staymarker\""));
+        RunText(db, StaymarkerOrderIndexSql(db.driverName()), QStringLiteral("cannot index table \"Staymarker\""));
         changes << QStringLiteral("indexed \"Staymarker\" in the export's order (\"%1\")")
                        .arg(QLatin1String(kStaymarkerOrderIndex));
     }
@@ -253,8 +244,8 @@ void InOneTransaction(const AnsiString& alias, Work&& work)
                 // than the limit meant for the window's statements; waits for
                 // a lock held elsewhere stay short.
                 if (db.driverName() == QLatin1String("QPSQL"))
-                    Run(db, QStringLiteral("SET LOCAL statement_timeout = 0"),
-                        QStringLiteral("cannot lift the statement time limit"));
+                    RunText(db, QStringLiteral("SET LOCAL statement_timeout = 0"),
+                            QStringLiteral("cannot lift the statement time limit"));
                 work(db);
             });
         } catch (const EDatabaseError& e) {
@@ -282,14 +273,16 @@ QString CreateTableSql(const QString& table, const QString& driverName)
                                      .join(QStringLiteral(", "))
                                      + QStringLiteral(", ") + RetryColumnsSql(driverName).join(QStringLiteral(", "))
                                      + QStringLiteral(", ") + DeskColumnSql());
-    if (table == QLatin1String("Staymarker"))
+    if (table == QLatin1String(kStaymarker))
         return create.arg(table, StaymarkerColumnsSql(!UrlKey(driverName).ByDigest()));
-    if (table == QLatin1String("Failures"))
-        return create.arg(table, IdColumnSql(sqlite)
-                                     + QStringLiteral(", \"Kind\" TEXT NOT NULL, \"Url\" TEXT, \"AirPort\" TEXT, "
-                                                      "\"Reason\" TEXT, \"Attempts\" INTEGER, \"FailedAt\" TEXT, ")
-                                     + DeskColumnSql());
-    if (table == QLatin1String("Destinations"))
+    if (table == QLatin1String(kFailures)) {
+        QStringList columns{IdColumnSql(sqlite)};
+        for (const FailureColumn& c : kFailureColumns)
+            columns << Quoted(c.name) + QLatin1Char(' ')
+                           + QLatin1String(c.sqlType.data(), static_cast<qsizetype>(c.sqlType.size()));
+        return create.arg(table, columns.join(QStringLiteral(", ")));
+    }
+    if (table == QLatin1String(kDestinations))
         return create.arg(table, IdColumnSql(sqlite)
                                      + QStringLiteral(", \"Code\" TEXT NOT NULL, \"Owed\" INTEGER NOT NULL DEFAULT 0, ")
                                      + RetryColumnsSql(driverName).join(QStringLiteral(", ")) + QStringLiteral(", ")

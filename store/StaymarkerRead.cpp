@@ -6,7 +6,6 @@
 #include "store/Names.h"
 #include "store/Tables.h"
 
-#include <QSqlDriver>
 #include <QStringList>
 
 namespace store {
@@ -18,20 +17,16 @@ void ForEachHotel(const std::function<bool(const StaymarkerRow&)>& take)
         const QStringList stored = ColumnsOf(db, QLatin1String(kStaymarker));
         if (stored.isEmpty())
             throw EDatabaseError(ToAnsi(failed + QStringLiteral(": there is no such table")));
-        const auto quoted = [&](std::string_view name) {
-            return db.driver()->escapeIdentifier(QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size())),
-                                                 QSqlDriver::FieldName);
-        };
         QStringList names;
         for (const NamedField<StaymarkerRow>& c : kStaymarkerColumns)
             names << (stored.contains(QString::fromUtf8(c.name.data(), static_cast<qsizetype>(c.name.size())))
-                          ? quoted(c.name)
+                          ? Quoted(c.name)
                           : QStringLiteral("NULL"));
         const QString collate = db.driverName() == QLatin1String("QPSQL") ? QStringLiteral(" COLLATE \"C\"")
                                                                          : QString();
         const QString sql = QStringLiteral("SELECT %1 FROM %2 ORDER BY %3%5, %4%5")
-                                .arg(names.join(QStringLiteral(", ")), Quoted(kStaymarker), quoted("ExtractedAt"),
-                                     quoted("Url"), collate);
+                                .arg(names.join(QStringLiteral(", ")), Quoted(kStaymarker), Quoted("ExtractedAt"),
+                                     Quoted("Url"), collate);
         StaymarkerRow row;  // the one row in memory, refilled for each
         ReadForward(db, sql, {}, failed, [&](const QSqlQuery& q) {
             int i = 0;

@@ -59,9 +59,9 @@ std::vector<DestinationSummary> ReadDestinationSummary()
         // "no code", so they are added up here rather than in SQL.
         const QString staymarker = DeskOf(db, kStaymarker);
         ReadGroups(db, byDesk, kStaymarker,
-                   QStringLiteral("SELECT %1, \"AirPort\", COUNT(*), MAX(\"ExtractedAt\") FROM \"Staymarker\" "
+                   QStringLiteral("SELECT %1, \"AirPort\", COUNT(*), MAX(\"ExtractedAt\") FROM %2 "
                                   "GROUP BY %1, \"AirPort\"")
-                       .arg(staymarker),
+                       .arg(staymarker, Quoted(kStaymarker)),
                    {}, [&](DestinationSummary& e, long long count, const AnsiString& last) {
                        e.kept += count;
                        e.lastExtractedAt = std::max(e.lastExtractedAt, last);
@@ -75,17 +75,17 @@ std::vector<DestinationSummary> ReadDestinationSummary()
         if (HasTable(db, QLatin1String(kDestinations)))
             // A code both typed again and owed shows as owed: it has failed.
             ReadGroups(db, byDesk, kDestinations,
-                       QStringLiteral("SELECT %1, \"Code\", COUNT(*), MAX(\"Owed\") FROM \"Destinations\" "
+                       QStringLiteral("SELECT %1, \"Code\", COUNT(*), MAX(\"Owed\") FROM %2 "
                                       "GROUP BY %1, \"Code\"")
-                           .arg(DeskOf(db, kDestinations)),
+                           .arg(DeskOf(db, kDestinations), Quoted(kDestinations)),
                        {}, [&](DestinationSummary& e, long long, const AnsiString& owed) {
                            e.state = owed == "0" ? "waiting" : "owed";
                        });
         if (HasTable(db, QLatin1String(kFailures)))
             ReadGroups(db, byDesk, kFailures,
-                       QStringLiteral("SELECT %1, \"AirPort\", COUNT(*), NULL FROM \"Failures\" "
+                       QStringLiteral("SELECT %1, \"AirPort\", COUNT(*), NULL FROM %2 "
                                       "WHERE \"Kind\" IN (?, ?) GROUP BY %1, \"AirPort\"")
-                           .arg(DeskOf(db, kFailures)),
+                           .arg(DeskOf(db, kFailures), Quoted(kFailures)),
                        {QString::fromLatin1(kFailureLink), QString::fromLatin1(kFailureDestination)},
                        [&](DestinationSummary& e, long long count, const AnsiString&) { e.givenUp += count; });
     });

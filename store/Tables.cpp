@@ -1,6 +1,7 @@
 #include "store/Tables.h"
 
 #include "platform/db/DatabaseError.h"
+#include "store/Statement.h"
 
 #include <QSqlError>
 #include <QSqlQuery>
@@ -33,15 +34,8 @@ QSqlQuery Ask(QSqlDatabase& db, const QString& sql, const QString& name, const Q
     if (!IsSqlite(db) && !IsPostgres(db))
         throw EDatabaseError(ToAnsi(QStringLiteral("cannot ask for %1 \"%2\" on the driver %3")
                                         .arg(what, name, db.driverName())));
-    const QString failed = QStringLiteral("cannot ask for %1 \"%2\"").arg(what, name);
-    QSqlQuery q(db);
-    q.setForwardOnly(true);
-    if (!q.prepare(sql))
-        throw EDatabaseError(failed, q.lastError());
-    q.addBindValue(IsPostgres(db) ? RegclassName(name) : name);
-    if (!q.exec())
-        throw EDatabaseError(failed, q.lastError());
-    return q;
+    return RunBound(db, sql, {IsPostgres(db) ? RegclassName(name) : name},
+                    QStringLiteral("cannot ask for %1 \"%2\"").arg(what, name), true);
 }
 
 // Whether the catalogue holds `name` as a relation of the kind `what`
@@ -83,11 +77,10 @@ QStringList ColumnsOf(QSqlDatabase& db, const QString& table)
                                      : QStringLiteral("SELECT name FROM pragma_table_info(?) ORDER BY cid"),
                       table, QStringLiteral("the columns of"));
     QStringList columns;
-    while (q.next())
-        columns << q.value(0).toString();
-    // next() is false at the end and on a failure alike.
-    if (q.lastError().isValid())
-        throw EDatabaseError(QStringLiteral("cannot ask for the columns of \"%1\"").arg(table), q.lastError());
+    ReadRows(q, QStringLiteral("cannot ask for the columns of \"%1\"").arg(table), [&](const QSqlQuery& row) {
+        columns << row.value(0).toString();
+        return true;
+    });
     return columns;
 }
 

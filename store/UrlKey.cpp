@@ -4,28 +4,36 @@
 
 namespace store {
 
+namespace {
+
+// The address column of `table`, named with its table.
+QString UrlColumn(const char* table)
+{
+    return Quoted(table) + QStringLiteral(".\"Url\"");
+}
+
+}  // namespace
+
 UrlKey::UrlKey(const QSqlDatabase& db) : UrlKey(db.driverName()) {}
 
 UrlKey::UrlKey(const QString& driverName) : byDigest_(driverName == QLatin1String("QPSQL")) {}
 
 QString UrlKey::Match(const char* table) const
 {
-    const QString column = QStringLiteral("\"%1\".\"Url\"").arg(QLatin1String(table));
+    const QString column = UrlColumn(table);
     // The digest first: it is what the index holds.
     return byDigest_ ? QStringLiteral("md5(%1) = md5(?) AND %1 = ?").arg(column) : QStringLiteral("%1 = ?").arg(column);
 }
 
-void UrlKey::Bind(QSqlQuery& q, const AnsiString& url) const
+QVariantList UrlKey::Values(const AnsiString& url) const
 {
     const QString value = ToWide(url);
-    q.addBindValue(value);
-    if (byDigest_)
-        q.addBindValue(value);
+    return byDigest_ ? QVariantList{value, value} : QVariantList{value};
 }
 
 QString UrlKey::MatchAny(const char* table, int count) const
 {
-    const QString column = QStringLiteral("\"%1\".\"Url\"").arg(QLatin1String(table));
+    const QString column = UrlColumn(table);
     const QString marks = QStringList(count, QStringLiteral("?")).join(QStringLiteral(", "));
     if (!byDigest_)
         return QStringLiteral("%1 IN (%2)").arg(column, marks);
@@ -33,11 +41,13 @@ QString UrlKey::MatchAny(const char* table, int count) const
     return QStringLiteral("md5(%1) IN (%2) AND %1 IN (%3)").arg(column, digests, marks);
 }
 
-void UrlKey::BindAny(QSqlQuery& q, const std::vector<AnsiString>& urls) const
+QVariantList UrlKey::ValuesAny(const std::vector<AnsiString>& urls) const
 {
+    QVariantList values;
     for (int pass = byDigest_ ? 2 : 1; pass > 0; --pass)
         for (const AnsiString& url : urls)
-            q.addBindValue(ToWide(url));
+            values << ToWide(url);
+    return values;
 }
 
 QString UrlKey::StaymarkerConflict() const
@@ -47,7 +57,7 @@ QString UrlKey::StaymarkerConflict() const
 
 QString UrlKey::StaymarkerUpdateGuard() const
 {
-    return byDigest_ ? QStringLiteral(" WHERE \"Staymarker\".\"Url\" = excluded.\"Url\"") : QString();
+    return byDigest_ ? QStringLiteral(" WHERE %1.\"Url\" = excluded.\"Url\"").arg(Quoted(kStaymarker)) : QString();
 }
 
 QStringList UrlKey::CreateIndexSql(const QString& table) const
@@ -57,9 +67,9 @@ QStringList UrlKey::CreateIndexSql(const QString& table) const
                                 .arg(Quoted(kGoingDigestIndex), Quoted(kGoing), Quoted(kGoingUrl))
                           : QStringLiteral("CREATE INDEX %1 ON %2 (%3)")
                                 .arg(Quoted(kGoingPlainIndex), Quoted(kGoing), Quoted(kGoingUrl))};
-    if (table == QLatin1String("Staymarker") && byDigest_)
-        return {QStringLiteral("CREATE UNIQUE INDEX \"%1\" ON \"Staymarker\" (md5(\"Url\"))")
-                    .arg(QLatin1String(kStaymarkerDigestIndex))};
+    if (table == QLatin1String(kStaymarker) && byDigest_)
+        return {QStringLiteral("CREATE UNIQUE INDEX %1 ON %2 (md5(\"Url\"))")
+                    .arg(Quoted(kStaymarkerDigestIndex), Quoted(kStaymarker))};
     return {};
 }
 

@@ -12,14 +12,14 @@
 //   never mixes them up.
 //
 // Every statement that finds a row by address builds its condition and
-// binds its value here.
+// gives its values here.
 
 #include "platform/base/AnsiString.h"
 
 #include <QSqlDatabase>
-#include <QSqlQuery>
 #include <QString>
 #include <QStringList>
+#include <QVariantList>
 
 #include <vector>
 
@@ -35,12 +35,12 @@ public:
     bool ByDigest() const { return byDigest_; }
 
     // A condition true for the rows of `table` (an unquoted name) whose
-    // "Url" is the bound address; Bind supplies its values, in order.
+    // "Url" is the bound address; Values are its values, in order.
     QString Match(const char* table) const;
-    void Bind(QSqlQuery& q, const AnsiString& url) const;
-    // The same for any of `count` bound addresses; BindAny supplies them.
+    QVariantList Values(const AnsiString& url) const;
+    // The same for any of `count` bound addresses; ValuesAny are their values.
     QString MatchAny(const char* table, int count) const;
-    void BindAny(QSqlQuery& q, const std::vector<AnsiString>& urls) const;
+    QVariantList ValuesAny(const std::vector<AnsiString>& urls) const;
 
     // The conflict target of an upsert into "Staymarker", and the condition
     // its update must meet: on PostgreSQL a digest shared by two addresses

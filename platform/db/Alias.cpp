@@ -8,14 +8,10 @@
 
 namespace platform {
 
-namespace {
-const QString kHotelsAlias = QStringLiteral("Hotels_Db");
-}  // namespace
-
 DatabaseTarget ResolveAlias(const AnsiString& alias)
 {
     const QString name = ToWide(alias);
-    if (name.compare(kHotelsAlias, Qt::CaseInsensitive) != 0)
+    if (name.compare(QLatin1String(kHotelsAlias), Qt::CaseInsensitive) != 0)
         throw EDatabaseError("Unknown database alias '" + alias + "'");
     const QString setting = CurrentSettings().hotelsDb;
     if (setting.isEmpty()) {

@@ -19,6 +19,9 @@
 
 namespace platform {
 
+// The one alias, matched without regard to case.
+inline constexpr const char* kHotelsAlias = "Hotels_Db";
+
 // The longest any statement waits for a lock held elsewhere, and the longest
 // a PostgreSQL statement may run (see OpenAliasDatabase).
 constexpr int kLockWaitMs = 250;

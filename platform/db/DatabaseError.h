@@ -9,8 +9,7 @@
 #include <stdexcept>
 #include <string>
 
-// Every failure of the table component, of OpenAliasDatabase and of the
-// store's own statements.
+// Every failure of OpenAliasDatabase and of the store's statements.
 class EDatabaseError : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;

@@ -9,6 +9,7 @@
 #include "platform/toolkit/Forms.h"
 #include "store/HotelUrl.h"
 #include "store/Desk.h"
+#include "store/GoingWriter.h"
 #include "store/Schema.h"
 #include "store/Staymarker.h"
 #include "support/RecordedMessages.h"
@@ -154,6 +155,15 @@ protected:
     }
 
     static void DropGoing() { Exec("DROP TABLE \"Going\""); }
+
+    // Keeps `row` in "Staymarker" the way the crawl keeps a handled page's
+    // hotel (GoingWriter::Handled), under this copy's desk.
+    static void KeepHotel(const store::StaymarkerRow& row)
+    {
+        store::GoingWriter writer;
+        writer.Handled({row.Url, row.AirPort}, row);
+        ASSERT_TRUE(writer.Flush()) << "the hotel was not kept";
+    }
 
     // Makes every insert of a row whose "Url" is `url` fail.
     void PoisonGoing(const QString& url)

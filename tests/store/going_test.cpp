@@ -2,6 +2,7 @@
 // each for this copy's desk.
 
 #include "store/Going.h"
+#include "store/GoingWriter.h"
 
 #include "platform/testing/DbTestHooks.h"
 
@@ -193,10 +194,14 @@ TEST_P(GoingSaveAtClose, AnyTextSurvivesTheSaveOfManyRowsAtOnce)
     EXPECT_EQ(back, retries);
 }
 
-TEST_P(GoingSaveAtClose, AppendKeepsTheRowsAlreadyThere)
+// The write-through adds rows with the save's statement: after the rows
+// already there, a link already there included.
+TEST_P(GoingSaveAtClose, AddedLinksGoAfterTheRowsAlreadyThere)
 {
     SeedGoing({kThree[0]});
-    Save({kThree[1], kThree[2]}, store::GoingSave::Append);
+    store::GoingWriter writer;
+    writer.Added({kThree[1], kThree[2]});
+    ASSERT_TRUE(writer.Flush());
     EXPECT_EQ(GoingRows(), kThree);
 }
 

@@ -96,7 +96,7 @@ TEST_P(WriteThroughSetAside, RefusedLinkOfABatchIsSetAsideAloneAfterTheLimit)
         EXPECT_EQ(writer.Flush(), tries + 1 == GoingWriter::kSetAsideAfter) << "nothing owed once set aside";
     }
     const std::string reported = ::testing::internal::GetCapturedStderr();
-    EXPECT_FALSE(writer.Owes());
+    EXPECT_TRUE(writer.Flush());
     EXPECT_EQ(writer.RefusedLinks(), Links{bad});
     EXPECT_EQ(Count(reported, "could not write"), 1u) << reported;
     EXPECT_EQ(Count(reported, "set aside a write"), 1u) << reported;
@@ -120,7 +120,7 @@ TEST_P(WriteThroughSetAside, HotelThatCannotBeStoredLeavesItsLinkInGoingAndUnset
     const std::string reported = ::testing::internal::GetCapturedStderr();
     Exec("ALTER TABLE \"Staymarker_away\" RENAME TO \"Staymarker\"");
 
-    EXPECT_FALSE(writer.Owes());
+    EXPECT_TRUE(writer.Flush());
     EXPECT_EQ(writer.UnsettledLinks(), Links{link}) << "set aside, and still to do";
     EXPECT_EQ(GoingRows(), Links{link}) << "the deletion went with the hotel row";
     EXPECT_NE(reported.find("\"HeaderBar\":\"Hotel Ærø, kept in the report\""), std::string::npos) << reported;
@@ -145,7 +145,7 @@ TEST_P(WriteThroughSetAside, LaterWritesAboutAFailingAddressWaitForIt)
 
     Accept("Going");
     writer.Added({Link("2")});
-    EXPECT_FALSE(writer.Owes());
+    EXPECT_TRUE(writer.Flush());
     // Added first, then Handled: the link is not left in "Going" as if new.
     EXPECT_EQ(GoingRows(), Links{Link("2")});
     EXPECT_EQ(Hotels().size(), 1u);
@@ -251,7 +251,7 @@ TEST_P(WriteThroughRows, FailedSetsTheRetryStateTheResumeLoadReadsBack)
     writer.Added({Link("1"), Link("2"), Link("1")});
     const store::RetryState state = Retry(2, "HTTP 503");
     writer.Failed(Link("1"), state);
-    EXPECT_FALSE(writer.Owes());
+    EXPECT_TRUE(writer.Flush());
     Links loaded;
     EXPECT_EQ(LoadRetries(&loaded), (store::GoingRetries{{Link("1").Url, state}}));
     EXPECT_EQ(loaded, (Links{Link("1"), Link("2"), Link("1")}));
@@ -329,7 +329,7 @@ TEST_P(WriteThroughRows, AddressOfAnyLengthIsAddedUpdatedHandledAndStored)
     EXPECT_EQ(LoadRetries(), (store::GoingRetries{{link.Url, Retry(1, "HTTP 503")}}));
     writer.Handled(link, HotelRow(link.Url, "first"));
     writer.Handled(link, HotelRow(link.Url, "again"));
-    EXPECT_FALSE(writer.Owes());
+    EXPECT_TRUE(writer.Flush());
     EXPECT_EQ(GoingRows(), Links{Link("2")});
     const auto hotels = Hotels();
     ASSERT_EQ(hotels.size(), 1u);

@@ -7,6 +7,7 @@
 #include "platform/settings/Settings.h"
 #include "store/Desk.h"
 #include "store/Going.h"
+#include "store/GoingWriter.h"
 #include "store/Schema.h"
 #include "store/Staymarker.h"
 
@@ -80,7 +81,9 @@ protected:
         row.AirPort = "osl";
         row.HeaderBar = "Hotel Østerdalen Avg Price 120";
         row.ExtractedAt = "2024-05-01T00:00:00Z";
-        ASSERT_NO_THROW(store::StoreHotel(row));
+        store::GoingWriter writer;
+        writer.Handled({row.Url, row.AirPort}, row);
+        ASSERT_TRUE(writer.Flush());
         store::SaveGoing(store::CurrentDesk(), {{"http://hotels.example/hotsdetail.ctl?hotel=adl-1", "adl"}});
         platform::SetSettings({});
     }

@@ -89,7 +89,7 @@ protected:
         SeedGoing({{"b-1", "osl"}}, QStringLiteral("desk-b"));
         store::GoingWriter gone("desk-x");
         gone.Record({store::kFailureDestination, "zrh", "zrh", "HTTP 500", 5, "2026-12-01T00:00:00Z"});
-        ASSERT_FALSE(gone.Owes());
+        ASSERT_TRUE(gone.Flush());
         QFile file(dir.filePath(QStringLiteral("new.ini")));
         ASSERT_TRUE(file.open(QIODevice::WriteOnly));
         file.write(("[databases]\nHotels_Db = " + dbSetting + "\n[desk]\nname = desk-new\n").toUtf8());

@@ -132,12 +132,18 @@ bool WriteHotels(bool jsonl, ExportOutput& output)
 
 void AppendFailuresCsvHeader(std::string& out)
 {
-    AppendCsvLine(out, {"Kind", "Url", "AirPort", "Reason", "Attempts", "FailedAt", "Desk"});
+    std::vector<std::string> fields;
+    for (const store::FailureColumn& column : store::kFailureColumns)
+        fields.emplace_back(column.name);
+    AppendCsvLine(out, fields);
 }
 
 void AppendFailureCsvLine(std::string& out, const store::FailureRecord& row)
 {
-    AppendCsvLine(out, {row.kind, row.url, row.airPort, row.reason, std::to_string(row.attempts), row.failedAt, row.desk});
+    std::vector<std::string> fields;
+    for (const store::FailureColumn& column : store::kFailureColumns)
+        fields.push_back(column.number ? std::to_string(row.*column.number) : row.*column.text);
+    AppendCsvLine(out, fields);
 }
 
 // Every row of "Failures" as CSV, read and written one row at a time.

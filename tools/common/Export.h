@@ -22,7 +22,7 @@ namespace tools {
 std::string HotelsToCsv(const std::vector<store::StaymarkerRow>& rows);
 
 // The rows of "Failures" as CSV under the same rules (formula guard
-// included): the header "Kind,Url,AirPort,Reason,Attempts,FailedAt", then
+// included): the header of the column names (store::kFailureColumns), then
 // one line per row in the order recorded.
 std::string FailuresToCsv(const std::vector<store::FailureRecord>& rows);
 

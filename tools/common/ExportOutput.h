@@ -41,7 +41,6 @@ public:
     // Problem() set when that failed (nothing replaced FILE then).
     bool Commit();
 
-    bool ToFile() const { return file_.has_value(); }
     // Set after a false return: "cannot write "PATH": reason" or "cannot
     // write standard output".
     const QString& Problem() const { return problem_; }

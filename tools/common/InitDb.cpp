@@ -3,6 +3,7 @@
 #include "platform/db/Alias.h"
 #include "platform/settings/Settings.h"
 #include "store/Desk.h"
+#include "store/Names.h"
 #include "store/Schema.h"
 #include "tools/common/CommandLine.h"
 #include "tools/common/ToolSettings.h"
@@ -14,7 +15,6 @@ namespace tools {
 
 namespace {
 
-const AnsiString kAlias = "Hotels_Db";
 const QString kHandOver = QStringLiteral("hand-over");
 
 // The desk whose work --hand-over moves, checked before the database is
@@ -64,13 +64,13 @@ int RunInitDb(const QStringList& arguments, std::ostream& out, std::ostream& err
     if (const std::optional<int> done = HandOverDesk(line, err, handOverFrom))
         return *done;
     try {
-        const platform::DatabaseTarget target = platform::ResolveAlias(kAlias);
+        const platform::DatabaseTarget target = platform::ResolveAlias(store::kHotelsDb);
         // Host, port and name only: the user and password are not shown.
         const QString where = target.kind == platform::DatabaseTarget::Kind::SQLite
             ? target.sqlitePath
             : QStringLiteral("postgresql://%1:%2/%3").arg(target.host).arg(target.port).arg(target.dbName);
         QStringList upgraded;
-        const QStringList created = store::EnsureHotelsDbTables(kAlias, &upgraded);
+        const QStringList created = store::EnsureHotelsDbTables(store::kHotelsDb, &upgraded);
         for (const QString& table : {QStringLiteral("Going"), QStringLiteral("Staymarker"), QStringLiteral("Failures"),
                                      QStringLiteral("Destinations")})
             out << (created.contains(table) ? "created table \"" : "table exists: \"") << ToAnsi(table)

@@ -273,18 +273,20 @@ WorkbookResult WriteWorkbook(QIODevice& into, const WorkbookRows& rows)
     if (summarySheet.Full())
         return tooMany("destinations", "--summary");
 
-    SheetWriter failureSheet(workbook.get(), "Failures", {"Kind", "Url", "AirPort", "Reason", "Attempts", "FailedAt", "Desk"},
-                             header, result.cutTexts);
+    std::vector<std::string> failureColumns;
+    for (const store::FailureColumn& column : store::kFailureColumns)
+        failureColumns.emplace_back(column.name);
+    SheetWriter failureSheet(workbook.get(), "Failures", failureColumns, header, result.cutTexts);
     rows.failures([&](const store::FailureRecord& row) {
         if (!failureSheet.NextRow())
             return false;
-        failureSheet.Text(0, row.kind);
-        failureSheet.Text(1, row.url);
-        failureSheet.Text(2, row.airPort);
-        failureSheet.Text(3, row.reason);
-        failureSheet.Number(4, row.attempts);
-        failureSheet.Text(5, row.failedAt);
-        failureSheet.Text(6, row.desk);
+        for (std::size_t i = 0; i < store::kFailureColumns.size(); ++i) {
+            const store::FailureColumn& column = store::kFailureColumns[i];
+            if (column.number)
+                failureSheet.Number(i, row.*column.number);
+            else
+                failureSheet.Text(i, row.*column.text);
+        }
         return failureSheet.Ok();
     });
     if (failureSheet.Full())
