@@ -28,7 +28,8 @@ TForm1::TForm1(QWidget* parent) : TForm(parent)
     Table2->SetDatabaseName("Hotels_Db");
     Table2->SetTableName("Staymarker");
 
-    // Both timers tick from here on at the installation's pace.
+    // Both timers tick from here on at the installation's pace. The setting
+    // is read here only: what converts seconds into ticks asks the timer.
     const int interval = platform::CurrentSettings().timerIntervalMs;
     Timer1->SetInterval(interval);
     Timer2->SetInterval(interval);

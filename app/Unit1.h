@@ -25,6 +25,7 @@
 #include "platform/browser/WebBrowser.h"
 #include "platform/db/DbTables.h"
 #include "platform/toolkit/Forms.h"
+#include "platform/toolkit/TickPacer.h"
 #include "store/Desk.h"
 #include "store/Destinations.h"
 #include "store/GoingWriter.h"
@@ -105,6 +106,9 @@ private:
     // destinations and failed links wait for their next try.
     long long SearchClock = 0;
     long long DetailClock = 0;
+    // The pace of Timer1's searches and Timer2's detail steps.
+    TTickPacer SearchPace;
+    TTickPacer DetailPace;
     // Detail links whose page failed for a reason that may pass; each stays
     // in "Going" and is tried again when its wait is over.
     TRetryQueue RetryLinks;

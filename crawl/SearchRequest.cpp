@@ -4,8 +4,7 @@
 #include "platform/settings/Settings.h"
 
 #include <algorithm>
-
-int SearchTicks = 0;
+#include <optional>
 
 AnsiString BuildSearchUrl(const AnsiString& siteBase, const AnsiString& destCode)
 {
@@ -65,26 +64,23 @@ void TForm1::Timer1Timer(TObject* Sender)
     if (Closing)
         return;
     ++SearchClock;
-    if (SearchTicks == 60) {
-        SearchTicks = 0;
-        ++DestIndex;
-        // Past the operator's list, the slot goes to the destination owed
-        // longest whose wait is over; with none, to the search of the empty
-        // code as before.
-        if (ListActive && DestIndex >= Memo2->Lines->Count()) {
-            const auto due = std::find_if(OwedDestinations.begin(), OwedDestinations.end(),
-                                          [this](const TOwedDestination& owed) {
-                                              return store::Aged(owed.state, SearchClock - owed.countedAt).retryInTicks == 0;
-                                          });
-            if (due != OwedDestinations.end()) {
-                const TOwedDestination owed = *due;
-                OwedDestinations.erase(due);
-                SearchOwedDestination(owed);
-                return;
-            }
+    if (!SearchPace.Tick())
+        return;
+    ++DestIndex;
+    // Past the operator's list, the slot goes to the destination owed
+    // longest whose wait is over; with none, to the search of the empty
+    // code as before.
+    if (ListActive && DestIndex >= Memo2->Lines->Count()) {
+        const auto due = std::find_if(OwedDestinations.begin(), OwedDestinations.end(),
+                                      [this](const TOwedDestination& owed) {
+                                          return store::Aged(owed.state, SearchClock - owed.countedAt).retryInTicks == 0;
+                                      });
+        if (due != OwedDestinations.end()) {
+            const TOwedDestination owed = *due;
+            OwedDestinations.erase(due);
+            SearchOwedDestination(owed);
+            return;
         }
-        SearchDestination(DestIndex);
-    } else {
-        ++SearchTicks;
     }
+    SearchDestination(DestIndex);
 }

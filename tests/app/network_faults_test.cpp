@@ -3,7 +3,6 @@
 // recorded; a destination whose search failed or was cut short is searched
 // again after the list; the typed list outlives the window.
 
-#include "crawl/SearchRequest.h"
 #include "detail/DetailQueue.h"
 #include "platform/engine/Engine.h"
 #include "store/Destinations.h"
@@ -49,8 +48,6 @@ protected:
         s.pageTimeoutS = 2;         // quick retries of 66, 133 and 266 ms fit in it
         s.siteBase = QStringLiteral("http://127.0.0.1:%1").arg(site.Port());
         db = std::make_unique<TestDatabase>(s);
-        SearchTicks = 0;
-        DetailTicks = 0;
     }
 
     Hotel_Url Link(int n, const char* airport = "osl") const
@@ -77,7 +74,7 @@ protected:
     // One slot of Timer1: the 61st tick.
     static void Slot(TForm1& form)
     {
-        SearchTicks = 60;
+        TForm1TestAccess(form).SearchTicks() = 60;
         form.Timer1Timer(form.Timer1);
     }
     static bool Idle(TForm1& form) { return !form.CppWebBrowser1->Busy(); }
