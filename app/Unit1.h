@@ -8,7 +8,7 @@
 //   FormClose, UnhandledLinks                 app/Unit1.cpp
 //   Button2Click, LoadPendingLinks            crawl/DestinationList.cpp
 //   Timer1Timer, SearchDestination,
-//   SearchOwedDestination                     crawl/SearchRequest.cpp
+//   SearchOwedDestination, StartSearch        crawl/SearchRequest.cpp
 //   SettleSearch, SaveDestinationList,
 //   ForgetPagingCounts, ReadDestinationList,
 //   RestoreDestinationList,
@@ -131,6 +131,9 @@ private:
 
     void SearchDestination(int index);
     void SearchOwedDestination(const TOwedDestination& owed);
+    // Navigates to the search of `code`; `followed` is the search to keep
+    // track of as CurrentSearch, none for the empty code past the list.
+    void StartSearch(const AnsiString& code, std::optional<TSearch> followed);
     // Ends the search under way: a search that failed or did not finish
     // becomes owed (or is given up and recorded).
     void SettleSearch();
