@@ -97,7 +97,7 @@ TEST_F(NetworkFaults, FailedPageKeepsItsLinkAndCountUntilTheSiteAnswersAgain)
     ASSERT_EQ(retries.count(Link(2).Url), 1u);
     EXPECT_EQ(retries.at(Link(2).Url).attempts, 1);
     EXPECT_EQ(retries.at(Link(2).Url).lastFailure, "HTTP 503");
-    EXPECT_EQ(f.RetryLinks().Size(), 1u);
+    EXPECT_EQ(f.RetryLinks().Links().size(), 1u);
 
     f.ProcessNextDetail();  // a link that never failed goes on meanwhile
     EXPECT_EQ(Kept(), std::set<AnsiString>{Link(1).Url});
@@ -122,7 +122,7 @@ TEST_F(NetworkFaults, DroppedConnectionsAndTimeOutsAreTriedAgainToo)
     f.ProcessNextDetail();
     f.ProcessNextDetail();
     site.Release();
-    EXPECT_EQ(f.RetryLinks().Size(), 2u);
+    EXPECT_EQ(f.RetryLinks().Links().size(), 2u);
     EXPECT_TRUE(f.PendingLinks().empty());
     EXPECT_TRUE(store::ReadFailures().empty());
 }
@@ -188,7 +188,7 @@ TEST_F(NetworkFaults, RestartContinuesTheCountOfAFailedLink)
     ASSERT_TRUE(g.ResumeMode());
     again.Button2->click();  // the resume press's step: still waiting
     EXPECT_EQ(site.Requests(Path(7)), 4);
-    ASSERT_EQ(g.RetryLinks().Size(), 1u);
+    ASSERT_EQ(g.RetryLinks().Links().size(), 1u);
     g.DetailClock() += store::kFirstRetryTicks - 20;
     g.ProcessNextDetail();
     EXPECT_EQ(Kept(), std::set<AnsiString>{Link(7).Url});
