@@ -44,8 +44,8 @@ void TForm1::ProcessNextDetail()
         Timer2->SetEnabled(true);
         return;
     }
-    // 1.-2.2, with no message pumped in between: a failed link whose next
-    // try is due goes first, else the last of PendingLinks. The link stays
+    // The link, taken with no message pumped in between: a failed link whose
+    // next try is due goes first, else the last of PendingLinks. The link stays
     // in "Going" while its page is handled, so a crash meanwhile loses nothing.
     std::optional<TRetryLink> retry = RetryLinks.TakeDue(DetailClock);
     if (!retry && PendingLinks.empty()) {
@@ -59,7 +59,6 @@ void TForm1::ProcessNextDetail()
             PendingLinks.pop_back();
         }
         InProgressLinks.push_back(link);
-        // 2.3-2.6. Parse the link's page and settle the outcome.
         auto parser = std::make_unique<THotelDescParser>();
         parser->SetUrl(link.Url);
         parser->Parse();
@@ -70,7 +69,6 @@ void TForm1::ProcessNextDetail()
         if (mine != InProgressLinks.rend())
             InProgressLinks.erase(std::next(mine).base());
     }
-    // 3. Re-arm the detail timer for the next step.
     Timer2->SetEnabled(true);
 }
 
