@@ -28,7 +28,8 @@ TForm1::TForm1(QWidget* parent) : TForm(parent)
     Table2->SetDatabaseName("Hotels_Db");
     Table2->SetTableName("Staymarker");
 
-    // Both timers tick from here on at the installation's pace.
+    // Both timers tick from here on at the installation's pace. The setting
+    // is read here only: what converts seconds into ticks asks the timer.
     const int interval = platform::CurrentSettings().timerIntervalMs;
     Timer1->SetInterval(interval);
     Timer2->SetInterval(interval);
@@ -55,7 +56,7 @@ TForm1::~TForm1()
 
 void TForm1::FormCreate(TObject* Sender)
 {
-    // 1.-4. Probe the desk's rows of "Going": saved work means resume mode.
+    // Probe the desk's rows of "Going": saved work means resume mode.
     // A table that cannot be opened holds no rows.
     const store::GoingProbe probe = store::ProbeGoing(Desk);
     if (!probe.opened)
@@ -64,14 +65,12 @@ void TForm1::FormCreate(TObject* Sender)
     // An empty table seen by the probe holds nothing this run must keep.
     GoingKnown = probe.opened && !probe.hasRows;
 
-    // 5. Initialise COM for the window's thread.
     if (FAILED(CoInitialize(nullptr)))
         ShowMessage("COM Init 에러");
 
-    // 6. The list that lines detail links up for transfer.
     DetailLinks = std::make_unique<TStringList>();
-
-    // 7. No search has started yet.
+    // No page is crawled before the next search, not even that of a search
+    // Timer1 started while a start-up message box waited.
     SearchStarted = 0;
 
     // The destinations an earlier run left unsearched come back into Memo2.
@@ -85,7 +84,7 @@ void TForm1::FormClose(TObject* Sender, int& Action)
     // The destinations still to search, for the next start.
     SaveDestinationList();
 
-    // 1.-5. Save the links not yet handled into "Going", in one transaction.
+    // Save the links not yet handled into "Going", in one transaction.
     // The write-through has them there already; writes it still owes go
     // first, and the save then makes the table exact. Rows of an earlier run
     // that this run never read are kept.
@@ -102,18 +101,12 @@ void TForm1::FormClose(TObject* Sender, int& Action)
         Application->ShowException(QString::fromUtf8(e.what()));
     }
 
-    // 6. One more detail step.
     ProcessNextDetail();
 
-    // 7. Release the list of detail links.
     DetailLinks.reset();
-
-    // 8. Empty the link counts and the paging links.
     LinkCounts.clear();
     NextPageCounts.clear();
     NextPages.clear();
-
-    // 9. Give back the start-up initialisation.
     CoUninitialize();
 
     if (!GoingWrites.Flush())

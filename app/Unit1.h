@@ -8,7 +8,7 @@
 //   FormClose, UnhandledLinks                 app/Unit1.cpp
 //   Button2Click, LoadPendingLinks            crawl/DestinationList.cpp
 //   Timer1Timer, SearchDestination,
-//   SearchOwedDestination                     crawl/SearchRequest.cpp
+//   SearchOwedDestination, StartSearch        crawl/SearchRequest.cpp
 //   SettleSearch, SaveDestinationList,
 //   ForgetPagingCounts, ReadDestinationList,
 //   RestoreDestinationList,
@@ -25,6 +25,7 @@
 #include "platform/browser/WebBrowser.h"
 #include "platform/db/DbTables.h"
 #include "platform/toolkit/Forms.h"
+#include "platform/toolkit/TickPacer.h"
 #include "store/Desk.h"
 #include "store/Destinations.h"
 #include "store/GoingWriter.h"
@@ -105,6 +106,9 @@ private:
     // destinations and failed links wait for their next try.
     long long SearchClock = 0;
     long long DetailClock = 0;
+    // The pace of Timer1's searches and Timer2's detail steps.
+    TTickPacer SearchPace;
+    TTickPacer DetailPace;
     // Detail links whose page failed for a reason that may pass; each stays
     // in "Going" and is tried again when its wait is over.
     TRetryQueue RetryLinks;
@@ -127,6 +131,9 @@ private:
 
     void SearchDestination(int index);
     void SearchOwedDestination(const TOwedDestination& owed);
+    // Navigates to the search of `code`; `followed` is the search to keep
+    // track of as CurrentSearch, none for the empty code past the list.
+    void StartSearch(const AnsiString& code, std::optional<TSearch> followed);
     // Ends the search under way: a search that failed or did not finish
     // becomes owed (or is given up and recorded).
     void SettleSearch();

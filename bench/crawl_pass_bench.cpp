@@ -27,6 +27,7 @@
 #include "platform/settings/Settings.h"
 #include "platform/toolkit/Forms.h"
 #include "store/Schema.h"
+#include "tests/support/FormAccess.h"
 
 #include <benchmark/benchmark.h>
 
@@ -37,22 +38,6 @@
 #include <cstdio>
 
 #include <string>
-
-// The window's private crawl state, reached through its friend.
-class TForm1TestAccess {
-public:
-    explicit TForm1TestAccess(TForm1& form) : f(form) {}
-    TLinkCounts& LinkCounts() { return f.LinkCounts; }
-    TLinkCounts& NextPageCounts() { return f.NextPageCounts; }
-    TPendingLinks& PendingLinks() { return f.PendingLinks; }
-    std::set<AnsiString>& QueuedLinks() { return f.QueuedLinks; }
-    std::set<AnsiString>& QueuedPages() { return f.QueuedPages; }
-    AnsiString& DestCode() { return f.DestCode; }
-    void CrawlResultPage(LPDISPATCH pDisp) { f.CrawlResultPage(pDisp); }
-
-private:
-    TForm1& f;
-};
 
 namespace {
 

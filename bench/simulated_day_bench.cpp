@@ -28,6 +28,7 @@
 #include "platform/settings/Settings.h"
 #include "platform/toolkit/Forms.h"
 #include "store/Schema.h"
+#include "tests/support/FormAccess.h"
 
 #include <benchmark/benchmark.h>
 
@@ -39,22 +40,6 @@
 
 #include <cstdio>
 #include <string>
-
-// The window's private crawl state, reached through its friend.
-class TForm1TestAccess {
-public:
-    explicit TForm1TestAccess(TForm1& form) : f(form) {}
-    TLinkCounts& LinkCounts() { return f.LinkCounts; }
-    TLinkCounts& NextPageCounts() { return f.NextPageCounts; }
-    TPendingLinks& PendingLinks() { return f.PendingLinks; }
-    std::set<AnsiString>& QueuedLinks() { return f.QueuedLinks; }
-    AnsiString& DestCode() { return f.DestCode; }
-    void CrawlResultPage(LPDISPATCH pDisp) { f.CrawlResultPage(pDisp); }
-    void ProcessNextDetail() { f.ProcessNextDetail(); }
-
-private:
-    TForm1& f;
-};
 
 namespace {
 

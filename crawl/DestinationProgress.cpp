@@ -6,7 +6,6 @@
 
 #include "app/Unit1.h"
 #include "platform/base/Report.h"
-#include "platform/settings/Settings.h"
 #include "store/Destinations.h"
 #include "store/Failures.h"
 
@@ -26,7 +25,7 @@ void TForm1::SettleSearch()
     // Failed, or still under way when the next search replaced it.
     const AnsiString why = search.failure ? ToAnsi(search.failure->Describe()) : AnsiString("cut short by the next search");
     const bool transient = !search.failure || search.failure->IsTransient();
-    const long long retryAfter = search.failure ? store::TicksFor(search.failure->retryAfterS, platform::CurrentSettings().timerIntervalMs) : 0;
+    const long long retryAfter = search.failure ? store::TicksFor(search.failure->retryAfterS, Timer1->Interval()) : 0;
     if (store::RetryAfterCapped(retryAfter))
         platform::Report(QStringLiteral("destination \"%1\" asked to be searched again in %2 ticks; waiting the longest wait, %3 ticks")
                              .arg(ToWide(search.code))

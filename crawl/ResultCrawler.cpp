@@ -4,9 +4,19 @@
 #include "platform/base/Report.h"
 #include "platform/html/Mshtml.h"
 
+namespace {
+
+// The address of a further result page (only the first comes from the search).
+bool IsResultPageAddress(const AnsiString& link)
+{
+    return Pos("hotsavail.ctl?", link) > 0;
+}
+
+}  // namespace
+
 bool IsNextPageLink(const AnsiString& link, const AnsiString& text)
 {
-    return Pos("hotsavail.ctl?", link) > 0 && text == "Next";
+    return IsResultPageAddress(link) && text == "Next";
 }
 
 bool IsDetailLink(const AnsiString& link)
@@ -59,19 +69,19 @@ void TForm1::CppWebBrowser1NewWindow2(TObject* Sender, LPDISPATCH* ppDisp, VARIA
 
 void TForm1::CrawlResultPage(LPDISPATCH pDisp, bool page)
 {
-    // 1. The document of the page that completed.
     ComPtr<IHTMLDocument2> document;
     if (QueryInterface(pDisp, document) != S_OK)
         return;
 
-    // 2. Anchors: the named A elements.
+    // The anchors: the named A elements only.
     ComPtr<IHTMLElementCollection> anchors;
     LONG n = 0;
     if (document->get_anchors(anchors) != S_OK || !anchors || anchors->get_length(&n) != S_OK)
         n = 0;
     document.reset();
 
-    // 3. Anchor walk.
+    // Every anchor's address is counted; a paging link also on its own. Only
+    // a result page's link has its text read, which walks the anchor's subtree.
     for (LONG i = 0; i < n; ++i) {
         ComPtr<IDispatch> item;
         if (anchors->item(VariantI4(i), VARIANT{}, item) != S_OK || !item)
@@ -86,26 +96,23 @@ void TForm1::CrawlResultPage(LPDISPATCH pDisp, bool page)
         if (link.empty())
             continue;
         LinkCounts[link] += 1;
-        if (Pos("hotsavail.ctl?", link) > 0) {
+        if (IsResultPageAddress(link)) {
             ComPtr<IHTMLElement> element;
             QString innerText;
             if (QueryInterface(item, element) == S_OK && element->get_innerText(innerText) == S_OK
                 && IsNextPageLink(link, ToAnsi(innerText)))
                 NextPageCounts[link] += 1;
         }
-        // 3.6: the anchor's interfaces are released as they go out of scope.
     }
-
-    // 4. Release the anchor collection.
     anchors.reset();
 
-    // 5. Detail links, in key order; links already queued in this run are not
+    // Detail links, in key order; links already queued in this run are not
     // lined up again (they would be extracted over and over).
     for (const auto& [link, count] : LinkCounts)
         if (IsDetailLink(link) && !QueuedLinks.count(link))
             DetailLinks->Add(link);
 
-    // 6. Paging links seen at most twice so far. The links queued again are
+    // Paging links seen at most twice so far. The links queued again are
     // followed first and those queued for the first time last, each group in
     // descending key order: only the navigation issued last takes effect, and
     // it must reach a page not seen yet (page=3 after page=2 re-queued page=1).
@@ -118,17 +125,14 @@ void TForm1::CrawlResultPage(LPDISPATCH pDisp, bool page)
     }
     NextPages.insert(NextPages.begin(), firstTime.begin(), firstTime.end());
 
-    // 7. Transfer count.
     const int transferCount = DetailLinks->Count();
-
-    // 8. Log the page in Memo1.
     Memo1->Lines->Add("First Page");
 
-    // 10. Transfer, moved before the paging: following a page empties
+    // The transfer comes before the paging: following a page empties
     // DetailLinks, so the lined-up links are handed over while they are there.
     TransferDetailLinks(transferCount);
 
-    // 9. Paging.
+    // Each paging link followed logs the number of the page it leads to.
     int pageNumber = 2;
     const bool follows = !NextPages.empty();
     while (!NextPages.empty()) {
@@ -145,10 +149,9 @@ void TForm1::CrawlResultPage(LPDISPATCH pDisp, bool page)
         SaveDestinationList();
     }
 
-    // 11. Detail turn.
+    // Every pass gives the detail queue a step, and re-arms the search timer
+    // should anything have stopped it.
     ProcessNextDetail();
-
-    // 12. Watchdog.
     Timer1->SetEnabled(true);
 }
 
@@ -170,15 +173,13 @@ void TForm1::TransferDetailLinks(int count)
 
 void TForm1::FollowNextPage()
 {
-    // 1. No paging link left: nothing to follow.
     if (NextPages.empty())
         return;
-    // 2. Take the last paging link off the list.
     const AnsiString link = NextPages.back();
     NextPages.pop_back();
-    // 3. Clear the detail links: the next page lines up its own.
+    // The next page lines up its own detail links.
     DetailLinks->Clear();
-    // 4. Navigate without the optional arguments; the page's completion is a new pass.
+    // The page's completion is a new pass.
     VARIANT notGiven = VariantNotGiven();
     CppWebBrowser1->Navigate(ToWide(link), &notGiven, &notGiven, &notGiven, &notGiven);
 }

@@ -4,8 +4,7 @@
 #include "platform/settings/Settings.h"
 
 #include <algorithm>
-
-int SearchTicks = 0;
+#include <optional>
 
 AnsiString BuildSearchUrl(const AnsiString& siteBase, const AnsiString& destCode)
 {
@@ -22,40 +21,37 @@ void TForm1::SearchDestination(int index)
 {
     // The search this one replaces is finished, or owed from here on.
     SettleSearch();
+    // Past the last line, an empty code.
+    const AnsiString code = Memo2->Lines->Strings(index);
     // A line of the operator's list is followed until it is finished; the
     // searches of the empty code past the list are not.
-    const bool listed = ListActive && index >= 0 && index < Memo2->Lines->Count();
-    // 1. Mark the search as started.
-    SearchStarted = 1;
-    // 2. The line exactly as typed; past the last line, an empty code.
-    DestCode = Memo2->Lines->Strings(index);
-    if (listed)
-        ForgetPagingCounts();
-    // 3. The search address for the code.
-    SearchUrl = BuildSearchUrl(ToAnsi(platform::CurrentSettings().siteBase), DestCode);
-    // 4. Navigate without the optional arguments; returns at once.
-    CppWebBrowser1->Navigate(ToWide(SearchUrl));
-
-    if (listed) {
-        TSearch search{DestCode, index, {}, SearchClock, std::nullopt, false};
-        if (const auto restored = RestoredRetries.find(DestCode); restored != RestoredRetries.end()) {
-            search.state = restored->second;
+    std::optional<TSearch> followed;
+    if (ListActive && index >= 0 && index < Memo2->Lines->Count()) {
+        followed = TSearch{code, index, {}, SearchClock, std::nullopt, false};
+        if (const auto restored = RestoredRetries.find(code); restored != RestoredRetries.end()) {
+            followed->state = restored->second;
             RestoredRetries.erase(restored);
         }
-        CurrentSearch = std::move(search);
     }
-    SaveDestinationList();
+    StartSearch(code, std::move(followed));
 }
 
 void TForm1::SearchOwedDestination(const TOwedDestination& owed)
 {
     SettleSearch();
+    StartSearch(owed.code, TSearch{owed.code, -1, owed.state, owed.countedAt, std::nullopt, false});
+}
+
+void TForm1::StartSearch(const AnsiString& code, std::optional<TSearch> followed)
+{
     SearchStarted = 1;
-    DestCode = owed.code;
-    ForgetPagingCounts();
+    DestCode = code;
+    if (followed)
+        ForgetPagingCounts();
     SearchUrl = BuildSearchUrl(ToAnsi(platform::CurrentSettings().siteBase), DestCode);
+    // Returns at once; the page's completion starts the crawl of its results.
     CppWebBrowser1->Navigate(ToWide(SearchUrl));
-    CurrentSearch = TSearch{owed.code, -1, owed.state, owed.countedAt, std::nullopt, false};
+    CurrentSearch = std::move(followed);
     SaveDestinationList();
 }
 
@@ -65,26 +61,23 @@ void TForm1::Timer1Timer(TObject* Sender)
     if (Closing)
         return;
     ++SearchClock;
-    if (SearchTicks == 60) {
-        SearchTicks = 0;
-        ++DestIndex;
-        // Past the operator's list, the slot goes to the destination owed
-        // longest whose wait is over; with none, to the search of the empty
-        // code as before.
-        if (ListActive && DestIndex >= Memo2->Lines->Count()) {
-            const auto due = std::find_if(OwedDestinations.begin(), OwedDestinations.end(),
-                                          [this](const TOwedDestination& owed) {
-                                              return store::Aged(owed.state, SearchClock - owed.countedAt).retryInTicks == 0;
-                                          });
-            if (due != OwedDestinations.end()) {
-                const TOwedDestination owed = *due;
-                OwedDestinations.erase(due);
-                SearchOwedDestination(owed);
-                return;
-            }
+    if (!SearchPace.Tick())
+        return;
+    ++DestIndex;
+    // Past the operator's list, the slot goes to the destination owed
+    // longest whose wait is over; with none, to the search of the empty
+    // code as before.
+    if (ListActive && DestIndex >= Memo2->Lines->Count()) {
+        const auto due = std::find_if(OwedDestinations.begin(), OwedDestinations.end(),
+                                      [this](const TOwedDestination& owed) {
+                                          return store::Aged(owed.state, SearchClock - owed.countedAt).retryInTicks == 0;
+                                      });
+        if (due != OwedDestinations.end()) {
+            const TOwedDestination owed = *due;
+            OwedDestinations.erase(due);
+            SearchOwedDestination(owed);
+            return;
         }
-        SearchDestination(DestIndex);
-    } else {
-        ++SearchTicks;
     }
+    SearchDestination(DestIndex);
 }

@@ -1,10 +1,7 @@
 #pragma once
-// The hotel search request and the pace at which destinations follow each other.
+// The hotel search request.
 
 #include "platform/base/AnsiString.h"
-
-// Ticks of Timer1 since the last search step, 0 .. 60.
-extern int SearchTicks;
 
 // The search address for one destination code: `siteBase` (scheme and host,
 // no port) followed by the fixed query with `destCode` inserted unchanged.

@@ -1,19 +1,17 @@
 // The detail queue driver: one step takes the next pending link, extracts
-// its hotel page and keeps what it found; Timer2 runs a step every 61st tick.
+// its hotel page and keeps what it found; Timer2 runs a step at the pace
+// TTickPacer sets.
 
 #include "detail/DetailQueue.h"
 
 #include "app/Unit1.h"
 #include "detail/HotelDescParser.h"
 #include "platform/base/Report.h"
-#include "platform/settings/Settings.h"
 #include "store/Failures.h"
 #include "store/Staymarker.h"
 
 #include <algorithm>
 #include <optional>
-
-int DetailTicks = 0;
 
 namespace {
 
@@ -46,8 +44,8 @@ void TForm1::ProcessNextDetail()
         Timer2->SetEnabled(true);
         return;
     }
-    // 1.-2.2, with no message pumped in between: a failed link whose next
-    // try is due goes first, else the last of PendingLinks. The link stays
+    // The link, taken with no message pumped in between: a failed link whose
+    // next try is due goes first, else the last of PendingLinks. The link stays
     // in "Going" while its page is handled, so a crash meanwhile loses nothing.
     std::optional<TRetryLink> retry = RetryLinks.TakeDue(DetailClock);
     if (!retry && PendingLinks.empty()) {
@@ -61,7 +59,6 @@ void TForm1::ProcessNextDetail()
             PendingLinks.pop_back();
         }
         InProgressLinks.push_back(link);
-        // 2.3-2.6. Parse the link's page and settle the outcome.
         auto parser = std::make_unique<THotelDescParser>();
         parser->SetUrl(link.Url);
         parser->Parse();
@@ -72,7 +69,6 @@ void TForm1::ProcessNextDetail()
         if (mine != InProgressLinks.rend())
             InProgressLinks.erase(std::next(mine).base());
     }
-    // 3. Re-arm the detail timer for the next step.
     Timer2->SetEnabled(true);
 }
 
@@ -95,7 +91,7 @@ void TForm1::SettleDetail(const Hotel_Url& link, const THotelDescParser& parser,
     // The page failed: counted, then tried again later or given up.
     store::RetryState state = retry ? retry->state : store::RetryState{};
     const AnsiString why = ToAnsi(failure.Describe());
-    const long long retryAfter = store::TicksFor(failure.retryAfterS, platform::CurrentSettings().timerIntervalMs);
+    const long long retryAfter = store::TicksFor(failure.retryAfterS, Timer2->Interval());
     if (store::RetryAfterCapped(retryAfter))
         platform::Report(QStringLiteral("page asked to be tried again in %1 ticks; waiting the longest wait, %2 ticks: %3")
                              .arg(retryAfter)
@@ -125,10 +121,6 @@ void TForm1::Timer2Timer(TObject* Sender)
     if (Closed)
         return;
     ++DetailClock;
-    if (DetailTicks == 60) {
-        DetailTicks = 0;
+    if (DetailPace.Tick())
         ProcessNextDetail();
-    } else {
-        ++DetailTicks;
-    }
 }

@@ -1,8 +1,5 @@
 #pragma once
-// The detail watchdog's tick count, and how deep detail steps may nest.
-
-// Ticks of Timer2 since the last timer-driven detail step, 0 .. 60.
-extern int DetailTicks;
+// How deep detail steps may nest.
 
 // Detail steps running at once at most: a step pumps events while its page
 // loads, and a tick or a finished result page then starts another inside

@@ -1,5 +1,5 @@
-// The section walk over a loaded document: the photo link and the nine
-// marked sections, in two equivalent forms.
+// The section walk over a loaded document: the photo link and the marked
+// sections (kSectionMarkers), in two equivalent forms.
 //
 // The direct form serializes the outer HTML of every table. A marker deep in
 // nested tables is then serialized once per enclosing table, so its cost

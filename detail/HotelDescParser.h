@@ -3,11 +3,12 @@
 // load-and-extract operation that fills it.
 //
 // Lifetime: created by the detail driver for one link, used for one Parse,
-// destroyed right after. The record owns its twelve strings (PageUrl, Spare
-// and the ten sections of store::HotelSections) and nothing else; every COM
-// object of a load lives inside Parse and is released before it returns. Parse needs a TApplication (it pumps the application's events
-// while the page loads and between elements of the walk) and runs on the
-// thread that created the record.
+// destroyed right after. The record owns its strings (kRecordFields: PageUrl,
+// Spare and the sections of store::HotelSections) and nothing else; every
+// COM object of a load lives inside Parse and is released before it returns.
+// Parse needs a TApplication (it pumps the application's events while the
+// page loads and between elements of the walk) and runs on the thread that
+// created the record.
 
 #include "platform/base/AnsiString.h"
 #include "platform/html/Com.h"
@@ -57,12 +58,13 @@ public:
     // from a file, say) into the fields; `document` is borrowed.
     void ParseDocument(IHTMLDocument2* document);
 
-    // The section walk. Fills PhotoUrl and the nine section fields from
-    // `document` (borrowed); a field whose marker occurs nowhere keeps its
-    // value. Uses the document's serialization when it offers one, so each
-    // table is tested without serializing it again; the results equal those
-    // of ExtractSectionsPlain. Pumps the application's events after the
-    // first element and then at most once per millisecond of walking.
+    // The section walk. Fills PhotoUrl and the fields of
+    // detail::kSectionMarkers from `document` (borrowed); a field whose
+    // marker occurs nowhere keeps its value. Uses the document's
+    // serialization when it offers one, so each table is tested without
+    // serializing it again; the results equal those of ExtractSectionsPlain.
+    // Pumps the application's events after the first element and then at
+    // most once per millisecond of walking.
     void ExtractSections(IHTMLDocument2* document);
 
     // The same walk done the direct way: every table's outer HTML is
@@ -77,9 +79,9 @@ public:
 
 private:
     struct LoadedPage;
-    // Steps 1-6 of Parse: create, bind, start the load and wait. Returns
-    // false after a failure (message shown or timeout reported); `page`
-    // then holds whatever was created, released by the caller.
+    // Parse up to the section walk: create, bind, start the load and wait.
+    // Returns false after a failure (message shown or timeout reported);
+    // `page` then holds whatever was created, released by the caller.
     bool LoadDocument(LoadedPage& page);
 
     HRESULT comInit_ = E_FAIL;
@@ -87,7 +89,7 @@ private:
     platform::FetchFailure failure_;
 };
 
-// The record's twelve fields with their names, in the order the extract
+// The record's fields with their names, in the order the extract
 // tool prints them: PageUrl, Spare, then the sections in column order.
 inline constexpr auto kRecordFields = store::WithSections<THotelDescParser>(
     std::to_array<store::NamedField<THotelDescParser>>({{"PageUrl", &THotelDescParser::PageUrl},

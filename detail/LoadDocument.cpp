@@ -24,22 +24,18 @@ struct THotelDescParser::LoadedPage {
 
 bool THotelDescParser::LoadDocument(LoadedPage& page)
 {
-    // 1. The address as UTF-16.
     const QString address = ToWide(PageUrl);
 
-    // 2. The document.
     if (FAILED(CoCreateInstance(CLSID_HTMLDocument, nullptr, CLSCTX_INPROC_SERVER, page.doc))) {
         failure_ = {platform::FetchFailure::Kind::Other, 0, -1, QStringLiteral("no document could be created")};
         ShowMessage("MSHTML 생성 실패");
         return false;
     }
-    // 3. The moniker.
     if (FAILED(CreateURLMoniker(nullptr, address, page.moniker))) {
         failure_ = {platform::FetchFailure::Kind::Refused, 0, -1, QStringLiteral("not an http or https address")};
         ShowMessage("URL Moniker 생성 실패");
         return false;
     }
-    // 4. The bind context.
     if (FAILED(CreateBindCtx(0, page.ctx))) {
         failure_ = {platform::FetchFailure::Kind::Other, 0, -1, QStringLiteral("no bind context could be created")};
         ShowMessage("IBindCtx 생성 실패");
@@ -52,8 +48,8 @@ bool THotelDescParser::LoadDocument(LoadedPage& page)
     const int timeoutS = std::max(platform::CurrentSettings().pageTimeoutS, 1);
     const QDeadlineTimer deadline(std::chrono::seconds{timeoutS});
 
-    // 5. Start the load; its result is not examined: a load that does not
-    // start simply never completes and runs into the time limit.
+    // The load's result is not examined: a load that does not start simply
+    // never completes and runs into the time limit.
     if (SUCCEEDED(QueryInterface(page.doc, page.persist)) && page.persist)
         page.persist->Load(false, page.moniker.get(), page.ctx.get(), 0);
 
@@ -65,7 +61,6 @@ bool THotelDescParser::LoadDocument(LoadedPage& page)
     wake.setSingleShot(true);
     wake.setTimerType(Qt::PreciseTimer);
 
-    // 6. The pumped wait.
     QString state;
     for (;;) {
         detail::PumpOnce();
@@ -98,9 +93,8 @@ void THotelDescParser::Parse()
     failure_ = {};
     LoadedPage page;
     if (!LoadDocument(page))
-        return;  // 8. `page` releases what was created
+        return;
     loaded_ = true;
-    // 7. The section walk, while the document is still held.
+    // The section walk, while `page` still holds the document.
     ExtractSections(page.doc.get());
-    // 8. `page` releases the document, moniker, bind context and persistence.
 }

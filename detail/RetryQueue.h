@@ -10,7 +10,6 @@
 #include "store/HotelUrl.h"
 #include "store/Retry.h"
 
-#include <cstddef>
 #include <optional>
 #include <vector>
 
@@ -31,8 +30,6 @@ public:
     // added first); nothing when no link is due at tick `now`.
     std::optional<TRetryLink> TakeDue(long long now);
 
-    bool Empty() const { return links_.empty(); }
-    std::size_t Size() const { return links_.size(); }
     // The links in the order they were added.
     std::vector<Hotel_Url> Links() const;
     // Every link's state as the save at close writes it, brought up to tick

@@ -1,5 +1,5 @@
 #pragma once
-// The pure pieces of the section walk: the nine section markers with the
+// The pure pieces of the section walk: the section markers with the
 // field each fills and its clean-up, the marker test, the header cut and the
 // photo-link prefix. No document access here, so tests call them directly.
 
@@ -26,8 +26,9 @@ struct SectionMarker {
     PostProcess post;
 };
 
-// The nine sections in the order the walk tests them. The order matters
-// only for documentation: each test is independent of the others.
+// The marked sections (every section but the photo link) in the order the
+// walk tests them. The order matters only for documentation: each test is
+// independent of the others.
 extern const std::array<SectionMarker, 9> kSectionMarkers;
 
 // The marker of a section: name="<sectionName>", byte-exact, no spaces.

@@ -107,7 +107,7 @@ void SettleNavigation(TCppWebBrowser& browser)
     wake.setSingleShot(true);
     while (browser.Busy()) {
         if (deadline.hasExpired())
-            fuzz::Fail("the pass's navigation did not complete", browser.PendingURL());
+            fuzz::Fail("the pass's navigation did not complete");
         if (!wake.isActive())
             wake.start(std::chrono::milliseconds(std::max<qint64>(deadline.remainingTime(), 0) + 1));
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);

@@ -1,7 +1,7 @@
 // Fuzzes the section extractor: the fast walk (ExtractSections, which tests
 // tables by their extents in one serialization of the page) and the direct
 // walk (ExtractSectionsPlain, which serializes every table) must fill the
-// twelve fields of a record identically for any page.
+// fields of a record (kRecordFields) identically for any page.
 
 #include "detail/HotelDescParser.h"
 #include "fuzz/FuzzSupport.h"

@@ -381,8 +381,3 @@ ComPtr<IHTMLDocument2> TCppWebBrowser::Document() const { return page_; }
 bool TCppWebBrowser::IsFrameDocument(LPDISPATCH pDisp) const { return pDisp && pDisp == frameInEvent_; }
 
 bool TCppWebBrowser::Busy() const { return navigation_ != nullptr; }
-
-QString TCppWebBrowser::PendingURL() const
-{
-    return navigation_ ? navigation_->address.toString() : QString();
-}

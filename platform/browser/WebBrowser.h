@@ -89,8 +89,6 @@ public:
     bool IsFrameDocument(LPDISPATCH pDisp) const;
     // True while a navigation is loading.
     bool Busy() const;
-    // The address of the navigation being loaded; empty when none is.
-    QString PendingURL() const;
     // The view showing the last completed page; owned by this control. A
     // page of up to kViewFullBytes of markup is shown whole; a longer one by
     // about its first kViewShortenedBytes, under a note saying so, because

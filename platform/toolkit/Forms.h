@@ -24,9 +24,9 @@
 using TObject = QObject;
 using TNotifyEvent = std::function<void(TObject* Sender)>;
 
-// The application object: owns Qt's application, runs the message loop.
-// The application object. Its children marked with
-// platform::kReleaseBeforeApplication go first when it is destroyed.
+// The application object: owns Qt's application, runs the message loop. Its
+// children marked with platform::kReleaseBeforeApplication go first when it
+// is destroyed.
 class TApplication : public QApplication {
 public:
     TApplication(int& argc, char** argv);
@@ -58,7 +58,6 @@ void ShowMessage(const AnsiString& text);
 class TForm : public QWidget {
 public:
     explicit TForm(QWidget* parent = nullptr);
-    TNotifyEvent OnCreate;
     // Action is passed through untouched; the close always goes ahead.
     std::function<void(TObject* Sender, int& Action)> OnClose;
 

@@ -4,8 +4,6 @@
 // engine that runs scripts and keeps cookies, and with our own engine that
 // does neither and must visibly keep nothing.
 
-#include "crawl/SearchRequest.h"
-#include "detail/DetailQueue.h"
 #include "platform/engine/Engine.h"
 #include "store/Going.h"
 #include "store/Staymarker.h"
@@ -31,8 +29,6 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(site.started());
-        SearchTicks = 0;
-        DetailTicks = 0;
         platform::Settings s = site.routedSettings();
         s.timerIntervalMs = 60000;  // the test ticks the handlers itself
         s.pageTimeoutS = 30;

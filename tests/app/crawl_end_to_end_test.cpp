@@ -2,8 +2,6 @@
 // sample site: search, result pages, detail pages, results kept, close and
 // resume.
 
-#include "crawl/SearchRequest.h"
-#include "detail/DetailQueue.h"
 #include "store/Going.h"
 #include "store/Staymarker.h"
 #include "support/CrawlDriver.h"
@@ -38,8 +36,6 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(site.started());
-        SearchTicks = 0;
-        DetailTicks = 0;
     }
 
     // Settings for a form about to be built: the site routed to the sample

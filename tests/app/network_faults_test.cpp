@@ -3,7 +3,6 @@
 // recorded; a destination whose search failed or was cut short is searched
 // again after the list; the typed list outlives the window.
 
-#include "crawl/SearchRequest.h"
 #include "detail/DetailQueue.h"
 #include "platform/engine/Engine.h"
 #include "store/Destinations.h"
@@ -49,8 +48,6 @@ protected:
         s.pageTimeoutS = 2;         // quick retries of 66, 133 and 266 ms fit in it
         s.siteBase = QStringLiteral("http://127.0.0.1:%1").arg(site.Port());
         db = std::make_unique<TestDatabase>(s);
-        SearchTicks = 0;
-        DetailTicks = 0;
     }
 
     Hotel_Url Link(int n, const char* airport = "osl") const
@@ -77,7 +74,7 @@ protected:
     // One slot of Timer1: the 61st tick.
     static void Slot(TForm1& form)
     {
-        SearchTicks = 60;
+        TForm1TestAccess(form).SearchTicks() = 60;
         form.Timer1Timer(form.Timer1);
     }
     static bool Idle(TForm1& form) { return !form.CppWebBrowser1->Busy(); }
@@ -100,7 +97,7 @@ TEST_F(NetworkFaults, FailedPageKeepsItsLinkAndCountUntilTheSiteAnswersAgain)
     ASSERT_EQ(retries.count(Link(2).Url), 1u);
     EXPECT_EQ(retries.at(Link(2).Url).attempts, 1);
     EXPECT_EQ(retries.at(Link(2).Url).lastFailure, "HTTP 503");
-    EXPECT_EQ(f.RetryLinks().Size(), 1u);
+    EXPECT_EQ(f.RetryLinks().Links().size(), 1u);
 
     f.ProcessNextDetail();  // a link that never failed goes on meanwhile
     EXPECT_EQ(Kept(), std::set<AnsiString>{Link(1).Url});
@@ -125,7 +122,7 @@ TEST_F(NetworkFaults, DroppedConnectionsAndTimeOutsAreTriedAgainToo)
     f.ProcessNextDetail();
     f.ProcessNextDetail();
     site.Release();
-    EXPECT_EQ(f.RetryLinks().Size(), 2u);
+    EXPECT_EQ(f.RetryLinks().Links().size(), 2u);
     EXPECT_TRUE(f.PendingLinks().empty());
     EXPECT_TRUE(store::ReadFailures().empty());
 }
@@ -191,7 +188,7 @@ TEST_F(NetworkFaults, RestartContinuesTheCountOfAFailedLink)
     ASSERT_TRUE(g.ResumeMode());
     again.Button2->click();  // the resume press's step: still waiting
     EXPECT_EQ(site.Requests(Path(7)), 4);
-    ASSERT_EQ(g.RetryLinks().Size(), 1u);
+    ASSERT_EQ(g.RetryLinks().Links().size(), 1u);
     g.DetailClock() += store::kFirstRetryTicks - 20;
     g.ProcessNextDetail();
     EXPECT_EQ(Kept(), std::set<AnsiString>{Link(7).Url});

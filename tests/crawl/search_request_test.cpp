@@ -27,7 +27,6 @@ protected:
     TForm1 form;
     TForm1TestAccess f{form};
 
-    void SetUp() override { SearchTicks = 0; }
     void tick(int times = 1)
     {
         for (int i = 0; i < times; ++i)
@@ -44,14 +43,14 @@ TEST_F(SearchPace, ButtonSearchesLineZeroAndTheSixtyFirstTickSearchesLineOne)
     EXPECT_EQ(f.SearchUrl(), BuildSearchUrl("http://hotels.example", "osl"));
 
     tick(60);
-    EXPECT_EQ(SearchTicks, 60);
+    EXPECT_EQ(f.SearchTicks(), 60);
     EXPECT_EQ(f.DestCode(), "osl") << "nothing happens on the 60th tick";
     tick();
-    EXPECT_EQ(SearchTicks, 0);
+    EXPECT_EQ(f.SearchTicks(), 0);
     EXPECT_EQ(f.DestIndex(), 1);
     EXPECT_EQ(f.DestCode(), "adl");
     tick();
-    EXPECT_EQ(SearchTicks, 1);
+    EXPECT_EQ(f.SearchTicks(), 1);
 }
 
 TEST_F(SearchPace, WithoutAPressTheFirstStepSearchesLineOne)
@@ -79,7 +78,7 @@ TEST_F(SearchPace, PressDoesNotResetTheTickCount)
 {
     tick(30);
     form.Button2Click(form.Button2);
-    EXPECT_EQ(SearchTicks, 30);
+    EXPECT_EQ(f.SearchTicks(), 30);
     tick(31);
     EXPECT_EQ(f.DestCode(), "adl") << "the first destination only gets what is left of the slot";
 }

@@ -2,7 +2,6 @@
 // HTTP against the sample site, what a step keeps in Staymarker, the time
 // limit, failures, and a nested step started by Timer2 during a slow page.
 
-#include "detail/DetailQueue.h"
 #include "store/Staymarker.h"
 #include "support/FormAccess.h"
 #include "support/Pump.h"
@@ -44,7 +43,6 @@ protected:
         s.timerIntervalMs = intervalMs;
         s.pageTimeoutS = pageTimeoutS;
         db = std::make_unique<TestDatabase>(s);
-        DetailTicks = 0;
         form = std::make_unique<TForm1>();
         f = std::make_unique<TForm1TestAccess>(*form);
     }

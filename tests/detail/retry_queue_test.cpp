@@ -99,7 +99,7 @@ TEST_F(RetryQueueOrder, NothingIsTakenBeforeItsWaitIsOverThenTheLongestDueFirst)
     EXPECT_EQ(queue.TakeDue(200)->link, Link("b"));
     EXPECT_EQ(queue.TakeDue(200)->link, Link("c"));
     EXPECT_EQ(queue.TakeDue(200)->link, Link("a"));
-    EXPECT_TRUE(queue.Empty());
+    EXPECT_TRUE(queue.Links().empty());
 }
 
 TEST_F(RetryQueueOrder, StatesForTheSaveCarryTheWaitLeftAndTheTicksSinceTheCount)

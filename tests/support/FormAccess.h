@@ -1,5 +1,6 @@
 #pragma once
-// Tests reach the window's private crawl state through this friend.
+// Tests, benchmarks and fuzz targets reach the window's private crawl state
+// through this friend.
 
 #include "app/Unit1.h"
 
@@ -21,6 +22,7 @@ public:
     int& SearchStarted() { return f.SearchStarted; }
     long long& SearchClock() { return f.SearchClock; }
     long long& DetailClock() { return f.DetailClock; }
+    int& SearchTicks() { return f.SearchPace.ticks; }
     TRetryQueue& RetryLinks() { return f.RetryLinks; }
     std::vector<Hotel_Url>& InProgressLinks() { return f.InProgressLinks; }
     std::optional<TSearch>& CurrentSearch() { return f.CurrentSearch; }

@@ -4,7 +4,8 @@
 // hotel description record exactly as the detail crawl does it; anything
 // else is read as a local HTML file, decoded, parsed with the file's own
 // file:// address as base, and extracted. Each page that yields a document
-// prints one compact JSON object with the record's twelve fields on stdout.
+// prints one compact JSON object with the record's fields (kRecordFields) on
+// stdout.
 //
 // Web pages are fetched under the settings in force (site routes, page
 // timeout): the default settings file, or FILE when --settings names one.
