@@ -6,7 +6,7 @@
 // Every object lives as long as someone holds a ComPtr to it; an element
 // keeps its document's tree alive.
 
-#include "platform/html/ByteRange.h"
+#include "platform/dom/ByteRange.h"
 #include "platform/html/Com.h"
 #include "platform/net/FetchFailure.h"
 

@@ -1,6 +1,6 @@
-#include "platform/html/InnerText.h"
+#include "platform/dom/InnerText.h"
 
-#include "platform/html/HtmlTree.h"
+#include "platform/dom/HtmlTree.h"
 
 #include <algorithm>
 #include <cstring>

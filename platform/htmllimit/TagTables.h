@@ -1,10 +1,10 @@
 #pragma once
 // What the markup limiting pass (HtmlLimits.h) knows about tag names: the
 // flags and special handling of each HTML tag it models, and the hashed
-// names it compares open elements by. Internal to platform/html.
+// names it compares open elements by. Internal to platform/htmllimit.
 
-#ifndef HC_HTML_INTERNAL
-#error "platform/html/TagTables.h is internal to platform/html"
+#ifndef HC_HTMLLIMIT_INTERNAL
+#error "platform/htmllimit/TagTables.h is internal to platform/htmllimit"
 #endif
 
 #include <cstdint>

@@ -3,11 +3,11 @@
 // built by parsing markup. Fragment cases are parsed inside
 // <div id="container">, document cases as whole documents.
 
+#include "platform/dom/HtmlSerialize.h"
+#include "platform/dom/HtmlTree.h"
+#include "platform/dom/InnerText.h"
 #include "platform/html/HtmlElements.h"
-#include "platform/html/HtmlSerialize.h"
-#include "platform/html/HtmlTree.h"
-#include "platform/html/InnerText.h"
-#include "tests/platform/html/ConformanceData.h"
+#include "tests/platform/dom/ConformanceData.h"
 
 #include <QFile>
 #include <QJsonArray>

@@ -1,4 +1,4 @@
-#include "platform/html/TreeModel.h"
+#include "platform/htmllimit/TreeModel.h"
 
 #include <algorithm>
 

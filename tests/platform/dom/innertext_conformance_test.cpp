@@ -4,9 +4,9 @@
 // as its harness does, the target is resolved the same way, and the text is
 // read through the element object's IHTMLElement.
 
+#include "platform/dom/HtmlTree.h"
 #include "platform/html/HtmlElements.h"
-#include "platform/html/HtmlTree.h"
-#include "tests/platform/html/ConformanceData.h"
+#include "tests/platform/dom/ConformanceData.h"
 
 #include <QFile>
 #include <QJsonArray>

@@ -14,7 +14,7 @@
 // serialization steps (SerializeNode, SerializeChildren) and "escaping a
 // string" (AppendEscaped).
 
-#include "platform/html/ByteRange.h"
+#include "platform/dom/ByteRange.h"
 
 #include <gumbo.h>
 
