@@ -33,6 +33,17 @@ enum class Tag : std::uint8_t {
     Plaintext, Ruby, Rb, Rtc, Rp, Rt, Br,
 };
 
+// The table's tags, in the sets the tree builder treats alike.
+// tbody, thead and tfoot.
+constexpr bool IsTableSection(Tag t) { return t == Tag::Tbody || t == Tag::Thead || t == Tag::Tfoot; }
+// A table, its sections and its rows: white space right inside them goes
+// into the tree as it is, without re-opening formatting elements.
+constexpr bool IsTableStructure(Tag t) { return t == Tag::Table || IsTableSection(t) || t == Tag::Tr; }
+// The parts of a table whose tags close a select open inside that table.
+constexpr bool IsTablePart(Tag t) { return IsTableStructure(t) || t == Tag::Td || t == Tag::Th || t == Tag::Caption; }
+// Every tag handled by the table's own start and end tag rules.
+constexpr bool IsTableTag(Tag t) { return IsTablePart(t) || t == Tag::Colgroup; }
+
 struct TagInfo {
     std::string_view name;
     Tag tag;
