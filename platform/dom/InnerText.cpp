@@ -385,28 +385,34 @@ struct Frame {
 
 bool IsTableStructure(Box b) { return b == Box::RowGroup || b == Box::Row; }
 
+// The edge of a box that starts and ends lines (blocks, paragraphs, captions
+// and the table's parts), on the way in and on the way out: the line ends,
+// and blocks and captions require one line break, paragraphs two.
+void BreakLine(Box b, Collector& c)
+{
+    c.LineEdge();
+    if (b == Box::Paragraph)
+        c.RequireBreaks(2);
+    else if (b == Box::Block || b == Box::Caption)
+        c.RequireBreaks(1);
+}
+
 void Leave(const Frame& f, Collector& c)
 {
     switch (f.box) {
     case Box::Block:
     case Box::Caption:
-        c.LineEdge();
-        c.RequireBreaks(1);
-        break;
     case Box::Paragraph:
-        c.LineEdge();
-        c.RequireBreaks(2);
-        break;
     case Box::RowGroup:
-        c.LineEdge();
+        BreakLine(f.box, c);
         break;
     case Box::Row:
-        c.LineEdge();
+        BreakLine(f.box, c);
         if (!IsLastRow(f.node))
             c.Emit("\n");
         break;
     case Box::Cell:
-        c.LineEdge();
+        BreakLine(f.box, c);
         if (!IsLastCell(f.node))
             c.Emit("\t");
         break;
@@ -545,17 +551,11 @@ std::optional<std::string> InnerText(const GumboNode* element)
             continue;
         case Box::Block:
         case Box::Caption:
-            c.LineEdge();
-            c.RequireBreaks(1);
-            break;
         case Box::Paragraph:
-            c.LineEdge();
-            c.RequireBreaks(2);
-            break;
         case Box::RowGroup:
         case Box::Row:
         case Box::Cell:
-            c.LineEdge();
+            BreakLine(cb, c);
             break;
         case Box::SvgRoot:
             c.FlushSpace();
