@@ -225,9 +225,8 @@ bool IsLastRow(const GumboNode* row)
 // Builds the result: strings, with required line breaks held back until text
 // follows (so runs merge to their largest count and vanish at either end),
 // and white space collapsed across element boundaries within a line. The
-// held-back counts are the standard's "required line break count" items,
-// resolved as its innerText getter steps 4-6 say (remove empty strings and
-// leading/trailing counts, replace each run by its largest count).
+// held-back counts resolve the way browsers resolve them: empty strings and
+// counts at either end go, and each run becomes its largest count.
 class Collector {
 public:
     explicit Collector(bool suppressLeadingSpace) : suppress_(suppressLeadingSpace) {}
@@ -455,9 +454,9 @@ std::string TextContent(const GumboNode* node)
     return out;
 }
 
-// The innerText getter steps: step 1 (not being rendered: text content), then
-// the rendered text collection steps over the children (steps 2-3), then
-// the Collector's resolution of required line breaks (steps 4-6).
+// An element that is not rendered gives its text content; otherwise its
+// children's rendered text is collected, and the Collector resolves the
+// required line breaks.
 std::optional<std::string> InnerText(const GumboNode* element)
 {
     if (!IsElement(element))
