@@ -8,10 +8,10 @@
 // Counters: bytes_per_input_byte is the parser's memory (Tree::parseMemory)
 // divided by the page size; bytes_per_second is input parsed per second.
 
-#include "platform/html/HtmlLimits.h"
-#include "platform/html/HtmlTree.h"
+#include "platform/dom/HtmlTree.h"
+#include "platform/htmllimit/HtmlLimits.h"
 #include "tests/detail/DetailPages.h"
-#include "tests/platform/html/HostileMarkup.h"
+#include "tests/platform/htmllimit/HostileMarkup.h"
 
 #include <benchmark/benchmark.h>
 

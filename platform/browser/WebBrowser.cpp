@@ -5,7 +5,7 @@
 #include "platform/engine/GuardedPage.h"
 #include "platform/html/BackgroundParse.h"
 #include "platform/html/HtmlDocument.h"
-#include "platform/html/HtmlTree.h"
+#include "platform/dom/HtmlTree.h"
 #include "platform/net/Network.h"
 #include "platform/net/PageFetch.h"
 #include "platform/settings/Settings.h"

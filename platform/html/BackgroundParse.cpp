@@ -1,6 +1,6 @@
 #include "platform/html/BackgroundParse.h"
 
-#include "platform/html/HtmlTree.h"
+#include "platform/dom/HtmlTree.h"
 #include "platform/net/Charset.h"
 
 #include <QCoreApplication>

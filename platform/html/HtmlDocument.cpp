@@ -1,9 +1,9 @@
 #include "platform/html/HtmlDocument.h"
 
+#include "platform/dom/HtmlTree.h"
 #include "platform/html/BackgroundParse.h"
 #include "platform/html/ComFaultCheck.h"
 #include "platform/html/HtmlElements.h"
-#include "platform/html/HtmlTree.h"
 
 ComPtr<HtmlDocument> HtmlDocument::Create()
 {

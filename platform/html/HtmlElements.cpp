@@ -1,7 +1,7 @@
 #include "platform/html/HtmlElements.h"
 
-#include "platform/html/HtmlSerialize.h"
-#include "platform/html/InnerText.h"
+#include "platform/dom/HtmlSerialize.h"
+#include "platform/dom/InnerText.h"
 
 HtmlElement::HtmlElement(std::shared_ptr<const html::Tree> tree, const GumboNode* node)
     : tree_(std::move(tree)), node_(node)

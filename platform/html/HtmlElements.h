@@ -9,7 +9,7 @@
 // implements depend on its kind: every element is an IHTMLElement, A elements
 // are also IHTMLAnchorElement, TABLE elements also IHTMLTable.
 
-#include "platform/html/HtmlTree.h"
+#include "platform/dom/HtmlTree.h"
 #include "platform/html/Mshtml.h"
 
 #include <memory>

@@ -6,7 +6,7 @@
 // Every object lives as long as someone holds a ComPtr to it; an element
 // keeps its document's tree alive.
 
-#include "platform/html/ByteRange.h"
+#include "platform/dom/ByteRange.h"
 #include "platform/html/Com.h"
 #include "platform/net/FetchFailure.h"
 
@@ -25,7 +25,7 @@ public:
 
 class IHTMLElement : public virtual IDispatch {
 public:
-    // The element's rendered text (the HTML standard's innerText with each
+    // The element's rendered text (a browser's innerText with each
     // element's default display in place of style sheets).
     virtual HRESULT get_innerText(QString& p) = 0;
     // The HTML fragment serialization of the element with its descendants.

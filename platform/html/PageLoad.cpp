@@ -1,13 +1,13 @@
 // Loading documents from the network: URL monikers, bind contexts and the
 // document's IPersistMoniker::Load.
 
+#include "platform/dom/HtmlTree.h"
 #include "platform/engine/Engine.h"
 #include "platform/engine/EngineLoad.h"
 #include "platform/engine/OffscreenPage.h"
 #include "platform/html/BackgroundParse.h"
 #include "platform/html/ComFaultCheck.h"
 #include "platform/html/HtmlDocument.h"
-#include "platform/html/HtmlTree.h"
 #include "platform/net/Network.h"
 #include "platform/net/PageFetch.h"
 #include "platform/settings/Settings.h"

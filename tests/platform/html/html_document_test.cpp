@@ -2,8 +2,8 @@
 // extractor use: creation under COM, the element collections, element kinds,
 // addresses, replacement of content, frames, and the serialized document.
 
+#include "platform/dom/HtmlTree.h"
 #include "platform/html/HtmlDocument.h"
-#include "platform/html/HtmlTree.h"
 #include "platform/testing/ComFaults.h"
 
 #include <QRegularExpression>

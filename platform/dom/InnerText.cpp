@@ -1,6 +1,6 @@
-#include "platform/html/InnerText.h"
+#include "platform/dom/InnerText.h"
 
-#include "platform/html/HtmlTree.h"
+#include "platform/dom/HtmlTree.h"
 
 #include <algorithm>
 #include <cstring>
@@ -225,9 +225,8 @@ bool IsLastRow(const GumboNode* row)
 // Builds the result: strings, with required line breaks held back until text
 // follows (so runs merge to their largest count and vanish at either end),
 // and white space collapsed across element boundaries within a line. The
-// held-back counts are the standard's "required line break count" items,
-// resolved as its innerText getter steps 4-6 say (remove empty strings and
-// leading/trailing counts, replace each run by its largest count).
+// held-back counts resolve the way browsers resolve them: empty strings and
+// counts at either end go, and each run becomes its largest count.
 class Collector {
 public:
     explicit Collector(bool suppressLeadingSpace) : suppress_(suppressLeadingSpace) {}
@@ -385,28 +384,34 @@ struct Frame {
 
 bool IsTableStructure(Box b) { return b == Box::RowGroup || b == Box::Row; }
 
+// The edge of a box that starts and ends lines (blocks, paragraphs, captions
+// and the table's parts), on the way in and on the way out: the line ends,
+// and blocks and captions require one line break, paragraphs two.
+void BreakLine(Box b, Collector& c)
+{
+    c.LineEdge();
+    if (b == Box::Paragraph)
+        c.RequireBreaks(2);
+    else if (b == Box::Block || b == Box::Caption)
+        c.RequireBreaks(1);
+}
+
 void Leave(const Frame& f, Collector& c)
 {
     switch (f.box) {
     case Box::Block:
     case Box::Caption:
-        c.LineEdge();
-        c.RequireBreaks(1);
-        break;
     case Box::Paragraph:
-        c.LineEdge();
-        c.RequireBreaks(2);
-        break;
     case Box::RowGroup:
-        c.LineEdge();
+        BreakLine(f.box, c);
         break;
     case Box::Row:
-        c.LineEdge();
+        BreakLine(f.box, c);
         if (!IsLastRow(f.node))
             c.Emit("\n");
         break;
     case Box::Cell:
-        c.LineEdge();
+        BreakLine(f.box, c);
         if (!IsLastCell(f.node))
             c.Emit("\t");
         break;
@@ -449,9 +454,9 @@ std::string TextContent(const GumboNode* node)
     return out;
 }
 
-// The innerText getter steps: step 1 (not being rendered: text content), then
-// the rendered text collection steps over the children (steps 2-3), then
-// the Collector's resolution of required line breaks (steps 4-6).
+// An element that is not rendered gives its text content; otherwise its
+// children's rendered text is collected, and the Collector resolves the
+// required line breaks.
 std::optional<std::string> InnerText(const GumboNode* element)
 {
     if (!IsElement(element))
@@ -545,17 +550,11 @@ std::optional<std::string> InnerText(const GumboNode* element)
             continue;
         case Box::Block:
         case Box::Caption:
-            c.LineEdge();
-            c.RequireBreaks(1);
-            break;
         case Box::Paragraph:
-            c.LineEdge();
-            c.RequireBreaks(2);
-            break;
         case Box::RowGroup:
         case Box::Row:
         case Box::Cell:
-            c.LineEdge();
+            BreakLine(cb, c);
             break;
         case Box::SvgRoot:
             c.FlushSpace();

@@ -1,4 +1,4 @@
-#include "platform/html/FormattingList.h"
+#include "platform/htmllimit/FormattingList.h"
 
 #include <string>
 

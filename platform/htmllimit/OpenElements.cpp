@@ -1,4 +1,4 @@
-#include "platform/html/OpenElements.h"
+#include "platform/htmllimit/OpenElements.h"
 
 #include <algorithm>
 

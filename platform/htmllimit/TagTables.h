@@ -1,10 +1,10 @@
 #pragma once
 // What the markup limiting pass (HtmlLimits.h) knows about tag names: the
 // flags and special handling of each HTML tag it models, and the hashed
-// names it compares open elements by. Internal to platform/html.
+// names it compares open elements by. Internal to platform/htmllimit.
 
-#ifndef HC_HTML_INTERNAL
-#error "platform/html/TagTables.h is internal to platform/html"
+#ifndef HC_HTMLLIMIT_INTERNAL
+#error "platform/htmllimit/TagTables.h is internal to platform/htmllimit"
 #endif
 
 #include <cstdint>
@@ -32,6 +32,17 @@ enum class Tag : std::uint8_t {
     Form, Table, Tbody, Thead, Tfoot, Tr, Td, Th, Caption, Colgroup, Template, A, Nobr, Font, Svg, Math,
     Plaintext, Ruby, Rb, Rtc, Rp, Rt, Br,
 };
+
+// The table's tags, in the sets the tree builder treats alike.
+// tbody, thead and tfoot.
+constexpr bool IsTableSection(Tag t) { return t == Tag::Tbody || t == Tag::Thead || t == Tag::Tfoot; }
+// A table, its sections and its rows: white space right inside them goes
+// into the tree as it is, without re-opening formatting elements.
+constexpr bool IsTableStructure(Tag t) { return t == Tag::Table || IsTableSection(t) || t == Tag::Tr; }
+// The parts of a table whose tags close a select open inside that table.
+constexpr bool IsTablePart(Tag t) { return IsTableStructure(t) || t == Tag::Td || t == Tag::Th || t == Tag::Caption; }
+// Every tag handled by the table's own start and end tag rules.
+constexpr bool IsTableTag(Tag t) { return IsTablePart(t) || t == Tag::Colgroup; }
 
 struct TagInfo {
     std::string_view name;

@@ -1,8 +1,8 @@
-#include "platform/html/HtmlTree.h"
+#include "platform/dom/HtmlTree.h"
 
 #include "platform/base/Report.h"
-#include "platform/html/HtmlLimits.h"
-#include "platform/html/HtmlSerialize.h"
+#include "platform/dom/HtmlSerialize.h"
+#include "platform/htmllimit/HtmlLimits.h"
 
 #include <algorithm>
 #include <csetjmp>

@@ -1,4 +1,4 @@
-#include "platform/html/TreeModel.h"
+#include "platform/htmllimit/TreeModel.h"
 
 #include <algorithm>
 
@@ -9,10 +9,8 @@ void TreeModel::OnText(bool nonSpace)
     // Text re-opens closed formatting elements, except white space directly
     // inside table structure, which the tree builder inserts as it is.
     bool reopen = !InForeign();
-    if (reopen && !nonSpace && !stack_.empty()) {
-        const Tag top = stack_.back().tag;
-        reopen = !(top == Tag::Table || top == Tag::Tbody || top == Tag::Thead || top == Tag::Tfoot || top == Tag::Tr);
-    }
+    if (reopen && !nonSpace && !stack_.empty())
+        reopen = !IsTableStructure(stack_.back().tag);
     if (reopen)
         elements_.Reconstruct();
 }
@@ -100,9 +98,7 @@ bool TreeModel::OnHtmlStart(Token& t)
         // table parts close it and are then handled as usual; everything
         // else is ignored, so it opens nothing here either.
         const auto idx = static_cast<std::size_t>(select);
-        const bool tablePart = t.tag == Tag::Table || t.tag == Tag::Tbody || t.tag == Tag::Thead ||
-                               t.tag == Tag::Tfoot || t.tag == Tag::Tr || t.tag == Tag::Td || t.tag == Tag::Th ||
-                               t.tag == Tag::Caption;
+        const bool tablePart = IsTablePart(t.tag);
         const bool control = t.name == "input" || t.name == "keygen" || t.name == "textarea";
         if (t.tag == Tag::Select) {
             elements_.PopTo(idx);
@@ -113,6 +109,8 @@ bool TreeModel::OnHtmlStart(Token& t)
         else if (!(t.tag == Tag::Option || t.tag == Tag::Optgroup || t.tag == Tag::Template || (t.flags & kRawText)))
             return true;
     }
+    if (IsTableTag(t.tag))
+        return OnTableStart(t);
     switch (t.tag) {
     case Tag::Html:
     case Tag::Head:
@@ -128,16 +126,6 @@ bool TreeModel::OnHtmlStart(Token& t)
             return DropStart(t);
         elements_.Push(t.key, 0, t.tag, t.tag == Tag::Svg ? kSvg : kMath, false);
         return true;
-    case Tag::Table:
-    case Tag::Tbody:
-    case Tag::Thead:
-    case Tag::Tfoot:
-    case Tag::Tr:
-    case Tag::Td:
-    case Tag::Th:
-    case Tag::Caption:
-    case Tag::Colgroup:
-        return OnTableStart(t);
     default:
         break;
     }
@@ -249,7 +237,6 @@ bool TreeModel::OnTableStart(Token& t)
         }
     }
     const auto at = [&](int i) { return i >= 0 && static_cast<std::size_t>(i) < stack_.size() ? stack_[static_cast<std::size_t>(i)].tag : Tag::Html; };
-    const auto isSection = [](Tag g) { return g == Tag::Tbody || g == Tag::Thead || g == Tag::Tfoot; };
 
     if (t.tag == Tag::Table) {
         // The tree builder's mode follows the nearest table part below the
@@ -267,7 +254,7 @@ bool TreeModel::OnTableStart(Token& t)
             const Open& e = stack_[i];
             if (e.ns != kHtml)
                 continue;
-            if (e.tag == Tag::Table || isSection(e.tag) || e.tag == Tag::Tr || e.tag == Tag::Colgroup) {
+            if (IsTableStructure(e.tag) || e.tag == Tag::Colgroup) {
                 if (table >= 0 && static_cast<std::size_t>(table) <= i)
                     popIdx = static_cast<std::size_t>(table);
                 break;
@@ -296,11 +283,11 @@ bool TreeModel::OnTableStart(Token& t)
     case Tag::Colgroup:
         return PushCounted(t, base, {});
     case Tag::Tr:
-        if (isSection(at(table + 1)))
+        if (IsTableSection(at(table + 1)))
             return PushCounted(t, base + 1, {});
         return PushCounted(t, base, {Tag::Tbody});
     default:  // td, th
-        if (isSection(at(table + 1))) {
+        if (IsTableSection(at(table + 1))) {
             if (at(table + 2) == Tag::Tr)
                 return PushCounted(t, base + 2, {});
             return PushCounted(t, base + 1, {Tag::Tr});
@@ -431,9 +418,7 @@ bool TreeModel::OnEndTag(const Token& t)
                 return popTo(static_cast<int>(top - 1));
             return true;
         }
-        const bool tablePart = t.tag == Tag::Table || t.tag == Tag::Tbody || t.tag == Tag::Thead ||
-                               t.tag == Tag::Tfoot || t.tag == Tag::Tr || t.tag == Tag::Td || t.tag == Tag::Th ||
-                               t.tag == Tag::Caption;
+        const bool tablePart = IsTablePart(t.tag);
         if (!(tablePart && elements_.TableBelow(idx)) && t.tag != Tag::Template)
             return true;
         if (tablePart) {
@@ -443,6 +428,8 @@ bool TreeModel::OnEndTag(const Token& t)
                 return false;
         }
     }
+    if (IsTableTag(t.tag))
+        return popTo(elements_.InTableScope(t.key));
     switch (t.tag) {
     case Tag::Html:
     case Tag::Head:
@@ -460,16 +447,6 @@ bool TreeModel::OnEndTag(const Token& t)
             elements_.RemoveOpenAt(static_cast<std::size_t>(f));
         return true;
     }
-    case Tag::Table:
-    case Tag::Tbody:
-    case Tag::Thead:
-    case Tag::Tfoot:
-    case Tag::Tr:
-    case Tag::Td:
-    case Tag::Th:
-    case Tag::Caption:
-    case Tag::Colgroup:
-        return popTo(elements_.InTableScope(t.key));
     default:
         break;
     }

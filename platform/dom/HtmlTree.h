@@ -10,7 +10,7 @@
 // nothing is freed node by node.
 // Not thread-safe: the lazily built serialization cache is filled on first use.
 
-#include "platform/html/ByteRange.h"
+#include "platform/dom/ByteRange.h"
 
 #include <gumbo.h>
 

@@ -3,19 +3,19 @@
 // (HtmlLimits.h): the b, i, font, a, ... elements the parser's tree builder
 // re-opens when text or an inline element follows their misnested close,
 // with markers where a table cell, caption, object or template starts a
-// fresh level. Internal to platform/html.
+// fresh level. Internal to platform/htmllimit.
 //
 // Each element entry links to its open element on the stack of open
 // elements (OpenElements.h), and that element links back. The list keeps
 // its own entries and the cost of the closed ones; keeping both directions
 // of the links right is OpenElements' job, the only one that changes it.
 
-#ifndef HC_HTML_INTERNAL
-#error "platform/html/FormattingList.h is internal to platform/html"
+#ifndef HC_HTMLLIMIT_INTERNAL
+#error "platform/htmllimit/FormattingList.h is internal to platform/htmllimit"
 #endif
 
-#include "platform/html/TagScanner.h"
-#include "platform/html/TagTables.h"
+#include "platform/htmllimit/TagScanner.h"
+#include "platform/htmllimit/TagTables.h"
 
 #include <cstddef>
 #include <cstdint>

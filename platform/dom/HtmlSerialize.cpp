@@ -1,6 +1,6 @@
-#include "platform/html/HtmlSerialize.h"
+#include "platform/dom/HtmlSerialize.h"
 
-#include "platform/html/HtmlTree.h"
+#include "platform/dom/HtmlTree.h"
 
 #include <cstring>
 

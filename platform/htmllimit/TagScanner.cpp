@@ -1,4 +1,4 @@
-#include "platform/html/TagScanner.h"
+#include "platform/htmllimit/TagScanner.h"
 
 namespace html::limiting {
 

@@ -3,11 +3,11 @@
 // bounded depth and memory, while ordinary pages pass the markup caps
 // untouched.
 
-#include "platform/html/HtmlLimits.h"
-#include "platform/html/HtmlSerialize.h"
-#include "platform/html/HtmlTree.h"
-#include "platform/html/InnerText.h"
-#include "tests/platform/html/HostileMarkup.h"
+#include "platform/dom/HtmlSerialize.h"
+#include "platform/dom/HtmlTree.h"
+#include "platform/dom/InnerText.h"
+#include "platform/htmllimit/HtmlLimits.h"
+#include "tests/platform/htmllimit/HostileMarkup.h"
 
 #include "support/SampleSite.h"
 #include "tests/detail/DetailPages.h"

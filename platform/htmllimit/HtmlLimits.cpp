@@ -1,7 +1,7 @@
-#include "platform/html/HtmlLimits.h"
+#include "platform/htmllimit/HtmlLimits.h"
 
-#include "platform/html/TagScanner.h"
-#include "platform/html/TreeModel.h"
+#include "platform/htmllimit/TagScanner.h"
+#include "platform/htmllimit/TreeModel.h"
 
 #include <algorithm>
 #include <cstring>

@@ -5,8 +5,11 @@
 
 #include <QFileInfo>
 #include <QString>
+#include <QStringList>
 
+#include <cstdio>
 #include <string>
+#include <vector>
 
 // The path of data file `name` inside the conformance folder.
 inline QString ConformanceFile(const char* name)
@@ -23,6 +26,24 @@ inline std::string ConformanceDataMissing(const char* name)
     return std::string("conformance data not found: ") + name + " is not in " HC_CONFORMANCE_DIR
            "; put innertext.json and serialization.json there, or configure with "
            "-DHC_CONFORMANCE_DIR=/path/to/folder holding them";
+}
+
+// The number of `cases` that `passes` accepts. The tally and the ids of the
+// cases that do not pass are printed for the record, under `what`.
+template <class Case, class Passes>
+int CountPasses(const char* what, const std::vector<Case>& cases, Passes passes)
+{
+    int passed = 0;
+    QStringList failing;
+    for (const Case& c : cases) {
+        if (passes(c))
+            ++passed;
+        else
+            failing << QString::number(c.id);
+    }
+    std::printf("%s conformance: %d/%zu passed; not passing: %s\n", what, passed, cases.size(),
+                failing.join(' ').toUtf8().constData());
+    return passed;
 }
 
 #define HC_SKIP_WITHOUT_CONFORMANCE_DATA(name)                          \

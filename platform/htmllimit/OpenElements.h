@@ -3,18 +3,18 @@
 // open elements, together with the list of pending formatting elements
 // (FormattingList.h) that is linked to it entry by entry. Only the structure
 // and its queries live here; which tag opens or closes what is TreeModel's.
-// Internal to platform/html.
+// Internal to platform/htmllimit.
 //
 // Depth counts the open elements and the closed formatting elements due to
 // be re-opened: the parser builds those again as soon as text follows, so
 // they weigh on its scope checks as if they were open.
 
-#ifndef HC_HTML_INTERNAL
-#error "platform/html/OpenElements.h is internal to platform/html"
+#ifndef HC_HTMLLIMIT_INTERNAL
+#error "platform/htmllimit/OpenElements.h is internal to platform/htmllimit"
 #endif
 
-#include "platform/html/FormattingList.h"
-#include "platform/html/TagTables.h"
+#include "platform/htmllimit/FormattingList.h"
+#include "platform/htmllimit/TagTables.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -4,9 +4,9 @@
 // as its harness does, the target is resolved the same way, and the text is
 // read through the element object's IHTMLElement.
 
+#include "platform/dom/HtmlTree.h"
 #include "platform/html/HtmlElements.h"
-#include "platform/html/HtmlTree.h"
-#include "tests/platform/html/ConformanceData.h"
+#include "tests/platform/dom/ConformanceData.h"
 
 #include <QFile>
 #include <QJsonArray>
@@ -181,16 +181,8 @@ TEST(InnerTextConformance, DataIsPresent)
 TEST(InnerTextConformance, PassCountOnlyGrows)
 {
     HC_SKIP_WITHOUT_CONFORMANCE_DATA("innertext.json");
-    int passed = 0;
-    QStringList failing;
-    for (const Case& c : PlainCases()) {
-        if (!kNotRun.count(c.id) && RunCase(c).passed)
-            ++passed;
-        else
-            failing << QString::number(c.id);
-    }
-    std::printf("innerText conformance: %d/%zu passed; not passing: %s\n", passed, PlainCases().size(),
-                failing.join(' ').toUtf8().constData());
+    const int passed = CountPasses("innerText", PlainCases(),
+                                   [](const Case& c) { return !kNotRun.count(c.id) && RunCase(c).passed; });
     EXPECT_GE(passed, kRecordedPasses);
 }
 

@@ -3,13 +3,13 @@
 // tags, comments, raw-text content and attributes begin and end, the way the
 // HTML parser's tokenizer splits the same bytes. It only reads; what is kept
 // or dropped is decided by the tree model (TreeModel.h). Internal to
-// platform/html.
+// platform/htmllimit.
 
-#ifndef HC_HTML_INTERNAL
-#error "platform/html/TagScanner.h is internal to platform/html"
+#ifndef HC_HTMLLIMIT_INTERNAL
+#error "platform/htmllimit/TagScanner.h is internal to platform/htmllimit"
 #endif
 
-#include "platform/html/TagTables.h"
+#include "platform/htmllimit/TagTables.h"
 
 #include <cstddef>
 #include <cstdint>

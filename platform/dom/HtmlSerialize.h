@@ -8,13 +8,8 @@
 // The parser runs with scripting disabled, so <noscript> content is markup
 // and its text is escaped like any other. Work is iterative: nesting depth is
 // bounded by memory, not by the call stack. Output is UTF-8.
-//
-// The algorithms are those of the WHATWG HTML Living Standard, section
-// "Serializing HTML fragments" (anchor #serialising-html-fragments): the
-// serialization steps (SerializeNode, SerializeChildren) and "escaping a
-// string" (AppendEscaped).
 
-#include "platform/html/ByteRange.h"
+#include "platform/dom/ByteRange.h"
 
 #include <gumbo.h>
 

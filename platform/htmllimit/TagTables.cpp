@@ -1,4 +1,4 @@
-#include "platform/html/TagTables.h"
+#include "platform/htmllimit/TagTables.h"
 
 #include <algorithm>
 #include <iterator>

@@ -5,15 +5,15 @@
 // Implied end tags, scopes, tables, select, foreign content and the
 // formatting elements it re-opens are modelled; where the model is unsure
 // it keeps elements open, so its depth is an upper bound of the parser's up
-// to a small constant factor. Internal to platform/html.
+// to a small constant factor. Internal to platform/htmllimit.
 
-#ifndef HC_HTML_INTERNAL
-#error "platform/html/TreeModel.h is internal to platform/html"
+#ifndef HC_HTMLLIMIT_INTERNAL
+#error "platform/htmllimit/TreeModel.h is internal to platform/htmllimit"
 #endif
 
-#include "platform/html/HtmlLimits.h"
-#include "platform/html/OpenElements.h"
-#include "platform/html/TagScanner.h"
+#include "platform/htmllimit/HtmlLimits.h"
+#include "platform/htmllimit/OpenElements.h"
+#include "platform/htmllimit/TagScanner.h"
 
 #include <cstddef>
 #include <cstdint>
