@@ -6,10 +6,11 @@
 #include "store/Going.h"
 
 #include <exception>
+#include <utility>
 
 TForm1* Form1 = nullptr;
 
-TForm1::TForm1(QWidget* parent) : TForm(parent)
+TForm1::TForm1(store::DeskAccess desk, QWidget* parent) : TForm(parent), Desk(desk), GoingWrites(std::move(desk))
 {
     ::Form1 = this;
 

@@ -25,7 +25,7 @@
 #include "platform/browser/WebBrowser.h"
 #include "platform/db/DbTables.h"
 #include "platform/toolkit/Forms.h"
-#include "store/Desk.h"
+#include "store/DeskAccess.h"
 #include "store/Destinations.h"
 #include "store/GoingWriter.h"
 #include "ui_Unit1.h"
@@ -55,9 +55,9 @@ public:
     void CppWebBrowser1NewWindow2(TObject* Sender, LPDISPATCH* ppDisp, VARIANT_BOOL* Cancel);
     void CppWebBrowser1DocumentComplete(TObject* Sender, LPDISPATCH pDisp, VARIANT* URL);
 
-    // Constructs the members empty, loads the controls (both timers start
-    // ticking here) and then runs FormCreate.
-    explicit TForm1(QWidget* parent = nullptr);
+    // Constructs the members empty for this copy's `desk`, loads the
+    // controls (both timers start ticking here) and then runs FormCreate.
+    explicit TForm1(store::DeskAccess desk, QWidget* parent = nullptr);
     ~TForm1() override;
 
 private:
@@ -88,10 +88,10 @@ private:
 
     // This copy's desk: the rows of "Going", "Destinations" and "Failures"
     // it reads and writes are this desk's alone.
-    const QString Desk = store::CurrentDesk();
+    const store::DeskAccess Desk;
     // Keeps "Going" in step with PendingLinks and the links in progress as
     // they change, so that no link is lost to a crash.
-    store::GoingWriter GoingWrites{Desk};
+    store::GoingWriter GoingWrites;
     // Links taken off PendingLinks by detail steps still running, outermost
     // first (steps nest while a page loads).
     std::vector<Hotel_Url> InProgressLinks;

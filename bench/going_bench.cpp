@@ -33,6 +33,7 @@
 #include "store/GoingWriter.h"
 #include "store/InstanceLock.h"
 #include "store/Schema.h"
+#include "tests/support/ThisDesk.h"
 
 #include <benchmark/benchmark.h>
 
@@ -125,7 +126,7 @@ std::vector<Hotel_Url> Links(long from, long count)
 // Fills the empty "Going" with `count` rows in one transaction.
 bool Fill(benchmark::State& state, long count)
 {
-    store::GoingWriter writer;
+    store::GoingWriter writer{ThisDesk()};
     writer.Added(Links(0, count));
     if (writer.Owes()) {
         state.SkipWithError("\"Going\" could not be filled");
@@ -156,7 +157,7 @@ void BM_WriteThroughAdded(benchmark::State& state)
             state.SkipWithError("\"Going\" could not be emptied");
             break;
         }
-        store::GoingWriter writer;
+        store::GoingWriter writer{ThisDesk()};
         for (const auto& page : pages)
             writer.Added(page);
         if (writer.Owes()) {
@@ -182,7 +183,7 @@ void BM_WriteThroughHandled(benchmark::State& state)
     const std::vector<Hotel_Url> links = Links(0, rows);
     long next = rows;
     const auto heapBefore = static_cast<double>(mallinfo2().uordblks);
-    auto writer = std::make_unique<store::GoingWriter>();
+    auto writer = std::make_unique<store::GoingWriter>(ThisDesk());
     for (auto _ : state) {
         if (next == 0) {
             state.SkipWithError("more iterations than rows");
@@ -209,7 +210,7 @@ void BM_SaveAtClose(benchmark::State& state)
         return;
     const std::vector<Hotel_Url> links = Links(0, rows);
     for (auto _ : state) {
-        if (!store::SaveGoing(store::CurrentDesk(), links, store::GoingSave::Replace).opened) {
+        if (!store::SaveGoing(ThisDesk(), links, store::GoingSave::Replace).opened) {
             state.SkipWithError("\"Going\" could not be opened");
             break;
         }
@@ -228,7 +229,7 @@ void BM_SaveAtCloseIntoEmpty(benchmark::State& state)
         state.PauseTiming();
         const bool emptied = Exec(QStringLiteral("DELETE FROM \"Going\""));
         state.ResumeTiming();
-        if (!emptied || !store::SaveGoing(store::CurrentDesk(), links, store::GoingSave::Replace).opened) {
+        if (!emptied || !store::SaveGoing(ThisDesk(), links, store::GoingSave::Replace).opened) {
             state.SkipWithError("\"Going\" could not be written");
             break;
         }
@@ -244,7 +245,7 @@ void BM_LoadAtResume(benchmark::State& state)
         return;
     for (auto _ : state) {
         std::vector<Hotel_Url> loaded;
-        if (!store::LoadGoing(store::CurrentDesk(), loaded).opened || static_cast<long>(loaded.size()) != rows) {
+        if (!store::LoadGoing(ThisDesk(), loaded).opened || static_cast<long>(loaded.size()) != rows) {
             state.SkipWithError("\"Going\" did not load whole");
             break;
         }

@@ -28,6 +28,7 @@
 #include "platform/settings/Settings.h"
 #include "platform/toolkit/Forms.h"
 #include "store/Schema.h"
+#include "tests/support/ThisDesk.h"
 
 #include <benchmark/benchmark.h>
 
@@ -137,7 +138,7 @@ void BM_SimulatedDay(benchmark::State& state)
         Memory last;
         std::size_t distinct = 0;
         {
-            auto form = std::make_unique<TForm1>();
+            auto form = std::make_unique<TForm1>(ThisDesk());
             TForm1TestAccess f(*form);
             f.DestCode() = "osl";
             QElapsedTimer clock;

@@ -35,9 +35,9 @@ void ReplaceDestinations(QSqlDatabase& db, const QString& desk, const std::vecto
     }
 }
 
-std::vector<DestinationEntry> ReadDestinations(const QString& desk)
+std::vector<DestinationEntry> ReadDestinations(const DeskAccess& desk)
 {
-    return WithDeskConnection("destinations", [&](QSqlDatabase& db) {
+    return WithDeskConnection(desk, "destinations", [&](QSqlDatabase& db) {
         std::vector<DestinationEntry> entries;
         // A database not yet upgraded has no list; a failure to ask throws.
         if (!HasTable(db, QLatin1String(kDestinations)))
@@ -49,7 +49,7 @@ std::vector<DestinationEntry> ReadDestinations(const QString& desk)
                                       "ORDER BY \"Id\"")
                            .arg(QuotedList(kRetryColumnNames))))
             throw EDatabaseError(failed, q.lastError());
-        q.addBindValue(desk);
+        q.addBindValue(desk.Name());
         if (!q.exec())
             throw EDatabaseError(failed, q.lastError());
         while (q.next()) {

@@ -2,7 +2,6 @@
 
 #include "platform/db/Alias.h"
 #include "store/Connection.h"
-#include "store/Desk.h"
 #include "store/Names.h"
 #include "store/StaymarkerRead.h"
 #include "store/UrlKey.h"
@@ -64,10 +63,7 @@ void UpsertHotel(QSqlDatabase& db, const StaymarkerRow& row)
 
 void StoreHotel(const StaymarkerRow& row)
 {
-    StaymarkerRow kept = row;
-    if (kept.Desk.empty())
-        kept.Desk = ToAnsi(CurrentDesk());
-    WithConnection("staymarker", [&](QSqlDatabase& db) { UpsertHotel(db, kept); });
+    WithConnection("staymarker", [&](QSqlDatabase& db) { UpsertHotel(db, row); });
 }
 
 std::vector<StaymarkerRow> ReadAllHotels()

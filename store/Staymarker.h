@@ -33,10 +33,9 @@ inline constexpr auto kStaymarkerColumns = WithSections<StaymarkerRow>(
     std::to_array<NamedField<StaymarkerRow>>({{"ExtractedAt", &StaymarkerRow::ExtractedAt}, {"Desk", &StaymarkerRow::Desk}}));
 static_assert(CoversRecord(kStaymarkerColumns));
 
-// Stores the row; a row with the same "Url" is replaced, so a hotel extracted
-// again keeps only its newest sections (and the desk that kept it last; a
-// row without a desk is kept by CurrentDesk()). Uses its own short-lived connection
-// to "Hotels_Db".
+// Stores the row as it is; a row with the same "Url" is replaced, so a hotel
+// extracted again keeps only its newest sections (and the desk that kept it
+// last). Uses its own short-lived connection to "Hotels_Db".
 void StoreHotel(const StaymarkerRow& row);
 
 // Stores the row on an open connection `db`, inside whatever transaction

@@ -9,6 +9,7 @@
 #include "support/RecordedMessages.h"
 #include "support/SampleSite.h"
 #include "support/TestDatabase.h"
+#include "tests/support/ThisDesk.h"
 
 #include <QDir>
 #include <QFile>
@@ -45,7 +46,7 @@ protected:
         s.pageTimeoutS = pageTimeoutS;
         db = std::make_unique<TestDatabase>(s);
         DetailTicks = 0;
-        form = std::make_unique<TForm1>();
+        form = std::make_unique<TForm1>(ThisDesk());
         f = std::make_unique<TForm1TestAccess>(*form);
     }
     static AnsiString detail(const char* id) { return AnsiString("http://hotels.example/hotsdetail.ctl?hotel=") + id; }

@@ -7,6 +7,7 @@
 
 #include "tests/store/DriverFixture.h"
 #include "tests/store/HeldLock.h"
+#include "tests/support/ThisDesk.h"
 
 #include <QDir>
 #include <QFile>
@@ -30,10 +31,10 @@ StaymarkerRow Plain(const AnsiString& url)
     return row;
 }
 
-// `row` as the store keeps it when this copy stores it: under this copy's desk.
+// `row` as this copy's write-through stores it: under this copy's desk.
 StaymarkerRow KeptHere(StaymarkerRow row)
 {
-    row.Desk = ToAnsi(store::CurrentDesk());
+    row.Desk = ToAnsi(ThisDesk().Name());
     return row;
 }
 
@@ -180,7 +181,7 @@ protected:
 
 TEST_P(ExportTool, PrintsTheStoredRowsInEitherFormat)
 {
-    ASSERT_NO_THROW(store::StoreHotel(Plain("http://hotels.example/hotsdetail.ctl?a=1,2")));
+    ASSERT_NO_THROW(store::StoreHotel(KeptHere(Plain("http://hotels.example/hotsdetail.ctl?a=1,2"))));
     const StaymarkerRow kept = KeptHere(Plain("http://hotels.example/hotsdetail.ctl?a=1,2"));
     EXPECT_EQ(Run({}), 0);
     EXPECT_EQ(out.str(), tools::HotelsToCsv({kept}));
@@ -213,7 +214,7 @@ TEST_P(ExportTool, SummaryPrintsOneLinePerDestination)
     UseDesk(QStringLiteral("desk-a"));
     StaymarkerRow kept = Plain("http://hotels.example/hotsdetail.ctl?hotel=osl-1");
     kept.AirPort = "osl";
-    ASSERT_NO_THROW(store::StoreHotel(kept));
+    ASSERT_NO_THROW(store::StoreHotel(KeptHere(kept)));
     SeedGoing({{"http://hotels.example/hotsdetail.ctl?hotel=adl-1", "adl"}});
     EXPECT_EQ(Run({QStringLiteral("--summary")}), 0) << err.str();
     EXPECT_EQ(out.str(),
@@ -227,7 +228,7 @@ TEST_P(ExportTool, FailuresPrintsWhatWasGivenUpAsCsv)
 {
     store::FailureRecord row{store::kFailureLink, "http://hotels.example/hotsdetail.ctl?hotel=9", "osl",
                              "HTTP 404", 1, "2024-05-01T00:00:00Z"};
-    store::GoingWriter writer("desk-a");
+    store::GoingWriter writer{store::DeskAccess("desk-a")};
     writer.Record(row);
     ASSERT_FALSE(writer.Owes());
     EXPECT_EQ(Run({QStringLiteral("--failures")}), 0) << err.str();
@@ -243,9 +244,9 @@ TEST_P(ExportTool, EachRowNamesItsDeskAndTheSummaryKeepsDesksApart)
     UseDesk(QStringLiteral("desk-a"));
     StaymarkerRow kept = Plain("http://hotels.example/hotsdetail.ctl?hotel=osl-1");
     kept.AirPort = "osl";
-    ASSERT_NO_THROW(store::StoreHotel(kept));
+    ASSERT_NO_THROW(store::StoreHotel(KeptHere(kept)));
     SeedGoing({{"http://hotels.example/hotsdetail.ctl?hotel=osl-2", "osl"}}, QStringLiteral("desk-b"));
-    store::GoingWriter other("desk-b");
+    store::GoingWriter other{store::DeskAccess("desk-b")};
     other.Record({store::kFailureLink, "http://hotels.example/hotsdetail.ctl?hotel=osl-3", "osl", "HTTP 404", 1,
                   "2024-05-01T00:00:00Z"});
     ASSERT_FALSE(other.Owes());
@@ -299,7 +300,7 @@ TEST_P(ExportTool, SummaryTakesNoFormat)
 
 TEST_P(ExportTool, SettingsFileNamesTheDatabase)
 {
-    ASSERT_NO_THROW(store::StoreHotel(Plain("u-from-file")));
+    ASSERT_NO_THROW(store::StoreHotel(KeptHere(Plain("u-from-file"))));
     const StaymarkerRow kept = KeptHere(Plain("u-from-file"));
     QTemporaryDir dir;
     QFile ini(dir.filePath("given.ini"));
@@ -319,7 +320,7 @@ TEST_P(ExportTool, SettingsFileNamesTheDatabase)
 
 TEST_P(ExportTool, StandardOutputThatCannotBeWrittenExitsOne)
 {
-    ASSERT_NO_THROW(store::StoreHotel(Plain("u1")));
+    ASSERT_NO_THROW(store::StoreHotel(KeptHere(Plain("u1"))));
     // A stream whose every write fails, as a closed pipe or a full disk would.
     struct Refusing : std::streambuf {
         int overflow(int) override { return traits_type::eof(); }
@@ -355,7 +356,7 @@ TEST_P(ExportToFile, EachTextFormatWritesWhatStandardOutputWouldHaveGot)
 {
     StaymarkerRow row = Plain("http://hotels.example/hotsdetail.ctl?hotel=osl-1");
     row.AirPort = "osl";
-    ASSERT_NO_THROW(store::StoreHotel(row));
+    ASSERT_NO_THROW(store::StoreHotel(KeptHere(row)));
     WriteTarget("an earlier export\n");
     for (const QStringList& args : {QStringList{}, QStringList{QStringLiteral("--format=jsonl")},
                                     QStringList{QStringLiteral("--summary")}, QStringList{QStringLiteral("--failures")}}) {
@@ -371,7 +372,7 @@ TEST_P(ExportToFile, EachTextFormatWritesWhatStandardOutputWouldHaveGot)
 
 TEST_P(ExportToFile, ADatabaseErrorLeavesTheOldFileAsItWasInEveryFormat)
 {
-    ASSERT_NO_THROW(store::StoreHotel(Plain("u1")));
+    ASSERT_NO_THROW(store::StoreHotel(KeptHere(Plain("u1"))));
     WriteTarget("an earlier export\n");
     Exec("DROP TABLE \"Staymarker\"");
     for (const QString& format : {QStringLiteral("csv"), QStringLiteral("jsonl"), QStringLiteral("xlsx")}) {
@@ -387,7 +388,7 @@ TEST_P(ExportToFile, WorkbookOfTheStoredRowsCountsTheTextsItCut)
 {
     StaymarkerRow row = Plain("u1");
     row.HotelInfo = std::string(40000, 'x');
-    ASSERT_NO_THROW(store::StoreHotel(row));
+    ASSERT_NO_THROW(store::StoreHotel(KeptHere(row)));
     EXPECT_EQ(Run({QStringLiteral("--format"), QStringLiteral("xlsx"), QStringLiteral("--output"), Target()}), 0)
         << err.str();
     EXPECT_TRUE(Contents().startsWith("PK\x03\x04")) << "not a zip file";
@@ -440,8 +441,8 @@ protected:
 
 TEST_P(ExportUnderALock, EveryOutputFailsWithExitOneAndAMessage)
 {
-    ASSERT_NO_THROW(store::StoreHotel(Plain("u1")));
-    store::GoingWriter writer;
+    ASSERT_NO_THROW(store::StoreHotel(KeptHere(Plain("u1"))));
+    store::GoingWriter writer{ThisDesk()};
     writer.Record({store::kFailureLink, "u2", "osl", "HTTP 404", 1, "2024-05-01T00:00:00Z"});
     ASSERT_FALSE(writer.Owes());
     QFile ini(dir.filePath(QStringLiteral("locked.ini")));

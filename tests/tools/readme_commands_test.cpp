@@ -9,6 +9,7 @@
 #include "store/Going.h"
 #include "store/Schema.h"
 #include "store/Staymarker.h"
+#include "tests/support/ThisDesk.h"
 
 #include <QDir>
 #include <QFile>
@@ -83,8 +84,9 @@ protected:
         row.AirPort = "osl";
         row.HeaderBar = "Hotel Østerdalen Avg Price 120";
         row.ExtractedAt = "2024-05-01T00:00:00Z";
+        row.Desk = ToAnsi(ThisDesk().Name());
         ASSERT_NO_THROW(store::StoreHotel(row));
-        store::SaveGoing(store::CurrentDesk(), {{"http://hotels.example/hotsdetail.ctl?hotel=adl-1", "adl"}});
+        store::SaveGoing(ThisDesk(), {{"http://hotels.example/hotsdetail.ctl?hotel=adl-1", "adl"}});
         platform::SetSettings({});
     }
 
