@@ -10,7 +10,9 @@
 
 TForm1* Form1 = nullptr;
 
-TForm1::TForm1(store::DeskAccess desk, QWidget* parent) : TForm(parent), Desk(desk), GoingWrites(std::move(desk))
+TForm1::TForm1(store::DeskAccess desk, QWidget* parent)
+    : TForm(parent), SiteBase(platform::CurrentSettings().siteBase), Limits(platform::CurrentSettings().Page()),
+      Desk(desk), GoingWrites(std::move(desk))
 {
     ::Form1 = this;
 
@@ -22,6 +24,7 @@ TForm1::TForm1(store::DeskAccess desk, QWidget* parent) : TForm(parent), Desk(de
     Splitter1->setStretchFactor(0, 0);  // the left pane keeps its width
     Splitter1->setStretchFactor(1, 1);  // the browser takes the extra space
     Splitter1->setSizes({361, 703});
+    CppWebBrowser1->SetPageLimits(Limits);
 
     Timer1 = new TTimer(this);
     Timer2 = new TTimer(this);

@@ -24,6 +24,7 @@
 #include "detail/RetryQueue.h"
 #include "platform/browser/WebBrowser.h"
 #include "platform/db/DbTables.h"
+#include "platform/settings/Settings.h"
 #include "platform/toolkit/Forms.h"
 #include "store/DeskAccess.h"
 #include "store/Destinations.h"
@@ -55,8 +56,9 @@ public:
     void CppWebBrowser1NewWindow2(TObject* Sender, LPDISPATCH* ppDisp, VARIANT_BOOL* Cancel);
     void CppWebBrowser1DocumentComplete(TObject* Sender, LPDISPATCH pDisp, VARIANT* URL);
 
-    // Constructs the members empty for this copy's `desk`, loads the
-    // controls (both timers start ticking here) and then runs FormCreate.
+    // Constructs the members empty for this copy's `desk` and the settings
+    // in force, loads the controls (both timers start ticking here) and then
+    // runs FormCreate.
     explicit TForm1(store::DeskAccess desk, QWidget* parent = nullptr);
     ~TForm1() override;
 
@@ -86,6 +88,10 @@ private:
     // navigation that takes effect (the last one issued) reaches a new page.
     std::set<AnsiString> QueuedPages;
 
+    // The site the crawl searches, and how long one of its pages may take:
+    // taken from the settings in force when the window is made.
+    const QString SiteBase;
+    const platform::PageLimits Limits;
     // This copy's desk: the rows of "Going", "Destinations" and "Failures"
     // it reads and writes are this desk's alone.
     const store::DeskAccess Desk;

@@ -32,7 +32,7 @@ void TForm1::SearchDestination(int index)
     if (listed)
         ForgetPagingCounts();
     // 3. The search address for the code.
-    SearchUrl = BuildSearchUrl(ToAnsi(platform::CurrentSettings().siteBase), DestCode);
+    SearchUrl = BuildSearchUrl(ToAnsi(SiteBase), DestCode);
     // 4. Navigate without the optional arguments; returns at once.
     CppWebBrowser1->Navigate(ToWide(SearchUrl));
 
@@ -53,7 +53,7 @@ void TForm1::SearchOwedDestination(const TOwedDestination& owed)
     SearchStarted = 1;
     DestCode = owed.code;
     ForgetPagingCounts();
-    SearchUrl = BuildSearchUrl(ToAnsi(platform::CurrentSettings().siteBase), DestCode);
+    SearchUrl = BuildSearchUrl(ToAnsi(SiteBase), DestCode);
     CppWebBrowser1->Navigate(ToWide(SearchUrl));
     CurrentSearch = TSearch{owed.code, -1, owed.state, owed.countedAt, std::nullopt, false};
     SaveDestinationList();

@@ -62,9 +62,9 @@ void TForm1::ProcessNextDetail()
         }
         InProgressLinks.push_back(link);
         // 2.3-2.6. Parse the link's page and settle the outcome.
-        auto parser = std::make_unique<THotelDescParser>();
+        auto parser = std::make_unique<THotelDescParser>(SiteBase);
         parser->SetUrl(link.Url);
-        parser->Parse();
+        parser->Parse(Limits);
         SettleDetail(link, *parser, retry);
         parser.reset();
         // Nested steps finish first, so this step's link is the last one.
