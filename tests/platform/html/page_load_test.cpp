@@ -382,7 +382,8 @@ TEST_F(PageFetchLimits, CallbackMayDestroyTheFetch)
     site_.Serve("/p", "<p>p</p>");
     int reports = 0;
     platform::PageFetch* fetch = nullptr;
-    fetch = new platform::PageFetch(QUrl(site_.Url("/p")), platform::PageLimits{}.timeoutS, [&](const platform::PageResult& result) {
+    const int timeoutS = platform::PageLimits{}.timeoutS;
+    fetch = new platform::PageFetch(QUrl(site_.Url("/p")), timeoutS, [&](const platform::PageResult& result) {
         ++reports;
         EXPECT_TRUE(result.ok);
         delete fetch;

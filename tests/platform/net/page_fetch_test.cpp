@@ -389,7 +389,8 @@ TEST_F(PageFetchRetries, ReceiverMayDestroyTheFetchWhenTold)
 {
     site_.Status("/down", 503);
     int reports = 0;
-    auto* fetch = new platform::PageFetch(QUrl(site_.Url("/down")), timeoutS_, [&](const platform::PageResult&) { ++reports; });
+    auto* fetch =
+        new platform::PageFetch(QUrl(site_.Url("/down")), timeoutS_, [&](const platform::PageResult&) { ++reports; });
     QObject::connect(fetch, &platform::PageFetch::retrying, [&] { delete fetch; fetch = nullptr; });
     fetch->Start();
     ASSERT_TRUE(PumpUntil([&] { return fetch == nullptr; }));
