@@ -6,10 +6,13 @@
 #include "store/Going.h"
 
 #include <exception>
+#include <utility>
 
 TForm1* Form1 = nullptr;
 
-TForm1::TForm1(QWidget* parent) : TForm(parent)
+TForm1::TForm1(store::DeskAccess desk, QWidget* parent)
+    : TForm(parent), SiteBase(platform::CurrentSettings().siteBase), Limits(platform::CurrentSettings().Page()),
+      Desk(desk), GoingWrites(std::move(desk))
 {
     ::Form1 = this;
 
@@ -21,6 +24,7 @@ TForm1::TForm1(QWidget* parent) : TForm(parent)
     Splitter1->setStretchFactor(0, 0);  // the left pane keeps its width
     Splitter1->setStretchFactor(1, 1);  // the browser takes the extra space
     Splitter1->setSizes({361, 703});
+    CppWebBrowser1->SetPageLimits(Limits);
 
     Timer1 = new TTimer(this);
     Timer2 = new TTimer(this);

@@ -24,9 +24,10 @@
 #include "detail/RetryQueue.h"
 #include "platform/browser/WebBrowser.h"
 #include "platform/db/DbTables.h"
+#include "platform/settings/Settings.h"
 #include "platform/toolkit/Forms.h"
 #include "platform/toolkit/TickPacer.h"
-#include "store/Desk.h"
+#include "store/DeskAccess.h"
 #include "store/Destinations.h"
 #include "store/GoingWriter.h"
 #include "ui_Unit1.h"
@@ -56,9 +57,10 @@ public:
     void CppWebBrowser1NewWindow2(TObject* Sender, LPDISPATCH* ppDisp, VARIANT_BOOL* Cancel);
     void CppWebBrowser1DocumentComplete(TObject* Sender, LPDISPATCH pDisp, VARIANT* URL);
 
-    // Constructs the members empty, loads the controls (both timers start
-    // ticking here) and then runs FormCreate.
-    explicit TForm1(QWidget* parent = nullptr);
+    // Constructs the members empty for this copy's `desk` and the settings
+    // in force, loads the controls (both timers start ticking here) and then
+    // runs FormCreate.
+    explicit TForm1(store::DeskAccess desk, QWidget* parent = nullptr);
     ~TForm1() override;
 
 private:
@@ -87,12 +89,16 @@ private:
     // navigation that takes effect (the last one issued) reaches a new page.
     std::set<AnsiString> QueuedPages;
 
+    // The site the crawl searches, and how long one of its pages may take:
+    // taken from the settings in force when the window is made.
+    const QString SiteBase;
+    const platform::PageLimits Limits;
     // This copy's desk: the rows of "Going", "Destinations" and "Failures"
     // it reads and writes are this desk's alone.
-    const QString Desk = store::CurrentDesk();
+    const store::DeskAccess Desk;
     // Keeps "Going" in step with PendingLinks and the links in progress as
     // they change, so that no link is lost to a crash.
-    store::GoingWriter GoingWrites{Desk};
+    store::GoingWriter GoingWrites;
     // Links taken off PendingLinks by detail steps still running, outermost
     // first (steps nest while a page loads).
     std::vector<Hotel_Url> InProgressLinks;

@@ -3,7 +3,8 @@
 #include "app/CloseOnSignals.h"
 #include "app/Unit1.h"
 #include "platform/base/Report.h"
-#include "store/Desk.h"
+#include "platform/settings/Settings.h"
+#include "store/DeskAccess.h"
 #include "store/InstanceLock.h"
 #include "store/Schema.h"
 #include "store/StartUpgrade.h"
@@ -28,7 +29,7 @@ int main(int argc, char** argv)
 
         // Two copies of one desk would delete each other's rows; copies of
         // other desks share the database.
-        const QString desk = store::CurrentDesk();
+        const QString desk = platform::CurrentSettings().deskName;
         store::InstanceLock lock(desk);
         const store::InstanceLock::Claim claim = lock.Acquire();
         switch (claim.outcome) {
@@ -56,8 +57,9 @@ int main(int argc, char** argv)
         // here is run again by the write-through before its first write.
         store::UpgradeAtStart(desk);
 
-        // 2. The one main window; its construction runs FormCreate.
-        TForm1 form;
+        // 2. The one main window; its construction runs FormCreate. The
+        // desk's work goes through the claim just made.
+        TForm1 form{store::DeskAccess(lock)};
         if (closeOnSignals.Requested()) {
             form.close();  // a signal came while it was built: end through its close handler
             return 0;

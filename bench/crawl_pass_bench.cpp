@@ -28,6 +28,7 @@
 #include "platform/toolkit/Forms.h"
 #include "store/Schema.h"
 #include "tests/support/FormAccess.h"
+#include "tests/support/ThisDesk.h"
 
 #include <benchmark/benchmark.h>
 
@@ -100,7 +101,7 @@ void BM_CrawlPass(benchmark::State& state)
     const long seenBefore = state.range(0);
     const auto shape = static_cast<Shape>(state.range(1));
 
-    TForm1 form;
+    TForm1 form{ThisDesk()};
     TForm1TestAccess f(form);
     f.DestCode() = "osl";
     const std::string seenBase = "http://hotels.example";

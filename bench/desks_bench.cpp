@@ -73,10 +73,10 @@ std::vector<Hotel_Url> Links(int desk)
     platform::SetSettings(settings);
     std::vector<long> times;
     {
-        store::InstanceLock lock;
+        store::InstanceLock lock(settings.deskName);
         if (lock.Acquire().outcome != store::InstanceLock::Outcome::Held)
             _exit(3);
-        store::GoingWriter writer;
+        store::GoingWriter writer{store::DeskAccess(lock)};
         const std::vector<Hotel_Url> links = Links(desk);
         writer.Added(links);
         char start = 0;

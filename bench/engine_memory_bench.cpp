@@ -90,9 +90,9 @@ void BM_LongCrawlMemory(benchmark::State& state)
         for (int i = 0; i < detailPages; ++i) {
             QElapsedTimer step;
             step.start();
-            THotelDescParser record;
+            THotelDescParser record{platform::CurrentSettings().siteBase};
             record.SetUrl((site.Url(QStringLiteral("/detail?n=%1").arg(i))).toStdString());
-            record.Parse();
+            record.Parse(platform::CurrentSettings().Page());
             detailMs += step.elapsed();
             if (i % 5 == 0 && i / 5 < resultPages) {
                 const int before = completed;

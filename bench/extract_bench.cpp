@@ -77,7 +77,7 @@ void ExtractFresh(benchmark::State& state, Walk walk)
         ComPtr<IHTMLDocument2> doc;
         CreateDocumentFromHtml(html, address, doc);
         state.ResumeTiming();
-        THotelDescParser record;
+        THotelDescParser record{platform::CurrentSettings().siteBase};
         walk(record, doc.get());
         benchmark::DoNotOptimize(record.Attractions.data());
         state.PauseTiming();

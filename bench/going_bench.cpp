@@ -56,6 +56,12 @@ QTemporaryDir* Scratch = nullptr;
 // The desk's lock and kept connection of the PostgreSQL cases, as the program holds them.
 std::unique_ptr<store::InstanceLock> DeskLock;
 
+// The desk the cases work as: on the kept connection of DeskLock when it is held.
+store::DeskAccess Desk()
+{
+    return DeskLock ? store::DeskAccess(*DeskLock) : store::DeskAccess(platform::CurrentSettings().deskName);
+}
+
 // Runs one statement on a connection of its own.
 bool Exec(const QString& sql)
 {
@@ -99,7 +105,7 @@ bool UseEngine(benchmark::State& state, Engine engine)
                 }
         store::EnsureHotelsDbTables("Hotels_Db");
         if (engine == kPostgreSQL) {
-            DeskLock = std::make_unique<store::InstanceLock>();
+            DeskLock = std::make_unique<store::InstanceLock>(platform::CurrentSettings().deskName);
             const store::InstanceLock::Claim claim = DeskLock->Acquire();
             if (claim.outcome != store::InstanceLock::Outcome::Held) {
                 state.SkipWithError(qPrintable(QStringLiteral("the desk's lock: ") + claim.detail));
@@ -125,7 +131,7 @@ std::vector<Hotel_Url> Links(long from, long count)
 // Fills the empty "Going" with `count` rows in one transaction.
 bool Fill(benchmark::State& state, long count)
 {
-    store::GoingWriter writer;
+    store::GoingWriter writer{Desk()};
     writer.Added(Links(0, count));
     if (!writer.Flush()) {
         state.SkipWithError("\"Going\" could not be filled");
@@ -156,7 +162,7 @@ void BM_WriteThroughAdded(benchmark::State& state)
             state.SkipWithError("\"Going\" could not be emptied");
             break;
         }
-        store::GoingWriter writer;
+        store::GoingWriter writer{Desk()};
         for (const auto& page : pages)
             writer.Added(page);
         if (!writer.Flush()) {
@@ -182,7 +188,7 @@ void BM_WriteThroughHandled(benchmark::State& state)
     const std::vector<Hotel_Url> links = Links(0, rows);
     long next = rows;
     const auto heapBefore = static_cast<double>(mallinfo2().uordblks);
-    auto writer = std::make_unique<store::GoingWriter>();
+    auto writer = std::make_unique<store::GoingWriter>(Desk());
     for (auto _ : state) {
         if (next == 0) {
             state.SkipWithError("more iterations than rows");
@@ -209,7 +215,7 @@ void BM_SaveAtClose(benchmark::State& state)
         return;
     const std::vector<Hotel_Url> links = Links(0, rows);
     for (auto _ : state) {
-        if (!store::SaveGoing(store::CurrentDesk(), links, store::GoingSave::Replace).opened) {
+        if (!store::SaveGoing(Desk(), links, store::GoingSave::Replace).opened) {
             state.SkipWithError("\"Going\" could not be opened");
             break;
         }
@@ -228,7 +234,7 @@ void BM_SaveAtCloseIntoEmpty(benchmark::State& state)
         state.PauseTiming();
         const bool emptied = Exec(QStringLiteral("DELETE FROM \"Going\""));
         state.ResumeTiming();
-        if (!emptied || !store::SaveGoing(store::CurrentDesk(), links, store::GoingSave::Replace).opened) {
+        if (!emptied || !store::SaveGoing(Desk(), links, store::GoingSave::Replace).opened) {
             state.SkipWithError("\"Going\" could not be written");
             break;
         }
@@ -244,7 +250,7 @@ void BM_LoadAtResume(benchmark::State& state)
         return;
     for (auto _ : state) {
         std::vector<Hotel_Url> loaded;
-        if (!store::LoadGoing(store::CurrentDesk(), loaded).opened || static_cast<long>(loaded.size()) != rows) {
+        if (!store::LoadGoing(Desk(), loaded).opened || static_cast<long>(loaded.size()) != rows) {
             state.SkipWithError("\"Going\" did not load whole");
             break;
         }

@@ -29,6 +29,7 @@
 #include "platform/toolkit/Forms.h"
 #include "store/Schema.h"
 #include "tests/support/FormAccess.h"
+#include "tests/support/ThisDesk.h"
 
 #include <benchmark/benchmark.h>
 
@@ -122,7 +123,7 @@ void BM_SimulatedDay(benchmark::State& state)
         Memory last;
         std::size_t distinct = 0;
         {
-            auto form = std::make_unique<TForm1>();
+            auto form = std::make_unique<TForm1>(ThisDesk());
             TForm1TestAccess f(*form);
             f.DestCode() = "osl";
             QElapsedTimer clock;

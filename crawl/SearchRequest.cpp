@@ -48,7 +48,7 @@ void TForm1::StartSearch(const AnsiString& code, std::optional<TSearch> followed
     DestCode = code;
     if (followed)
         ForgetPagingCounts();
-    SearchUrl = BuildSearchUrl(ToAnsi(platform::CurrentSettings().siteBase), DestCode);
+    SearchUrl = BuildSearchUrl(ToAnsi(SiteBase), DestCode);
     // Returns at once; the page's completion starts the crawl of its results.
     CppWebBrowser1->Navigate(ToWide(SearchUrl));
     CurrentSearch = std::move(followed);

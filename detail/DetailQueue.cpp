@@ -59,9 +59,9 @@ void TForm1::ProcessNextDetail()
             PendingLinks.pop_back();
         }
         InProgressLinks.push_back(link);
-        auto parser = std::make_unique<THotelDescParser>();
+        auto parser = std::make_unique<THotelDescParser>(SiteBase);
         parser->SetUrl(link.Url);
-        parser->Parse();
+        parser->Parse(Limits);
         SettleDetail(link, *parser, retry);
         parser.reset();
         // Nested steps finish first, so this step's link is the last one.

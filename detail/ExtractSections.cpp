@@ -14,7 +14,6 @@
 #include "detail/Pump.h"
 #include "detail/Sections.h"
 #include "platform/html/Mshtml.h"
-#include "platform/settings/Settings.h"
 
 #include <QElapsedTimer>
 
@@ -141,13 +140,12 @@ void THotelDescParser::ExtractSectionsPlain(IHTMLDocument2* document)
     const ComPtr<IHTMLElementCollection> all = AllElements(document, n);
     if (!all)
         return;
-    const AnsiString prefix = detail::PhotoPrefix(platform::CurrentSettings().siteBase);
 
     for (LONG i = 0; i < n; ++i) {
         const ComPtr<IDispatch> element = FetchElement(*all, i, detail::PumpOnce);
         if (!element)
             continue;
-        PhotoHref(element.get(), prefix, PhotoUrl);
+        PhotoHref(element.get(), photoPrefix_, PhotoUrl);
         const ComPtr<IHTMLElement> table = TableElement(element.get());
         if (!table)
             continue;
@@ -179,7 +177,6 @@ void THotelDescParser::ExtractSections(IHTMLDocument2* document)
     const ComPtr<IHTMLElementCollection> all = AllElements(document, n);
     if (!all)
         return;
-    const AnsiString prefix = detail::PhotoPrefix(platform::CurrentSettings().siteBase);
 
     const std::string_view text = *serialized;
     const std::array<AnsiString, kMarkerCount> markers = MarkerTexts();
@@ -195,7 +192,7 @@ void THotelDescParser::ExtractSections(IHTMLDocument2* document)
         const ComPtr<IDispatch> element = FetchElement(*all, i, [&pump] { pump.AfterElement(); });
         if (!element)
             continue;
-        PhotoHref(element.get(), prefix, PhotoUrl);
+        PhotoHref(element.get(), photoPrefix_, PhotoUrl);
         const ComPtr<IHTMLElement> table = TableElement(element.get());
         if (!table)
             continue;

@@ -1,9 +1,10 @@
 #include "detail/HotelDescParser.h"
 
+#include "detail/Sections.h"
 #include "platform/html/Mshtml.h"
 #include "platform/toolkit/Forms.h"
 
-THotelDescParser::THotelDescParser()
+THotelDescParser::THotelDescParser(const QString& siteBase) : photoPrefix_(detail::PhotoPrefix(siteBase))
 {
     comInit_ = CoInitialize(nullptr);
     if (FAILED(comInit_))

@@ -13,6 +13,7 @@
 #include "platform/base/AnsiString.h"
 #include "platform/html/Com.h"
 #include "platform/net/FetchFailure.h"
+#include "platform/settings/Settings.h"
 #include "store/HotelRecord.h"
 
 #include <array>
@@ -23,7 +24,9 @@ class THotelDescParser : public store::HotelSections {
 public:
     // All fields empty; initialises COM for the calling thread. A failure
     // code shows "COM Init 에러" and construction finishes all the same.
-    THotelDescParser();
+    // A record of a page of the site at `siteBase` (scheme and host, as the
+    // settings give it): photo links are recognised by it.
+    explicit THotelDescParser(const QString& siteBase);
     // Gives back the constructor's COM initialisation when it succeeded.
     ~THotelDescParser();
 
@@ -33,16 +36,16 @@ public:
     // Stores `address` in PageUrl, unvalidated.
     void SetUrl(const AnsiString& address);
 
-    // Loads PageUrl into a fresh off-screen document, waits (pumping events)
-    // until it reports "complete", then extracts the sections into the
-    // fields. A creation failure shows its message box and ends Parse. A
-    // page that does not complete within the configured page timeout, or
+    // Loads PageUrl into a fresh off-screen document within `limits`, waits
+    // (pumping events) until it reports "complete", then extracts the
+    // sections into the fields. A creation failure shows its message box and
+    // ends Parse. A page that does not complete within the page time-out, or
     // whose load failed (no answer, a broken answer, an HTTP status of 400
     // or more, as the engine reports it after its own quick retries), is a
     // failed load: no extraction, no message box; LoadFailure() says why.
     // Events are processed during the call, so handlers (and nested Parses
     // of other records) may run inside it.
-    void Parse();
+    void Parse(const platform::PageLimits& limits);
 
     // True when the last Parse saw its document reach "complete" within the
     // time limit with no load failure, and ran the extraction; callers keep
@@ -82,8 +85,10 @@ private:
     // Parse up to the section walk: create, bind, start the load and wait.
     // Returns false after a failure (message shown or timeout reported);
     // `page` then holds whatever was created, released by the caller.
-    bool LoadDocument(LoadedPage& page);
+    bool LoadDocument(LoadedPage& page, const platform::PageLimits& limits);
 
+    // What a photo link's href must contain (detail::PhotoPrefix).
+    const AnsiString photoPrefix_;
     HRESULT comInit_ = E_FAIL;
     bool loaded_ = false;
     platform::FetchFailure failure_;

@@ -4,7 +4,6 @@
 #include "detail/HotelDescParser.h"
 #include "detail/Pump.h"
 #include "platform/html/Mshtml.h"
-#include "platform/settings/Settings.h"
 #include "platform/toolkit/Forms.h"
 
 #include <QDeadlineTimer>
@@ -22,7 +21,7 @@ struct THotelDescParser::LoadedPage {
     ComPtr<IPersistMoniker> persist;
 };
 
-bool THotelDescParser::LoadDocument(LoadedPage& page)
+bool THotelDescParser::LoadDocument(LoadedPage& page, const platform::PageLimits& limits)
 {
     const QString address = ToWide(PageUrl);
 
@@ -41,12 +40,11 @@ bool THotelDescParser::LoadDocument(LoadedPage& page)
         ShowMessage("IBindCtx 생성 실패");
         return false;
     }
+    page.ctx->SetPageLimits(limits);
 
     // The time limit runs from the start of the load, so a page that never
     // completes (or a document that could not start a load) ends the wait.
-    // A non-positive setting would fail every page at once; one second is the floor.
-    const int timeoutS = std::max(platform::CurrentSettings().pageTimeoutS, 1);
-    const QDeadlineTimer deadline(std::chrono::seconds{timeoutS});
+    const QDeadlineTimer deadline(std::chrono::seconds{limits.timeoutS});
 
     // The load's result is not examined: a load that does not start simply
     // never completes and runs into the time limit.
@@ -76,7 +74,7 @@ bool THotelDescParser::LoadDocument(LoadedPage& page)
         }
         if (deadline.hasExpired()) {
             failure_ = {platform::FetchFailure::Kind::Timeout, 0, -1,
-                        QStringLiteral("not complete after %1 s").arg(timeoutS)};
+                        QStringLiteral("not complete after %1 s").arg(limits.timeoutS)};
             return false;
         }
         if (!wake.isActive())
@@ -87,12 +85,12 @@ bool THotelDescParser::LoadDocument(LoadedPage& page)
     }
 }
 
-void THotelDescParser::Parse()
+void THotelDescParser::Parse(const platform::PageLimits& limits)
 {
     loaded_ = false;
     failure_ = {};
     LoadedPage page;
-    if (!LoadDocument(page))
+    if (!LoadDocument(page, limits))
         return;
     loaded_ = true;
     // The section walk, while `page` still holds the document.

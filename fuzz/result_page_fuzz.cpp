@@ -37,6 +37,7 @@
 #include "platform/html/Mshtml.h"
 #include "platform/testing/ComFaults.h"
 #include "tests/support/FormAccess.h"
+#include "tests/support/ThisDesk.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -66,7 +67,7 @@ constexpr std::chrono::seconds kNavigationLimit{10};
 // The run's one window, made on first use (after the set-up), destroyed at exit.
 TForm1& Window()
 {
-    static TForm1 window;
+    static TForm1 window{ThisDesk()};
     return window;
 }
 

@@ -26,8 +26,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 {
     const ComPtr<IHTMLDocument2> document = fuzz::ParsedDocument(data, size, kAddress);
 
-    THotelDescParser fast;
-    THotelDescParser plain;
+    THotelDescParser fast{platform::CurrentSettings().siteBase};
+    THotelDescParser plain{platform::CurrentSettings().siteBase};
     fast.ExtractSections(document.get());
     plain.ExtractSectionsPlain(document.get());
 

@@ -5,13 +5,14 @@
 // afterwards, whatever the work did: every use sees the database the
 // settings name as it is now (an SQLite file moved or replaced meanwhile
 // is found, or reported, at the next use). WithDeskConnection uses the
-// desk's kept connection instead when there is one (PostgreSQL, see
-// InstanceLock.h): no connection is opened per write, and every write runs
-// under the desk's lock.
+// connection of the desk it is given (DeskAccess.h): the kept one when the
+// desk's claim keeps one (PostgreSQL, see InstanceLock.h), so that no
+// connection is opened per write and every write runs under the desk's lock.
 //
 // Errors: a failure is reported by throwing EDatabaseError.
 
 #include "platform/db/Alias.h"
+#include "store/DeskAccess.h"
 #include "store/InstanceLock.h"
 #include "store/Names.h"
 
@@ -48,15 +49,15 @@ auto WithConnection(const char* purpose, Work&& work)
     return work(db);
 }
 
-// Runs `work(db)` on the desk's kept connection when there is one, else as
+// Runs `work(db)` on the kept connection of `desk` when it has one, else as
 // WithConnection. When the work fails because the kept connection was lost
 // (a server restart), it runs once more on a new connection, under the
 // desk's lock taken again; `work` must therefore leave nothing half-done
 // when it throws (a transaction of its own does that).
 template <class Work>
-auto WithDeskConnection(const char* purpose, Work&& work)
+auto WithDeskConnection(const DeskAccess& desk, const char* purpose, Work&& work)
 {
-    InstanceLock* keeper = InstanceLock::Keeper();
+    InstanceLock* keeper = desk.Keeper();
     if (!keeper)
         return WithConnection(purpose, work);
     try {

@@ -1,6 +1,5 @@
 #include "store/Desk.h"
 
-#include "platform/settings/Settings.h"
 #include "store/Connection.h"
 #include "store/DeskClaim.h"
 #include "store/Names.h"
@@ -26,11 +25,6 @@ bool IsPostgres(const QSqlDatabase& db)
 }
 
 }  // namespace
-
-QString CurrentDesk()
-{
-    return platform::CurrentSettings().deskName;
-}
 
 QStringList AdoptRows(const QString& desk)
 {

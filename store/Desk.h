@@ -16,9 +16,6 @@
 
 namespace store {
 
-// This copy's desk: [desk] name of the settings in force.
-QString CurrentDesk();
-
 // The advisory locks of desks on PostgreSQL: class key and the call that
 // locks the desk named by its one bound value, e.g.
 // DeskLockCall("pg_try_advisory_lock") (InstanceLock.cpp).

@@ -25,9 +25,9 @@ void ReplaceDestinations(QSqlDatabase& db, const QString& desk, const std::vecto
         insert.Run(QVariantList{ToWide(entry.code), entry.owed ? 1 : 0} + RetryValues(entry.retry) + QVariantList{desk});
 }
 
-std::vector<DestinationEntry> ReadDestinations(const QString& desk)
+std::vector<DestinationEntry> ReadDestinations(const DeskAccess& desk)
 {
-    return WithDeskConnection("destinations", [&](QSqlDatabase& db) {
+    return WithDeskConnection(desk, "destinations", [&](QSqlDatabase& db) {
         std::vector<DestinationEntry> entries;
         // A database not yet upgraded has no list; a failure to ask throws.
         if (!HasTable(db, QLatin1String(kDestinations)))
@@ -36,7 +36,7 @@ std::vector<DestinationEntry> ReadDestinations(const QString& desk)
         QSqlQuery q = RunBound(db,
                                QStringLiteral("SELECT \"Code\", \"Owed\", %1 FROM %2 WHERE %3 = ? ORDER BY \"Id\"")
                                    .arg(QuotedList(kRetryColumnNames), Quoted(kDestinations), Quoted(kDeskColumn)),
-                               {desk}, failed, true);
+                               {desk.Name()}, failed, true);
         ReadRows(q, failed, [&](const QSqlQuery& row) {
             DestinationEntry entry;
             entry.code = row.value(0).isNull() ? AnsiString() : ToAnsi(row.value(0).toString());

@@ -12,14 +12,14 @@
 //   "Attempts", "FailingTicks", "RetryInTicks", "LastFailure", "LastFailedAt"
 //                  the destination's RetryState (Retry.h); 0 and empty when
 //                  it never failed
-//   "Desk"         the desk whose list it is (Desk.h)
+//   "Desk"         the desk whose list it is (DeskAccess.h)
 //
 // Each desk has its own list; nothing here reads or writes another desk's rows.
 //
 // Errors: every function here reports a failure by throwing EDatabaseError.
 
 #include "platform/base/AnsiString.h"
-#include "store/Desk.h"
+#include "store/DeskAccess.h"
 #include "store/Retry.h"
 
 #include <QSqlDatabase>
@@ -43,6 +43,6 @@ void ReplaceDestinations(QSqlDatabase& db, const QString& desk, const std::vecto
 
 // The rows of `desk` in list order; empty when the table does not exist (a
 // database not yet upgraded). Uses the desk's connection (Connection.h).
-std::vector<DestinationEntry> ReadDestinations(const QString& desk = CurrentDesk());
+std::vector<DestinationEntry> ReadDestinations(const DeskAccess& desk);
 
 }  // namespace store

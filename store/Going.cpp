@@ -225,15 +225,15 @@ std::vector<Hotel_Url> MatchInPlace(QSqlDatabase& db, const GoingShape& shape, c
     return {list.begin() + static_cast<std::ptrdiff_t>(next), list.end()};
 }
 
-// Runs `work(db, shape)` on the desk's connection once "Going" is open;
+// Runs `work(db, shape)` on the connection of `desk` once "Going" is open;
 // a failure to reach the database or find the table is answered in the
 // result, any later one is thrown.
 template <class Work>
-GoingOpen Opened(Work&& work)
+GoingOpen Opened(const DeskAccess& desk, Work&& work)
 {
     GoingOpen result;
     try {
-        WithDeskConnection("going", [&](QSqlDatabase& db) {
+        WithDeskConnection(desk, "going", [&](QSqlDatabase& db) {
             // The table is open once it can be read: a missing table, a lost
             // connection, a lock held elsewhere that keeps readers out all
             // make a table that cannot be opened.
@@ -253,10 +253,11 @@ GoingOpen Opened(Work&& work)
 
 }  // namespace
 
-GoingProbe ProbeGoing(const QString& desk)
+GoingProbe ProbeGoing(const DeskAccess& access)
 {
+    const QString& desk = access.Name();
     GoingProbe probe;
-    static_cast<GoingOpen&>(probe) = Opened([&](QSqlDatabase& db, const GoingShape& shape) {
+    static_cast<GoingOpen&>(probe) = Opened(access, [&](QSqlDatabase& db, const GoingShape& shape) {
         // One row is enough to know the desk has saved work.
         probe.hasRows = RunBound(db, QStringLiteral("SELECT 1 FROM %1 WHERE %2 LIMIT 1").arg(Quoted(kGoing), DeskCondition(shape)),
                                  DeskValues(shape, desk), QStringLiteral("cannot read \"Going\""), true)
@@ -265,11 +266,12 @@ GoingProbe ProbeGoing(const QString& desk)
     return probe;
 }
 
-GoingOpen LoadGoing(const QString& desk, std::vector<Hotel_Url>& PendingLinks, GoingRetries* retries)
+GoingOpen LoadGoing(const DeskAccess& access, std::vector<Hotel_Url>& PendingLinks, GoingRetries* retries)
 {
+    const QString& desk = access.Name();
     std::vector<Hotel_Url> rows;
     GoingRetries states;
-    const GoingOpen open = Opened([&](QSqlDatabase& db, const GoingShape& shape) {
+    const GoingOpen open = Opened(access, [&](QSqlDatabase& db, const GoingShape& shape) {
         // A table of an earlier version has no retry columns: its links
         // never failed as far as it knows.
         const bool withRetries = retries && shape.retries;
@@ -296,10 +298,11 @@ GoingOpen LoadGoing(const QString& desk, std::vector<Hotel_Url>& PendingLinks, G
     return open;
 }
 
-GoingOpen SaveGoing(const QString& desk, const std::vector<Hotel_Url>& PendingLinks, GoingSave mode,
+GoingOpen SaveGoing(const DeskAccess& access, const std::vector<Hotel_Url>& PendingLinks, GoingSave mode,
                     const GoingRetries& retries)
 {
-    return Opened([&](QSqlDatabase& db, const GoingShape& shape) {
+    const QString& desk = access.Name();
+    return Opened(access, [&](QSqlDatabase& db, const GoingShape& shape) {
         // One transaction, so that a failure part-way leaves the previous
         // rows instead of a half-written table.
         InTransaction(db, [&](QSqlDatabase& db) {

@@ -1,18 +1,20 @@
 #pragma once
 // The uses of the pending-work table "Going" of "Hotels_Db" by one desk
-// (Desk.h): the start-up probe, the resume load and the save at close read
-// and write only the rows of that desk, and the write-through (GoingWriter.h)
-// adds rows with the same statement as the save. A table of an earlier
+// (DeskAccess.h): the start-up probe, the resume load and the save at close
+// read and write only the rows of that desk, and the write-through
+// (GoingWriter.h) adds rows with the same statement as the save. A table of an earlier
 // version without the "Desk" column (an upgrade that failed) is used whole,
 // as that version did.
 //
-// All run on the window's thread, on the desk's connection (Connection.h).
+// All run on the window's thread, on the connection of the desk they are
+// given (Connection.h).
 //
 // Errors: a table that cannot be opened (the database cannot be reached,
 // the table is missing) is answered with `opened` false and the reason,
 // for the window to report; any later failure throws EDatabaseError. No
 // message box is shown here.
 
+#include "store/DeskAccess.h"
 #include "store/HotelUrl.h"
 #include "store/Retry.h"
 
@@ -35,7 +37,7 @@ struct GoingProbe : GoingOpen {
 };
 
 // Start-up probe: whether `desk` has at least one row in "Going".
-GoingProbe ProbeGoing(const QString& desk);
+GoingProbe ProbeGoing(const DeskAccess& desk);
 
 // The retry state of the links that failed before, by "Url".
 using GoingRetries = std::map<AnsiString, RetryState>;
@@ -45,7 +47,7 @@ using GoingRetries = std::map<AnsiString, RetryState>;
 // state of every row that failed before is put there (a table of an earlier
 // version, without those columns, gives none). Nothing is appended when the
 // table could not be opened or a row could not be read.
-GoingOpen LoadGoing(const QString& desk, std::vector<Hotel_Url>& PendingLinks, GoingRetries* retries = nullptr);
+GoingOpen LoadGoing(const DeskAccess& desk, std::vector<Hotel_Url>& PendingLinks, GoingRetries* retries = nullptr);
 
 enum class GoingSave {
     Replace,  // the desk's rows end up being exactly the list
@@ -59,7 +61,7 @@ enum class GoingSave {
 // its row. When the table could not be opened nothing changes. On a failure
 // after opening the transaction is rolled back, so the table keeps its
 // previous rows, and the error is thrown.
-GoingOpen SaveGoing(const QString& desk, const std::vector<Hotel_Url>& PendingLinks,
+GoingOpen SaveGoing(const DeskAccess& desk, const std::vector<Hotel_Url>& PendingLinks,
                     GoingSave mode = GoingSave::Replace, const GoingRetries& retries = {});
 
 // Adds rows of `desk` for `links`, in list order, with the retry state

@@ -149,7 +149,7 @@ struct GoingWriter::Pass {
     std::optional<Problem> spoiled;  // why nothing was committed
 };
 
-GoingWriter::GoingWriter(QString desk) : desk_(std::move(desk)) {}
+GoingWriter::GoingWriter(DeskAccess desk) : desk_(std::move(desk)) {}
 
 void GoingWriter::Added(const std::vector<Hotel_Url>& links)
 {
@@ -169,10 +169,10 @@ void GoingWriter::Handled(const Hotel_Url& link, const std::optional<StaymarkerR
     w.links = {link};
     w.hotel = hotel;
     if (w.hotel)
-        w.hotel->Desk = ToAnsi(desk_);
+        w.hotel->Desk = ToAnsi(desk_.Name());
     w.failure = failure;
     if (w.failure)
-        w.failure->desk = ToAnsi(desk_);
+        w.failure->desk = ToAnsi(desk_.Name());
     Owe(std::move(w));
 }
 
@@ -201,7 +201,7 @@ void GoingWriter::Record(const FailureRecord& failure)
     Write w;
     w.kind = Kind::Record;
     w.failure = failure;
-    w.failure->desk = ToAnsi(desk_);
+    w.failure->desk = ToAnsi(desk_.Name());
     Owe(std::move(w));
 }
 
@@ -258,7 +258,7 @@ GoingWriter::Pass GoingWriter::WriteOwed() const
     }
     bool opened = false;
     try {
-        WithDeskConnection("going_writer", [&](QSqlDatabase& db) {
+        WithDeskConnection(desk_, "going_writer", [&](QSqlDatabase& db) {
             opened = true;
             // A pass run again on a new connection (the old one was lost)
             // starts afresh: nothing of the first try was committed.
@@ -318,10 +318,10 @@ GoingWriter::Pass GoingWriter::WriteOwed() const
                     std::optional<Problem> problem = attempt([&](bool& hotel) {
                         switch (w.kind) {
                         case Kind::Added:
-                            InsertGoingRows(db, desk_, w.links);
+                            InsertGoingRows(db, desk_.Name(), w.links);
                             break;
                         case Kind::Handled:
-                            DeleteRows(db, desk_, w.links.front().Url);
+                            DeleteRows(db, desk_.Name(), w.links.front().Url);
                             if (w.hotel) {
                                 hotel = true;
                                 UpsertHotel(db, *w.hotel);
@@ -331,10 +331,10 @@ GoingWriter::Pass GoingWriter::WriteOwed() const
                                 InsertFailure(db, *w.failure);
                             break;
                         case Kind::Failed:
-                            UpdateRetry(db, desk_, w.links.front().Url, w.retry);
+                            UpdateRetry(db, desk_.Name(), w.links.front().Url, w.retry);
                             break;
                         case Kind::Destinations:
-                            ReplaceDestinations(db, desk_, w.entries);
+                            ReplaceDestinations(db, desk_.Name(), w.entries);
                             break;
                         case Kind::Record:
                             InsertFailure(db, *w.failure);
@@ -348,7 +348,8 @@ GoingWriter::Pass GoingWriter::WriteOwed() const
                     if (w.kind == Kind::Added && w.links.size() > 1) {
                         // Find the refused links; the others go in now.
                         for (const Hotel_Url& link : w.links) {
-                            std::optional<Problem> alone = attempt([&](bool&) { InsertGoingRows(db, desk_, {link}); });
+                            std::optional<Problem> alone =
+                                attempt([&](bool&) { InsertGoingRows(db, desk_.Name(), {link}); });
                             if (alone)
                                 waiting.insert(link.Url);
                             outcome.split.emplace_back(link, std::move(alone));

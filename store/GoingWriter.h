@@ -2,7 +2,7 @@
 // The write-through of "Hotels_Db": every change of the window's pending
 // work reaches the database as it happens, so that a crash, a power cut or a
 // kill loses no link and no typed destination. It writes the rows of one
-// desk (Desk.h) and never touches another desk's.
+// desk (DeskAccess.h) and never touches another desk's.
 //
 //   Added(links)                    rows of "Going" for links that entered the pending list
 //   Handled(link, hotel, failure)   the link's page was dealt with: its rows leave
@@ -15,7 +15,7 @@
 //   Record(failure)                 a row of "Failures" (a destination given up)
 //
 // Each call writes, in one transaction on the desk's connection (kept on
-// PostgreSQL, one per call on SQLite: Connection.h), every
+// PostgreSQL, one per call on SQLite: DeskAccess.h), every
 // write still owed from earlier calls followed by its own, each write in a
 // savepoint of its own. A write that fails because the database cannot be
 // reached or the transaction cannot go on (missing, read-only, locked, full,
@@ -40,7 +40,7 @@
 //
 // Window thread only; no event is processed during a call.
 
-#include "store/Desk.h"
+#include "store/DeskAccess.h"
 #include "store/Destinations.h"
 #include "store/Failures.h"
 #include "store/HotelUrl.h"
@@ -63,8 +63,8 @@ public:
     // before it is set aside.
     static constexpr int kSetAsideAfter = 3;
 
-    // Writes the rows of `desk`, a good desk name: this copy's by default.
-    explicit GoingWriter(QString desk = CurrentDesk());
+    // Writes the rows of `desk`, through its connection.
+    explicit GoingWriter(DeskAccess desk);
 
     // Writes rows ("Url", "AirPort") for `links`, in list order.
     void Added(const std::vector<Hotel_Url>& links);
@@ -126,7 +126,7 @@ private:
     void SetAside(const Write& write, const Problem& problem);
     void Report(const Problem& problem);
 
-    QString desk_;
+    DeskAccess desk_;
     std::vector<Write> owed_;
     std::vector<Hotel_Url> unsettled_;  // set-aside Handled writes
     std::vector<Hotel_Url> refused_;    // set-aside Added links

@@ -24,8 +24,6 @@ namespace {
 // them out, since it would rewrite every desk's rows at close.
 constexpr qint64 kWholeDatabaseKey = 0x48746c734462;
 
-InstanceLock* keeper = nullptr;
-
 const QString kAskFailed = QStringLiteral("cannot ask for the desk's lock");
 
 }  // namespace
@@ -48,8 +46,6 @@ InstanceLock::InstanceLock(QString desk)
 InstanceLock::~InstanceLock()
 {
     watch_.stop();
-    if (keeper == this)
-        keeper = nullptr;
     // Given back, the claim lets the desk start again at once on any
     // machine, even when the server restarts right after.
     if (lockHeld_ && lost_.isEmpty() && QSqlDatabase::contains(connection_)) {
@@ -65,11 +61,6 @@ InstanceLock::~InstanceLock()
     DropConnection();  // ending the session gives the advisory locks back
     if (file_)
         file_->unlock();
-}
-
-InstanceLock* InstanceLock::Keeper()
-{
-    return keeper;
 }
 
 void InstanceLock::DropConnection()
@@ -135,7 +126,7 @@ InstanceLock::Claim InstanceLock::Acquire()
                     QStringLiteral("%1, on database \"%2\" on %3").arg(refusedBy_, target.dbName, target.host)};
         claim = {Outcome::Unchecked, QString::fromUtf8(e.what())};  // the watch takes the lock once the server answers
     }
-    keeper = this;
+    keeps_ = true;
     if (QCoreApplication::instance())
         watch_.start(CurrentDeskTimings().watchEvery);
     return claim;

@@ -8,13 +8,13 @@
 // a lock whose process is gone (a crash, a kill) is taken over. A PostgreSQL
 // database is claimed by a session-level advisory lock on the desk's name,
 // held on the desk's own connection, which the store keeps for the desk's
-// writes while this object lives (WithDeskConnection, Connection.h). A copy
+// writes while this object lives (DeskAccess.h, Connection.h). A copy
 // of a version before desks, which locked the whole database, keeps every
 // desk out while it runs, and a desk keeps it out.
 //
 // When that connection is lost (the server restarted, the session was
 // ended, the path to the server died), the lock went with it. While this
-// object is the Keeper and an event loop runs, it looks at the kept
+// object keeps the connection and an event loop runs, it looks at the kept
 // connection every DeskTimings::watchEvery (DeskClaim.h) without sending
 // anything (PostgresSocket.h), and once the session is over it connects
 // again and takes the lock back as soon as the server answers, not at the
@@ -40,7 +40,6 @@
 // Window thread only (Qt Sql connections belong to the thread that made them).
 
 #include "platform/db/SilenceGuard.h"
-#include "store/Desk.h"
 #include "store/DeskClaim.h"
 
 #include <QDeadlineTimer>
@@ -68,20 +67,20 @@ public:
         QString detail;
     };
 
-    // For `desk`, a good desk name: this copy's by default (Desk.h).
-    explicit InstanceLock(QString desk = CurrentDesk());
+    // For `desk`, a good desk name.
+    explicit InstanceLock(QString desk);
     ~InstanceLock();
     InstanceLock(const InstanceLock&) = delete;
     InstanceLock& operator=(const InstanceLock&) = delete;
 
-    // Claims the desk on "Hotels_Db" under the settings in force. The last
-    // object to make a PostgreSQL claim that is not refused becomes the
-    // Keeper, and its watch starts (when there is a Qt application object).
+    // Claims the desk on "Hotels_Db" under the settings in force. A
+    // PostgreSQL claim that is not refused keeps the desk's connection from
+    // then on, and its watch starts (when there is a Qt application object).
     Claim Acquire();
 
-    // The object whose desk connection the store uses (a PostgreSQL claim
-    // that is Held or Unchecked), or nullptr.
-    static InstanceLock* Keeper();
+    // Whether the desk's work goes through DeskConnection (a PostgreSQL
+    // claim that is Held or Unchecked) rather than a connection per use.
+    bool KeepsConnection() const { return keeps_; }
 
     // The desk's connection, open and holding the desk's lock: reopened and
     // locked again first when it was lost. Throws EDatabaseError when the
@@ -113,6 +112,7 @@ private:
     QString desk_;
     QString connection_;  // the Qt Sql name of the desk's connection
     std::unique_ptr<QLockFile> file_;
+    bool keeps_ = false;     // Acquire made a PostgreSQL claim that was not refused
     bool lockHeld_ = false;  // the desk's lock was held on it at least once
     QString lost_;           // why this copy no longer writes; empty while it may
     QString refusedBy_;      // who has the desk, when it was refused

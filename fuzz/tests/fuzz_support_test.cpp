@@ -238,7 +238,8 @@ protected:
         bool done = false;
         int retries = 0;
         QEventLoop loop;
-        platform::PageFetch page(QUrl(address), [&](const platform::PageResult& r) {
+        const int timeoutS = platform::CurrentSettings().pageTimeoutS;
+        platform::PageFetch page(QUrl(address), timeoutS, [&](const platform::PageResult& r) {
             result = r;
             done = true;
             loop.quit();

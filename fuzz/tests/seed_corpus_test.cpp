@@ -57,8 +57,8 @@ TEST_F(SeedCorpus, SampleSiteDetailSeedsFillEverySectionAlike)
     for (const QString& path : seeds) {
         SCOPED_TRACE(path.toStdString());
         const auto doc = Parse(Read(path), "http://hotels.example/hotsdetail.ctl?hotel=seed");
-        THotelDescParser fast;
-        THotelDescParser plain;
+        THotelDescParser fast{platform::CurrentSettings().siteBase};
+        THotelDescParser plain{platform::CurrentSettings().siteBase};
         fast.ExtractSections(doc.get());
         plain.ExtractSectionsPlain(doc.get());
         for (const auto& field : store::kHotelSectionFields)

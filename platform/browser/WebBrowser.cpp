@@ -66,9 +66,10 @@ public:
         std::vector<std::size_t> children;  // indexes into frames, document order
     };
 
-    Navigation(TCppWebBrowser* owner, std::uint64_t generation, qint64 budget, QUrl address)
+    Navigation(TCppWebBrowser* owner, std::uint64_t generation, qint64 budget, platform::PageLimits limits,
+               QUrl address)
         : address(std::move(address)), owner_(owner), generation_(generation),
-          budget_(std::make_shared<platform::BodyBudget>(budget))
+          budget_(std::make_shared<platform::BodyBudget>(budget)), limits_(limits)
     {
     }
 
@@ -79,11 +80,10 @@ public:
     // parsed from their markup as it then stands.
     void StartInEngine(platform::engine::GuardedPage* page)
     {
-        const platform::Settings& settings = platform::CurrentSettings();
         frames.push_back(Frame{address, nullptr, 0, {}});
         ++pending_;
         auto* load = new platform::engine::EngineLoad(
-            page, address, settings.pageTimeoutS, settings.settleMs,
+            page, address, limits_.timeoutS, limits_.settleMs,
             [this](const platform::engine::EngineResult& result) { Read(result); }, this);
         load->Start();
     }
@@ -109,7 +109,8 @@ private:
         }
         ++pending_;
         auto* fetch = new platform::PageFetch(
-            address, [this, index](const platform::PageResult& result) { Fetched(index, result); }, this);
+            address, limits_.timeoutS, [this, index](const platform::PageResult& result) { Fetched(index, result); },
+            this);
         fetch->KeepRawBody();
         fetch->SetBudget(budget_);
         fetch->Start();
@@ -220,6 +221,7 @@ private:
     TCppWebBrowser* owner_;
     std::uint64_t generation_;
     std::shared_ptr<platform::BodyBudget> budget_;
+    const platform::PageLimits limits_;
     int pending_ = 0;
 };
 
@@ -266,7 +268,7 @@ void TCppWebBrowser::Navigate(const QString& URL, VARIANT*, VARIANT*, VARIANT*, 
     // fetches; the new generation number silences anything it had queued.
     navigation_.reset();
     ++generation_;
-    navigation_ = std::make_unique<Navigation>(this, generation_, bodyBudget_, address);
+    navigation_ = std::make_unique<Navigation>(this, generation_, bodyBudget_, limits_, address);
     platform::engine::GuardedPage* engine = enginePage_;
     // The fetch starts from the event loop, so that a navigation replaced
     // before then (a result-page pass issues one per paging link it

@@ -108,6 +108,9 @@ public:
     // lower it). Frames that find it spent are cut or, when they have not
     // started, not fetched and completed empty.
     void SetNavigationBodyBudget(qint64 bytes) { bodyBudget_ = bytes; }
+    // How long each navigation started from now on may take, its page and
+    // every frame (PageLimits{} until set).
+    void SetPageLimits(const platform::PageLimits& limits) { limits_ = limits; }
 
 private:
     class Navigation;
@@ -130,4 +133,5 @@ private:
     // The frame document whose event is being raised, if any.
     LPDISPATCH frameInEvent_ = nullptr;
     qint64 bodyBudget_;
+    platform::PageLimits limits_;
 };

@@ -64,7 +64,7 @@ FetchFailure::Kind FailureKindOfNetError(int code)
 }
 
 EngineLoad::EngineLoad(GuardedPage* page, QUrl address, int timeoutS, int settleMs, Callback done, QObject* parent)
-    : QObject(parent), page_(page), address_(std::move(address)), timeoutS_(std::max(timeoutS, 1)),
+    : QObject(parent), page_(page), address_(std::move(address)), timeoutS_(timeoutS),
       settleMs_(std::max(settleMs, 0)), done_(std::move(done))
 {
     deadline_.setSingleShot(true);

@@ -9,6 +9,7 @@
 #include "platform/dom/ByteRange.h"
 #include "platform/html/Com.h"
 #include "platform/net/FetchFailure.h"
+#include "platform/settings/Settings.h"
 
 #include <QUrl>
 
@@ -60,16 +61,22 @@ public:
     virtual QUrl Address() const = 0;
 };
 
+// Beyond the COM surface: the limits of the loads bound with this context
+// (PageLimits{} until set).
 class IBindCtx : public virtual IDispatch {
+public:
+    virtual HRESULT SetPageLimits(const platform::PageLimits& limits) = 0;
+    virtual HRESULT GetPageLimits(platform::PageLimits& limits) = 0;
 };
 
 class IPersistMoniker : public virtual IDispatch {
 public:
     // Starts fetching the moniker's address into the document and returns at
-    // once. The document's readyState goes "loading" -> "interactive" ->
-    // "complete" while the window's event loop runs; a failed or timed-out
-    // fetch also ends "complete", with an empty document (after the quick
-    // retries of a transient failure; IHTMLDocumentLoadFailure says why).
+    // once, within the limits of `pibc` (PageLimits{} when it is null). The
+    // document's readyState goes "loading" -> "interactive" -> "complete"
+    // while the window's event loop runs; a failed or timed-out fetch also
+    // ends "complete", with an empty document (after the quick retries of a
+    // transient failure; IHTMLDocumentLoadFailure says why).
     virtual HRESULT Load(bool fFullyAvailable, IMoniker* pimkName, IBindCtx* pibc, DWORD grfMode) = 0;
 };
 

@@ -26,6 +26,20 @@ private:
 };
 
 class BindCtx final : public IBindCtx {
+public:
+    HRESULT SetPageLimits(const platform::PageLimits& limits) override
+    {
+        limits_ = limits;
+        return S_OK;
+    }
+    HRESULT GetPageLimits(platform::PageLimits& limits) override
+    {
+        limits = limits_;
+        return S_OK;
+    }
+
+private:
+    platform::PageLimits limits_;
 };
 
 }  // namespace
@@ -127,13 +141,15 @@ HRESULT HtmlDocument::Load(bool fFullyAvailable, IMoniker* pimkName, IBindCtx* p
     auto job = std::make_unique<QObject>();
     QObject* context = job.get();
     const std::weak_ptr<IDispatch> weak = weak_from_this();
+    platform::PageLimits limits;
+    if (pibc)
+        pibc->GetPageLimits(limits);
     if (platform::engine::EngineInUse() == platform::BrowserEngine::Chromium) {
         // In the browser engine's off-screen page: scripts run and settle,
         // and the page's markup as it then stands is the document.
-        const platform::Settings& settings = platform::CurrentSettings();
         auto* lease = new platform::engine::OffscreenLease(context);
         auto* load = new platform::engine::EngineLoad(
-            lease->Page(), address, settings.pageTimeoutS, settings.settleMs,
+            lease->Page(), address, limits.timeoutS, limits.settleMs,
             [weak, context](const platform::engine::EngineResult& result) {
                 const bool answered = !result.page.page.html.isEmpty() || !result.failure.Failed();
                 Deliver(weak, context, answered, result.page.page.html,
@@ -146,7 +162,7 @@ HRESULT HtmlDocument::Load(bool fFullyAvailable, IMoniker* pimkName, IBindCtx* p
         return S_OK;
     }
     auto* fetch = new platform::PageFetch(
-        address,
+        address, limits.timeoutS,
         [weak, address, context](const platform::PageResult& result) {
             Deliver(weak, context, result.ok, result.body, result.contentType,
                     result.ok ? result.finalAddress : address, result.httpStatus, result.failure);

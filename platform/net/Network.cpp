@@ -12,7 +12,7 @@ namespace platform {
 
 std::chrono::milliseconds QuickRetryDelay(int pageTimeoutS, int retry)
 {
-    const qint64 timeoutMs = std::max<qint64>(pageTimeoutS, 1) * 1000;
+    const qint64 timeoutMs = qint64{pageTimeoutS} * 1000;
     const qint64 base = std::clamp<qint64>(timeoutMs / 30, 50, 2000);
     return std::chrono::milliseconds(base << std::clamp(retry, 0, 20));
 }

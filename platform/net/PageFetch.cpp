@@ -2,7 +2,6 @@
 
 #include "platform/net/Charset.h"
 #include "platform/net/Network.h"
-#include "platform/settings/Settings.h"
 
 #include <QDateTime>
 #include <QNetworkAccessManager>
@@ -29,8 +28,8 @@ FetchFailure StatusFailure(QNetworkReply& reply, int status)
 
 }  // namespace
 
-PageFetch::PageFetch(const QUrl& address, Callback onFinished, QObject* parent)
-    : QObject(parent), address_(address), current_(address), onFinished_(std::move(onFinished))
+PageFetch::PageFetch(const QUrl& address, int timeoutS, Callback onFinished, QObject* parent)
+    : QObject(parent), address_(address), current_(address), onFinished_(std::move(onFinished)), timeoutS_(timeoutS)
 {
     deadline_.setSingleShot(true);
     connect(&deadline_, &QTimer::timeout, this, [this] { Fail(FetchFailure::Kind::Timeout, QStringLiteral("timed out")); });
@@ -58,7 +57,6 @@ void PageFetch::Start()
             Qt::QueuedConnection);
         return;
     }
-    timeoutS_ = std::max(1, CurrentSettings().pageTimeoutS);
     end_ = QDeadlineTimer(std::chrono::seconds(timeoutS_));
     deadline_.start(timeoutS_ * 1000);
     attempts_ = 1;

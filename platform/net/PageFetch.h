@@ -67,7 +67,7 @@ private:
 // Fetches one http or https address through NetworkManager(), following up
 // to kMaxRedirects redirects (to http and https only, each hop routed),
 // cutting the body at kMaxBodyBytes (or where a shared budget ends), and failing when the whole fetch takes
-// longer than the settings' pageTimeoutS.
+// longer than its page time-out.
 //
 // Quick retries: an attempt that fails transiently (a network failure, or
 // an answer with status 408, 425, 429 or 5xx) is tried again, the hop that
@@ -90,7 +90,8 @@ class PageFetch : public QObject {
 public:
     using Callback = std::function<void(const PageResult& result)>;
 
-    PageFetch(const QUrl& address, Callback onFinished, QObject* parent = nullptr);
+    // `timeoutS`, the page time-out, is 1 to kMaxPageTimeoutS (Settings.h).
+    PageFetch(const QUrl& address, int timeoutS, Callback onFinished, QObject* parent = nullptr);
     ~PageFetch() override;
 
     // Starts the fetch; a second call does nothing. An address that is not
@@ -138,7 +139,7 @@ private:
     QPointer<QNetworkReply> reply_;
     QTimer deadline_;
     QDeadlineTimer end_;  // when deadline_ fires, for what time is left
-    int timeoutS_ = 1;
+    int timeoutS_;
     QTimer retry_;        // the delay before the next attempt
     QByteArray body_;
     std::shared_ptr<BodyBudget> budget_;

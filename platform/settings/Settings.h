@@ -38,10 +38,17 @@ enum class BrowserEngine {
     Html,      // our own fetch and parser: no script, no cookie, no style; fast
 };
 
+// How long one page may take to load, as the settings give it: taken from
+// them once at start and handed to whatever loads pages.
+struct PageLimits {
+    int timeoutS = 60;   // [network] page_timeout_s: 1 to kMaxPageTimeoutS
+    int settleMs = 300;  // [browser] settle_ms: 0 to kMaxSettleMs
+};
+
 struct Settings {
     QString siteBase = QStringLiteral("http://hotels.example");  // [site] base
     std::vector<Route> routes;                                    // [network] routes
-    int pageTimeoutS = 60;                                        // [network] page_timeout_s
+    int pageTimeoutS = PageLimits{}.timeoutS;                     // [network] page_timeout_s
     QString hotelsDb;  // [databases] Hotels_Db; empty means the embedded default file
     int timerIntervalMs = 1000;                                   // [timers] interval_ms
     // [desk] name: this copy's name among the copies sharing one database;
@@ -52,7 +59,9 @@ struct Settings {
     QString userAgent;
     // [browser] settle_ms: how long a loaded page must stay quiet (no change
     // to its document, no request in flight) before it counts as complete.
-    int settleMs = 300;
+    int settleMs = PageLimits{}.settleMs;
+
+    PageLimits Page() const { return {pageTimeoutS, settleMs}; }
 };
 
 // The accepted ranges of the numeric keys. A page timeout becomes a timer of

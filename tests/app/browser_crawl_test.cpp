@@ -13,6 +13,7 @@
 #include "support/RecordedMessages.h"
 #include "support/SampleSite.h"
 #include "support/TestDatabase.h"
+#include "tests/support/ThisDesk.h"
 
 
 #include <gtest/gtest.h>
@@ -56,7 +57,7 @@ protected:
 TEST_F(ModernSiteCrawl, BrowserEngineKeepsEveryHotelWithinOneSession)
 {
     platform::engine::UseEngine(platform::BrowserEngine::Chromium);
-    TForm1 form;
+    TForm1 form{ThisDesk()};
     ASSERT_NE(form.CppWebBrowser1->EngineView(), nullptr);
     ASSERT_TRUE(crawl(form, [&] { return KeptHotels().size() >= 13; }, 180000))
         << "kept " << KeptHotels().size() << " hotels; requests:\n"
@@ -81,7 +82,7 @@ TEST_F(ModernSiteCrawl, BrowserEngineKeepsEveryHotelWithinOneSession)
 TEST_F(ModernSiteCrawl, OwnEngineWithoutScriptsOrCookiesVisiblyKeepsNothing)
 {
     platform::engine::UseEngine(platform::BrowserEngine::Html);
-    TForm1 form;
+    TForm1 form{ThisDesk()};
     // The result lists are only data for a script: no hotel link is ever
     // seen, so both destinations pass without a detail page asked for.
     ASSERT_TRUE(crawl(

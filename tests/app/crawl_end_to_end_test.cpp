@@ -10,6 +10,7 @@
 #include "support/RecordedMessages.h"
 #include "support/SampleSite.h"
 #include "support/TestDatabase.h"
+#include "tests/support/ThisDesk.h"
 
 #include <QRegularExpression>
 #include <QTimer>
@@ -62,7 +63,7 @@ TEST_F(EndToEnd, NavigationCrawlsBothDestinationsAndKeepsEveryHotelOnce)
     // destination step never cuts the paging of the one before short, however
     // slow the machine.
     pace(60000);
-    TForm1 form;
+    TForm1 form{ThisDesk()};
     IdleTicker ticker(form);
     form.show();
     form.Button2->click();
@@ -116,7 +117,7 @@ TEST_F(EndToEnd, ResultPagesNumberedUpwardsAreAllReached)
     // page 2 queues page 1 again and page 3 for the first time, and only the
     // navigation issued last takes effect, so it must be the one to page 3.
     pace(60000);
-    TForm1 form;
+    TForm1 form{ThisDesk()};
     form.Memo2->setPlainText("upn");
     QTimer ticker;
     QObject::connect(&ticker, &QTimer::timeout, [&] {
@@ -143,7 +144,7 @@ TEST_F(EndToEnd, CloseKeepsUnprocessedLinksAndTheNextRunResumesFromThem)
     pace(60000);
     TPendingLinks savedAtClose;
     {
-        TForm1 form;
+        TForm1 form{ThisDesk()};
         TForm1TestAccess f(form);
         form.show();
         form.Button2->click();
@@ -162,7 +163,7 @@ TEST_F(EndToEnd, CloseKeepsUnprocessedLinksAndTheNextRunResumesFromThem)
 
     // Restart: resume mode, and the press brings the rows back.
     pace(5);
-    TForm1 again;
+    TForm1 again{ThisDesk()};
     TForm1TestAccess g(again);
     EXPECT_TRUE(g.ResumeMode());
     // The list's lines not finished come back, and the press searches them
@@ -186,7 +187,7 @@ TEST_F(EndToEnd, CloseKeepsUnprocessedLinksAndTheNextRunResumesFromThem)
 TEST_F(EndToEnd, NewWindowLinksNeverOpenAnything)
 {
     pace(60000);
-    TForm1 form;
+    TForm1 form{ThisDesk()};
     form.show();
     form.Button2->click();
     ASSERT_TRUE(PumpUntil([&] { return !form.CppWebBrowser1->LocationURL().isEmpty() && !form.CppWebBrowser1->Busy(); }, 30000));

@@ -8,6 +8,7 @@
 #include "support/Pump.h"
 #include "support/RecordedMessages.h"
 #include "support/TestDatabase.h"
+#include "tests/support/ThisDesk.h"
 
 #include <QSqlDatabase>
 #include <QSqlQuery>
@@ -27,7 +28,7 @@ protected:
 
     void saveGoing(const TPendingLinks& rows)
     {
-        ASSERT_TRUE(store::SaveGoing(store::CurrentDesk(), rows, store::GoingSave::Replace).opened);
+        ASSERT_TRUE(store::SaveGoing(ThisDesk(), rows, store::GoingSave::Replace).opened);
     }
     void breakTheDatabase()
     {
@@ -39,7 +40,7 @@ protected:
 
 TEST_F(MainWindow, ControlsHaveTheirStoredContents)
 {
-    TForm1 form;
+    TForm1 form{ThisDesk()};
     EXPECT_EQ(form.windowTitle(), "Form1");
     EXPECT_EQ(form.Memo2->toPlainText(), "osl\nadl");
     EXPECT_EQ(form.Memo1->toPlainText(), "Memo1");
@@ -67,7 +68,7 @@ TEST_F(MainWindow, ControlsHaveTheirStoredContents)
 
 TEST_F(MainWindow, EmptyGoingStartsInMemoMode)
 {
-    TForm1 form;
+    TForm1 form{ThisDesk()};
     TForm1TestAccess f(form);
     EXPECT_FALSE(f.ResumeMode());
     EXPECT_TRUE(messages.isEmpty());
@@ -78,7 +79,7 @@ TEST_F(MainWindow, EmptyGoingStartsInMemoMode)
 TEST_F(MainWindow, SavedRowsStartInResumeMode)
 {
     saveGoing({{"http://hotels.example/hotsdetail.ctl?hotel=1", "osl"}});
-    TForm1 form;
+    TForm1 form{ThisDesk()};
     EXPECT_TRUE(TForm1TestAccess(form).ResumeMode());
     EXPECT_TRUE(messages.isEmpty());
 }
@@ -86,7 +87,7 @@ TEST_F(MainWindow, SavedRowsStartInResumeMode)
 TEST_F(MainWindow, UnopenableGoingShowsOneMessageAndTheWindowStillOpens)
 {
     breakTheDatabase();
-    TForm1 form;
+    TForm1 form{ThisDesk()};
     TForm1TestAccess f(form);
     EXPECT_EQ(messages, QStringList({"Table Open Exception"}));
     EXPECT_FALSE(f.ResumeMode());
@@ -99,7 +100,7 @@ TEST_F(MainWindow, ComStaysInitialisedFromCreationToClose)
 {
     const int before = CoInitializeCount();
     {
-        TForm1 form;
+        TForm1 form{ThisDesk()};
         EXPECT_EQ(CoInitializeCount(), before + 1);
         form.show();
         form.close();
@@ -109,7 +110,7 @@ TEST_F(MainWindow, ComStaysInitialisedFromCreationToClose)
 
 TEST_F(MainWindow, CloseSavesPendingLinksInOrderAndEmptiesTheLinkLists)
 {
-    TForm1 form;
+    TForm1 form{ThisDesk()};
     TForm1TestAccess f(form);
     // Unloadable addresses: the close's detail step fails at once.
     f.PendingLinks() = {{"ftp://a", "osl"}, {"ftp://b", ""}, {"ftp://c", "adl"}};
@@ -129,7 +130,7 @@ TEST_F(MainWindow, CloseSavesPendingLinksInOrderAndEmptiesTheLinkLists)
 TEST_F(MainWindow, CloseInResumeModeBeforeLoadingKeepsTheSavedRows)
 {
     saveGoing({{"ftp://saved", "osl"}});
-    TForm1 form;
+    TForm1 form{ThisDesk()};
     TForm1TestAccess f(form);
     ASSERT_TRUE(f.ResumeMode());
     form.show();
@@ -139,7 +140,7 @@ TEST_F(MainWindow, CloseInResumeModeBeforeLoadingKeepsTheSavedRows)
 
 TEST_F(MainWindow, CloseWithAnUnopenableGoingStillCloses)
 {
-    TForm1 form;
+    TForm1 form{ThisDesk()};
     TForm1TestAccess f(form);
     f.PendingLinks() = {{"ftp://a", "osl"}};
     form.show();
@@ -151,7 +152,7 @@ TEST_F(MainWindow, CloseWithAnUnopenableGoingStillCloses)
 
 TEST_F(MainWindow, TerminationSignalRunsTheCloseHandler)
 {
-    TForm1 form;
+    TForm1 form{ThisDesk()};
     TForm1TestAccess f(form);
     f.PendingLinks() = {{"ftp://pending", "osl"}, {"ftp://last", "osl"}};
     CloseOnSignals closer([&]() -> QWidget* { return &form; });

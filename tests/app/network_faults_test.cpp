@@ -16,6 +16,7 @@
 #include "support/TestDatabase.h"
 
 #include "platform/db/Alias.h"
+#include "tests/support/ThisDesk.h"
 
 #include <QSqlError>
 #include <QSqlQuery>
@@ -61,7 +62,7 @@ protected:
     {
         std::vector<Hotel_Url> rows;
         store::GoingRetries retries;
-        store::LoadGoing(store::CurrentDesk(), rows, &retries);
+        store::LoadGoing(ThisDesk(), rows, &retries);
         return retries;
     }
     static std::set<AnsiString> Kept()
@@ -82,13 +83,13 @@ protected:
 
 TEST_F(NetworkFaults, FailedPageKeepsItsLinkAndCountUntilTheSiteAnswersAgain)
 {
-    TForm1 form;
+    TForm1 form{ThisDesk()};
     TForm1TestAccess f(form);
     ServeHotel(1);
     site.Status(Path(2), 503);
     f.PendingLinks() = {Link(1), Link(2)};
     // Both links are in "Going", as after their result page.
-    store::GoingWriter().Added({Link(1), Link(2)});
+    store::GoingWriter(ThisDesk()).Added({Link(1), Link(2)});
 
     f.ProcessNextDetail();  // 2 fails, after the engine's quick retries
     EXPECT_EQ(site.Requests(Path(2)), 4);
@@ -114,7 +115,7 @@ TEST_F(NetworkFaults, FailedPageKeepsItsLinkAndCountUntilTheSiteAnswersAgain)
 
 TEST_F(NetworkFaults, DroppedConnectionsAndTimeOutsAreTriedAgainToo)
 {
-    TForm1 form;
+    TForm1 form{ThisDesk()};
     TForm1TestAccess f(form);
     site.Drop(Path(3));
     site.Hold(Path(4));  // never answers within the page time-out
@@ -129,11 +130,11 @@ TEST_F(NetworkFaults, DroppedConnectionsAndTimeOutsAreTriedAgainToo)
 
 TEST_F(NetworkFaults, PermanentFailureIsGivenUpAtOnceAndRecorded)
 {
-    TForm1 form;
+    TForm1 form{ThisDesk()};
     TForm1TestAccess f(form);
     site.Status(Path(5), 404);
     f.PendingLinks() = {Link(5, "adl")};
-    store::GoingWriter().Added({Link(5, "adl")});
+    store::GoingWriter(ThisDesk()).Added({Link(5, "adl")});
     f.ProcessNextDetail();
     EXPECT_EQ(site.Requests(Path(5)), 1) << "a 404 is not retried";
     EXPECT_TRUE(TestDatabase::ReadGoing().empty());
@@ -148,14 +149,14 @@ TEST_F(NetworkFaults, PermanentFailureIsGivenUpAtOnceAndRecorded)
 
 TEST_F(NetworkFaults, LinkFailingPastBothBoundsIsGivenUpAndRecordedWithItsAttempts)
 {
-    TForm1 form;
+    TForm1 form{ThisDesk()};
     TForm1TestAccess f(form);
     site.Status(Path(6), 503);
     store::RetryState tired;
     tired.attempts = store::kGiveUpAttempts - 1;
     tired.failingTicks = store::kGiveUpTicks;
     f.RetryLinks().Add(Link(6), tired, 0);
-    store::GoingWriter().Added({Link(6)});
+    store::GoingWriter(ThisDesk()).Added({Link(6)});
     f.ProcessNextDetail();
     EXPECT_TRUE(TestDatabase::ReadGoing().empty());
     const auto failures = store::ReadFailures();
@@ -167,10 +168,10 @@ TEST_F(NetworkFaults, RestartContinuesTheCountOfAFailedLink)
 {
     site.Status(Path(7), 503);
     {
-        TForm1 form;
+        TForm1 form{ThisDesk()};
         TForm1TestAccess f(form);
         f.PendingLinks() = {Link(7)};
-        store::GoingWriter().Added({Link(7)});
+        store::GoingWriter(ThisDesk()).Added({Link(7)});
         f.ProcessNextDetail();
         f.DetailClock() += 20;  // a third of the wait passes before the close
         form.show();
@@ -183,7 +184,7 @@ TEST_F(NetworkFaults, RestartContinuesTheCountOfAFailedLink)
     EXPECT_EQ(saved.at(Link(7).Url).retryInTicks, store::kFirstRetryTicks - 20);
 
     ServeHotel(7);
-    TForm1 again;
+    TForm1 again{ThisDesk()};
     TForm1TestAccess g(again);
     ASSERT_TRUE(g.ResumeMode());
     again.Button2->click();  // the resume press's step: still waiting
@@ -197,7 +198,7 @@ TEST_F(NetworkFaults, RestartContinuesTheCountOfAFailedLink)
 
 TEST_F(NetworkFaults, StepNestedPastTheLimitLeavesItsLinkQueued)
 {
-    TForm1 form;
+    TForm1 form{ThisDesk()};
     TForm1TestAccess f(form);
     ServeHotel(8);
     f.PendingLinks() = {Link(8)};
@@ -214,10 +215,10 @@ TEST_F(NetworkFaults, LinkWhoseHotelRowCouldNotBeStoredStaysInGoingThroughTheClo
 {
     ServeHotel(10);
     {
-        TForm1 form;
+        TForm1 form{ThisDesk()};
         TForm1TestAccess f(form);
         f.PendingLinks() = {Link(10)};
-        store::GoingWriter().Added({Link(10)});
+        store::GoingWriter(ThisDesk()).Added({Link(10)});
         TestDatabase::Exec("ALTER TABLE \"Staymarker\" RENAME TO \"Elsewhere\"");
         f.ProcessNextDetail();  // the page loads; its row cannot be stored
         form.show();
@@ -227,7 +228,7 @@ TEST_F(NetworkFaults, LinkWhoseHotelRowCouldNotBeStoredStaysInGoingThroughTheClo
 
     // With the table back, the next run keeps the hotel.
     TestDatabase::Exec("ALTER TABLE \"Elsewhere\" RENAME TO \"Staymarker\"");
-    TForm1 again;
+    TForm1 again{ThisDesk()};
     ASSERT_TRUE(TForm1TestAccess(again).ResumeMode());
     again.Button2->click();
     EXPECT_EQ(Kept(), std::set<AnsiString>{Link(10).Url});
@@ -265,7 +266,7 @@ protected:
 
 TEST_F(DestinationWithFailingPage, IsOwedAndSearchedAgainToItsLastPage)
 {
-    TForm1 form;
+    TForm1 form{ThisDesk()};
     TForm1TestAccess f(form);
     PressAndLetPageTwoFail(form);
     ASSERT_TRUE(f.CurrentSearch());
@@ -278,7 +279,7 @@ TEST_F(DestinationWithFailingPage, IsOwedAndSearchedAgainToItsLastPage)
     ASSERT_EQ(f.OwedDestinations().size(), 1u);
     EXPECT_EQ(f.OwedDestinations()[0].code, "dst");
     EXPECT_TRUE(f.SearchUrl().find("&airport=&state=") != std::string::npos);
-    const auto saved = store::ReadDestinations();
+    const auto saved = store::ReadDestinations(ThisDesk());
     ASSERT_EQ(saved.size(), 1u);
     EXPECT_TRUE(saved[0].owed);
     EXPECT_EQ(saved[0].retry.attempts, 1);
@@ -295,12 +296,12 @@ TEST_F(DestinationWithFailingPage, IsOwedAndSearchedAgainToItsLastPage)
         EXPECT_EQ(row.AirPort, "dst");
     ASSERT_TRUE(f.CurrentSearch());
     EXPECT_TRUE(f.CurrentSearch()->done);
-    EXPECT_TRUE(store::ReadDestinations().empty()) << "nothing is left of the list";
+    EXPECT_TRUE(store::ReadDestinations(ThisDesk()).empty()) << "nothing is left of the list";
 }
 
 TEST_F(DestinationWithFailingPage, SearchedAgainByASecondPressFollowsItsPagesThoughTheFirstCountedThem)
 {
-    TForm1 form;
+    TForm1 form{ThisDesk()};
     TForm1TestAccess f(form);
     PressAndLetPageTwoFail(form);
     // Page 2's link is counted past following.
@@ -316,7 +317,7 @@ TEST_F(DestinationWithFailingPage, SearchedAgainByASecondPressFollowsItsPagesTho
 TEST_F(NetworkFaults, SearchCutShortByTheNextSlotIsOwed)
 {
     site.Hold("/cannonball.ctl");
-    TForm1 form;
+    TForm1 form{ThisDesk()};
     TForm1TestAccess f(form);
     form.Memo2->setPlainText("slo\nnil");
     form.Button2->click();
@@ -331,7 +332,7 @@ TEST_F(NetworkFaults, TypedListNotYetSearchedComesBackAfterAKillAndAFinishedOneD
 {
     site.Serve("/cannonball.ctl", ResultPage({}));
     {
-        TForm1 form;
+        TForm1 form{ThisDesk()};
         TForm1TestAccess f(form);
         form.Memo2->setPlainText("aaa\nbbb\nccc");
         form.Button2->click();
@@ -339,7 +340,7 @@ TEST_F(NetworkFaults, TypedListNotYetSearchedComesBackAfterAKillAndAFinishedOneD
         // No close: as after a kill, only what is on disk survives.
     }
     {
-        TForm1 form;
+        TForm1 form{ThisDesk()};
         TForm1TestAccess f(form);
         EXPECT_EQ(form.Memo2->toPlainText(), "bbb\nccc");
         EXPECT_FALSE(f.ResumeMode());
@@ -351,20 +352,20 @@ TEST_F(NetworkFaults, TypedListNotYetSearchedComesBackAfterAKillAndAFinishedOneD
         form.show();
         form.close();
     }
-    EXPECT_TRUE(store::ReadDestinations().empty());
-    TForm1 fresh;
+    EXPECT_TRUE(store::ReadDestinations(ThisDesk()).empty());
+    TForm1 fresh{ThisDesk()};
     EXPECT_EQ(fresh.Memo2->toPlainText(), "osl\nadl") << "a finished list starts as the window always did";
 }
 
 TEST_F(NetworkFaults, ResumePressAlsoSearchesTheRestoredListFromItsFirstLine)
 {
     site.Serve("/cannonball.ctl", ResultPage({}));
-    store::GoingWriter earlier;
+    store::GoingWriter earlier{ThisDesk()};
     earlier.Added({Link(9)});
     earlier.Destinations({{"bbb", false, {}}, {"ccc", true, {}}});
     ASSERT_TRUE(earlier.Flush());
     ServeHotel(9);
-    TForm1 form;
+    TForm1 form{ThisDesk()};
     TForm1TestAccess f(form);
     ASSERT_TRUE(f.ResumeMode());
     EXPECT_EQ(form.Memo2->toPlainText(), "bbb\nccc");
@@ -388,7 +389,7 @@ TEST_F(NetworkFaults, FrameWithoutANextLinkDoesNotFinishTheDestinationItsPageSti
     site.Serve("/ad", "<html><body><p>advertisement</p></body></html>");
     site.Hold("/hotsavail.ctl");
     ServeHotel(1);
-    TForm1 form;
+    TForm1 form{ThisDesk()};
     TForm1TestAccess f(form);
     form.Memo2->setPlainText("frm");
     form.Button2->click();
@@ -411,7 +412,7 @@ TEST_F(NetworkFaults, AdFrameAnswering404IsNoFailureOfTheDestination)
     site.Status("/ad", 404);
     ServeHotel(1);
     ServeHotel(2);
-    TForm1 form;
+    TForm1 form{ThisDesk()};
     TForm1TestAccess f(form);
     form.Memo2->setPlainText("frm");
     ::testing::internal::CaptureStderr();
@@ -437,18 +438,19 @@ TEST_F(NetworkFaults, TypedListPressedInResumeModeIsSearchedFromLineZeroKeptAndO
     site.Serve("/cannonball.ctl", ResultPage({}));
     // The search of line 0 fails, quick retries included.
     site.FailTimes("/cannonball.ctl", 4, Fault::Answering(503));
-    store::GoingWriter earlier;
+    store::GoingWriter earlier{ThisDesk()};
     earlier.Added({Link(9)});
     ASSERT_TRUE(earlier.Flush());
     ServeHotel(9);
-    TForm1 form;
+    TForm1 form{ThisDesk()};
     TForm1TestAccess f(form);
     ASSERT_TRUE(f.ResumeMode());
     form.Memo2->setPlainText("aaa\nbbb");
     form.Button2->click();
     EXPECT_EQ(Kept(), std::set<AnsiString>{Link(9).Url}) << "the pending link is resumed";
     EXPECT_NE(f.SearchUrl().find("&airport=aaa&"), std::string::npos) << "line 0 is searched";
-    EXPECT_EQ(store::ReadDestinations(), (std::vector<store::DestinationEntry>{{"aaa", false, {}}, {"bbb", false, {}}}));
+    EXPECT_EQ(store::ReadDestinations(ThisDesk()),
+              (std::vector<store::DestinationEntry>{{"aaa", false, {}}, {"bbb", false, {}}}));
     ASSERT_TRUE(PumpUntil([&] { return site.Requests("/cannonball.ctl") >= 4 && Idle(form); }));
 
     Slot(form);
@@ -462,7 +464,7 @@ TEST_F(NetworkFaults, TypedListPressedInResumeModeIsSearchedFromLineZeroKeptAndO
     Slot(form);
     EXPECT_EQ(f.DestCode(), "aaa");
     ASSERT_TRUE(PumpUntil([&] { return f.CurrentSearch() && f.CurrentSearch()->done; }));
-    EXPECT_TRUE(store::ReadDestinations().empty()) << "every line is finished";
+    EXPECT_TRUE(store::ReadDestinations(ThisDesk()).empty()) << "every line is finished";
 }
 
 // ---------------------------------------------------------------- a list that could not be read
@@ -474,7 +476,7 @@ protected:
     {
         NetworkFaults::SetUp();
         site.Serve("/cannonball.ctl", ResultPage({}));
-        store::GoingWriter earlier;
+        store::GoingWriter earlier{ThisDesk()};
         earlier.Destinations({{"old1", false, {}}, {"old2", true, Owed()}});
         ASSERT_TRUE(earlier.Flush());
     }
@@ -502,7 +504,7 @@ protected:
     static std::vector<AnsiString> SavedCodes()
     {
         std::vector<AnsiString> codes;
-        for (const auto& entry : store::ReadDestinations())
+        for (const auto& entry : store::ReadDestinations(ThisDesk()))
             codes.push_back(entry.code);
         return codes;
     }
@@ -515,7 +517,7 @@ TEST_F(UnreadableDestinations, PressAfterTheLockIsGoneSearchesTheSavedLinesWithT
 {
     Lock();
     ::testing::internal::CaptureStderr();
-    TForm1 form;
+    TForm1 form{ThisDesk()};
     TForm1TestAccess f(form);
     const std::string reported = ::testing::internal::GetCapturedStderr();
     Unlock();
@@ -526,14 +528,14 @@ TEST_F(UnreadableDestinations, PressAfterTheLockIsGoneSearchesTheSavedLinesWithT
     form.Button2->click();
     EXPECT_EQ(form.Memo2->toPlainText(), "adl\nold1\nold2");
     EXPECT_EQ(SavedCodes(), (std::vector<AnsiString>{"adl", "old1", "old2"}));
-    EXPECT_EQ(store::ReadDestinations().back().retry.attempts, 2) << "the owed line keeps its count";
+    EXPECT_EQ(store::ReadDestinations(ThisDesk()).back().retry.attempts, 2) << "the owed line keeps its count";
 }
 
 TEST_F(UnreadableDestinations, WritesWhileItCannotBeReadLeaveItsRowsAndTheNextOneBringsThemBack)
 {
     Lock();
     ::testing::internal::CaptureStderr();
-    TForm1 form;
+    TForm1 form{ThisDesk()};
     TForm1TestAccess f(form);
     form.Memo2->setPlainText("adl");
     form.Button2->click();  // read again, and still locked: nothing is written

@@ -13,6 +13,7 @@
 #include "support/LoopbackSite.h"
 #include "support/RecordedMessages.h"
 #include "support/TestDatabase.h"
+#include "tests/support/ThisDesk.h"
 
 #include <QSqlError>
 #include <QSqlQuery>
@@ -99,7 +100,7 @@ private:
 
 TEST_F(PendingWork, QueuedLinksAreInGoingAtOnceAndTheLinkInProgressStaysUntilHandled)
 {
-    TForm1 form;
+    TForm1 form{ThisDesk()};
     TForm1TestAccess f(form);
     std::vector<TPendingLinks> goingDuringStep;
     OnMessage([&](const QString&) { goingDuringStep.push_back(TestDatabase::ReadGoing()); });
@@ -119,7 +120,7 @@ TEST_F(PendingWork, QueuedLinksAreInGoingAtOnceAndTheLinkInProgressStaysUntilHan
 TEST_F(PendingWork, WindowThatDiesWithoutClosingLeavesEveryUnhandledLinkForTheNextRun)
 {
     {
-        TForm1 form;
+        TForm1 form{ThisDesk()};
         TForm1TestAccess f(form);
         Pass(f, ResultPage({"1", "2"}));
         Pass(f, ResultPage({"1", "2", "4"}));  // a later page: only hotel 4 is new
@@ -127,16 +128,16 @@ TEST_F(PendingWork, WindowThatDiesWithoutClosingLeavesEveryUnhandledLinkForTheNe
     }
     EXPECT_EQ(TestDatabase::ReadGoing(), (TPendingLinks{{Detail("1"), "osl"}}))
         << "each pass handled its last new link; nothing is written twice";
-    TForm1 next;
+    TForm1 next{ThisDesk()};
     TForm1TestAccess g(next);
     EXPECT_TRUE(g.ResumeMode());
 }
 
 TEST_F(PendingWork, CloseInResumeModeBeforeThePressKeepsTheEarlierRowsAndAddsOnlyNewLinks)
 {
-    store::GoingWriter earlier;
+    store::GoingWriter earlier{ThisDesk()};
     earlier.Added({{Detail("8"), "adl"}, {Detail("9"), "adl"}});
-    TForm1 form;
+    TForm1 form{ThisDesk()};
     TForm1TestAccess f(form);
     ASSERT_TRUE(f.ResumeMode());
     Pass(f, ResultPage({"1", "2", "9"}));  // 9 is one of the earlier rows, collected again
@@ -149,10 +150,10 @@ TEST_F(PendingWork, CloseInResumeModeBeforeThePressKeepsTheEarlierRowsAndAddsOnl
 
 TEST_F(PendingWork, ProbeThatCouldNotOpenGoingNeverLetsTheCloseDeleteItsRows)
 {
-    store::GoingWriter earlier;
+    store::GoingWriter earlier{ThisDesk()};
     earlier.Added({{Detail("8"), "adl"}});
     BreakDatabase();
-    TForm1 form;
+    TForm1 form{ThisDesk()};
     TForm1TestAccess f(form);
     EXPECT_FALSE(f.ResumeMode());
     MendDatabase();  // the table is back by the time the window closes
@@ -164,9 +165,9 @@ TEST_F(PendingWork, ProbeThatCouldNotOpenGoingNeverLetsTheCloseDeleteItsRows)
 
 TEST_F(PendingWork, ResumeLoadThatCouldNotOpenGoingNeverLetsTheCloseDeleteItsRows)
 {
-    store::GoingWriter earlier;
+    store::GoingWriter earlier{ThisDesk()};
     earlier.Added({{Detail("8"), "adl"}});
-    TForm1 form;
+    TForm1 form{ThisDesk()};
     TForm1TestAccess f(form);
     ASSERT_TRUE(f.ResumeMode());
     BreakDatabase();
@@ -180,13 +181,13 @@ TEST_F(PendingWork, ResumeLoadThatCouldNotOpenGoingNeverLetsTheCloseDeleteItsRow
 
 TEST_F(PendingWork, SaveAtCloseThatFailsAfterOpeningIsReportedAndTheWindowClosesWithTheLinksOnDisk)
 {
-    TForm1 form;
+    TForm1 form{ThisDesk()};
     TForm1TestAccess f(form);
     Pass(f, ResultPage({"1", "2", "3"}));
     // A row of this desk the window never read must go at the close, and
     // deleting it fails: the close's rewrite cannot complete.
     TestDatabase::Exec(QStringLiteral("INSERT INTO \"Going\" (\"Url\", \"AirPort\", \"Desk\") VALUES ('stray', 'x', '%1')")
-                           .arg(store::CurrentDesk()));
+                           .arg(ThisDesk().Name()));
     TestDatabase::Exec("CREATE TRIGGER refuse BEFORE DELETE ON \"Going\" WHEN OLD.\"Url\" = 'stray' "
                        "BEGIN SELECT RAISE(ABORT, 'disk full'); END");
     form.show();
@@ -199,7 +200,7 @@ TEST_F(PendingWork, SaveAtCloseThatFailsAfterOpeningIsReportedAndTheWindowCloses
 
 TEST_F(PendingWork, NoResultPagePassRunsOnceTheCloseHasBegun)
 {
-    TForm1 form;
+    TForm1 form{ThisDesk()};
     TForm1TestAccess f(form);
     f.PendingLinks() = {{Detail("1", "ftp://hotels.example"), "osl"}};
     f.SearchStarted() = 1;
@@ -233,7 +234,7 @@ TEST_F(PendingWork, PageCompletingDuringTheStartUpMessageBoxIsNotCrawled)
             Form1->Timer1Timer(Form1->Timer1);
         Form1->CppWebBrowser1DocumentComplete(Form1, page.get(), nullptr);
     });
-    TForm1 form;
+    TForm1 form{ThisDesk()};
     MendDatabase();
     TForm1TestAccess f(form);
     EXPECT_TRUE(f.PendingLinks().empty());
@@ -245,10 +246,10 @@ TEST_F(PendingWork, PageCompletingDuringTheStartUpMessageBoxIsNotCrawled)
 
 TEST_F(PendingWork, SecondProgramOnTheSameDatabaseIsRefused)
 {
-    store::InstanceLock first;
+    store::InstanceLock first(ThisDesk().Name());
     const auto held = first.Acquire();
     ASSERT_EQ(held.outcome, store::InstanceLock::Outcome::Held) << held.detail.toStdString();
-    store::InstanceLock second;
+    store::InstanceLock second(ThisDesk().Name());
     const auto refused = second.Acquire();
     EXPECT_EQ(refused.outcome, store::InstanceLock::Outcome::HeldElsewhere);
     EXPECT_TRUE(refused.detail.contains(".lock")) << refused.detail.toStdString();

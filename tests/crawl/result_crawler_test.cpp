@@ -7,6 +7,7 @@
 #include "support/Pump.h"
 #include "support/RecordedMessages.h"
 #include "support/TestDatabase.h"
+#include "tests/support/ThisDesk.h"
 
 #include <gtest/gtest.h>
 
@@ -35,7 +36,7 @@ TEST(AnchorTests, NextPageNeedsTheAvailabilityAddressAndExactlyNext)
 class CrawlerPass : public ::testing::Test {
 protected:
     TestDatabase db;
-    TForm1 form;
+    TForm1 form{ThisDesk()};
     TForm1TestAccess f{form};
     RecordedMessages recorded;
 

@@ -4,6 +4,7 @@
 #include "crawl/SearchRequest.h"
 #include "support/FormAccess.h"
 #include "support/TestDatabase.h"
+#include "tests/support/ThisDesk.h"
 
 #include <gtest/gtest.h>
 
@@ -24,7 +25,7 @@ TEST(SearchAddress, IsTheFixedQueryWithTheCodeInsertedUnchanged)
 class SearchPace : public ::testing::Test {
 protected:
     TestDatabase db;
-    TForm1 form;
+    TForm1 form{ThisDesk()};
     TForm1TestAccess f{form};
 
     void tick(int times = 1)
@@ -100,7 +101,7 @@ TEST_F(SearchPace, SingleLineIsSearchedAndAnEmptyMemoIsNot)
     EXPECT_EQ(f.DestCode(), "zrh");
 
     TestDatabase otherDb;
-    TForm1 empty;
+    TForm1 empty{ThisDesk()};
     TForm1TestAccess e{empty};
     empty.Memo2->setPlainText("");
     e.DestIndex() = 5;

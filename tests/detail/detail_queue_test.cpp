@@ -8,6 +8,7 @@
 #include "support/RecordedMessages.h"
 #include "support/SampleSite.h"
 #include "support/TestDatabase.h"
+#include "tests/support/ThisDesk.h"
 
 #include <QDir>
 #include <QFile>
@@ -43,7 +44,7 @@ protected:
         s.timerIntervalMs = intervalMs;
         s.pageTimeoutS = pageTimeoutS;
         db = std::make_unique<TestDatabase>(s);
-        form = std::make_unique<TForm1>();
+        form = std::make_unique<TForm1>(ThisDesk());
         f = std::make_unique<TForm1TestAccess>(*form);
     }
     static AnsiString detail(const char* id) { return AnsiString("http://hotels.example/hotsdetail.ctl?hotel=") + id; }

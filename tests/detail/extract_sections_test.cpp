@@ -102,9 +102,9 @@ protected:
         EXPECT_TRUE(doc);
         if (!doc)
             return {};
-        THotelDescParser fast;
+        THotelDescParser fast{platform::CurrentSettings().siteBase};
         fast.ExtractSections(doc.get());
-        THotelDescParser plain;
+        THotelDescParser plain{platform::CurrentSettings().siteBase};
         plain.ExtractSectionsPlain(doc.get());
         EXPECT_EQ(FieldsOf(fast), FieldsOf(plain));
         return FieldsOf(fast);
@@ -190,7 +190,7 @@ TEST_F(GoldenPage, UnmatchedFieldsKeepTheirEarlierValues)
 {
     const ComPtr<IHTMLDocument2> doc = detailtest::DocumentFrom(detailtest::FixtureText("nested_dining.html"));
     ASSERT_TRUE(doc);
-    THotelDescParser fast;
+    THotelDescParser fast{platform::CurrentSettings().siteBase};
     fast.SetUrl("http://hotels.example/hotsdetail.ctl?hotel=t");
     fast.Services = "kept";
     fast.ExtractSections(doc.get());
@@ -205,7 +205,7 @@ TEST_F(GoldenPage, EventsAreHandledDuringTheWalk)
     ASSERT_TRUE(doc);
     bool ran = false;
     QTimer::singleShot(0, Application, [&ran] { ran = true; });
-    THotelDescParser record;
+    THotelDescParser record{platform::CurrentSettings().siteBase};
     record.ExtractSections(doc.get());
     EXPECT_TRUE(ran);
 }
@@ -298,11 +298,11 @@ TEST_F(FastWalkIdentity, DocumentsWithoutFullSerializationGiveTheSameFields)
         SCOPED_TRACE(seed);
         const ComPtr<IHTMLDocument2> doc = detailtest::DocumentFrom(detailpages::RandomPage(seed, 5));
         ASSERT_TRUE(doc);
-        THotelDescParser reference;
+        THotelDescParser reference{platform::CurrentSettings().siteBase};
         reference.ExtractSectionsPlain(doc.get());
-        THotelDescParser bare;
+        THotelDescParser bare{platform::CurrentSettings().siteBase};
         bare.ExtractSections(std::make_shared<BareDocument>(doc).get());
-        THotelDescParser patchy;
+        THotelDescParser patchy{platform::CurrentSettings().siteBase};
         patchy.ExtractSections(std::make_shared<PatchyDocument>(doc).get());
         EXPECT_EQ(FieldsOf(bare), FieldsOf(reference));
         EXPECT_EQ(FieldsOf(patchy), FieldsOf(reference));

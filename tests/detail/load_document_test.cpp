@@ -42,7 +42,7 @@ protected:
 
 TEST_F(NewRecord, StartsWithTwelveEmptyFields)
 {
-    THotelDescParser record;
+    THotelDescParser record{platform::CurrentSettings().siteBase};
     EXPECT_EQ(FieldsOf(record), Fields{});
     EXPECT_FALSE(record.Loaded());
     record.SetUrl("");
@@ -55,7 +55,7 @@ TEST_F(NewRecord, ShowsComInitMessageWhenCoInitializeFailsAndStillWorks)
     const int before = CoInitializeCount();
     {
         FailNextComCall(ComCall::CoInitialize);
-        THotelDescParser record;
+        THotelDescParser record{platform::CurrentSettings().siteBase};
         EXPECT_EQ(log.texts, QStringList{QStringLiteral("COM Init 에러")});
         record.SetUrl("http://hotels.example/x");
         EXPECT_EQ(record.PageUrl, "http://hotels.example/x");
@@ -70,7 +70,7 @@ TEST_F(NewRecord, OnAnAlreadyInitialisedThreadShowsNothingAndGivesBackItsOwnCoun
     ASSERT_TRUE(SUCCEEDED(CoInitialize(nullptr)));
     const int before = CoInitializeCount();
     {
-        THotelDescParser record;
+        THotelDescParser record{platform::CurrentSettings().siteBase};
         EXPECT_EQ(CoInitializeCount(), before + 1);
     }
     EXPECT_EQ(CoInitializeCount(), before);
@@ -106,9 +106,9 @@ TEST_F(DetailLoad, PageIsLoadedAndExtracted)
 {
     const int before = CoInitializeCount();
     {
-        THotelDescParser record;
+        THotelDescParser record{platform::CurrentSettings().siteBase};
         record.SetUrl(DetailUrl("osl-1"));
-        record.Parse();
+        record.Parse(platform::CurrentSettings().Page());
         EXPECT_TRUE(record.Loaded());
         EXPECT_EQ(record.PageUrl, DetailUrl("osl-1"));
         EXPECT_EQ(record.Spare, "");
@@ -127,26 +127,26 @@ TEST_F(DetailLoad, PageIsLoadedAndExtracted)
 
 TEST_F(DetailLoad, TwoRecordsInARowShareNothing)
 {
-    THotelDescParser first;
+    THotelDescParser first{platform::CurrentSettings().siteBase};
     first.SetUrl(DetailUrl("osl-2"));
-    first.Parse();
+    first.Parse(platform::CurrentSettings().Page());
     ASSERT_TRUE(first.Loaded());
     ASSERT_NE(first.Dining, "");
 
     // A hotel the site does not know: an error page without sections.
-    THotelDescParser second;
+    THotelDescParser second{platform::CurrentSettings().siteBase};
     second.SetUrl(DetailUrl("osl-99"));
-    second.Parse();
+    second.Parse(platform::CurrentSettings().Page());
     EXPECT_EQ(FieldsOf(second), EmptyExceptUrl(DetailUrl("osl-99")));
     EXPECT_TRUE(log.texts.isEmpty());
 }
 
 TEST_F(DetailLoad, DocumentCreationFailureShowsItsMessage)
 {
-    THotelDescParser record;
+    THotelDescParser record{platform::CurrentSettings().siteBase};
     record.SetUrl(DetailUrl("osl-1"));
     FailNextComCall(ComCall::CoCreateInstance);
-    record.Parse();
+    record.Parse(platform::CurrentSettings().Page());
     EXPECT_EQ(log.texts, QStringList{QStringLiteral("MSHTML 생성 실패")});
     EXPECT_FALSE(record.Loaded());
     EXPECT_EQ(FieldsOf(record), EmptyExceptUrl(DetailUrl("osl-1")));
@@ -157,9 +157,9 @@ TEST_F(DetailLoad, AddressWithoutMonikerShowsItsMessage)
 {
     for (const char* address : {"ftp://hotels.example/hotsdetail.ctl?hotel=osl-1", "hotsdetail.ctl?hotel=osl-1", ""}) {
         log.texts.clear();
-        THotelDescParser record;
+        THotelDescParser record{platform::CurrentSettings().siteBase};
         record.SetUrl(address);
-        record.Parse();
+        record.Parse(platform::CurrentSettings().Page());
         EXPECT_EQ(log.texts, QStringList{QStringLiteral("URL Moniker 생성 실패")}) << address;
         EXPECT_FALSE(record.Loaded());
         EXPECT_FALSE(record.LoadFailure().IsTransient()) << "such an address never loads";
@@ -169,10 +169,10 @@ TEST_F(DetailLoad, AddressWithoutMonikerShowsItsMessage)
 
 TEST_F(DetailLoad, BindContextFailureShowsItsMessage)
 {
-    THotelDescParser record;
+    THotelDescParser record{platform::CurrentSettings().siteBase};
     record.SetUrl(DetailUrl("osl-1"));
     FailNextComCall(ComCall::CreateBindCtx);
-    record.Parse();
+    record.Parse(platform::CurrentSettings().Page());
     EXPECT_EQ(log.texts, QStringList{QStringLiteral("IBindCtx 생성 실패")});
     EXPECT_FALSE(record.Loaded());
     EXPECT_EQ(FieldsOf(record), EmptyExceptUrl(DetailUrl("osl-1")));
@@ -183,9 +183,9 @@ TEST_F(DetailLoad, PageSlowerThanTheLimitIsAFailedLoadWithoutMessage)
     UseTimeout(1);
     const int before = CoInitializeCount();
     {
-        THotelDescParser record;
+        THotelDescParser record{platform::CurrentSettings().siteBase};
         record.SetUrl(DetailUrl("slow-1"));
-        record.Parse();
+        record.Parse(platform::CurrentSettings().Page());
         EXPECT_FALSE(record.Loaded());
         EXPECT_EQ(record.LoadFailure().kind, platform::FetchFailure::Kind::Timeout);
         EXPECT_TRUE(record.LoadFailure().IsTransient());
@@ -204,9 +204,9 @@ TEST_F(DetailLoad, UnreachablePageIsAFailedLoadWithoutMessage)
     ASSERT_TRUE(probe.listen(QHostAddress::LocalHost, 0));
     const std::string url = "http://127.0.0.1:" + std::to_string(probe.serverPort()) + "/hotsdetail.ctl?hotel=osl-1";
     probe.close();
-    THotelDescParser record;
+    THotelDescParser record{platform::CurrentSettings().siteBase};
     record.SetUrl(url);
-    record.Parse();
+    record.Parse(platform::CurrentSettings().Page());
     EXPECT_FALSE(record.Loaded());
     EXPECT_EQ(record.LoadFailure().kind, platform::FetchFailure::Kind::NoConnection);
     EXPECT_EQ(FieldsOf(record), EmptyExceptUrl(url));
@@ -217,19 +217,19 @@ TEST_F(DetailLoad, UnreachablePageIsAFailedLoadWithoutMessage)
 // end inside it, and the first still completes once its page arrives.
 TEST_F(DetailLoad, NestedParseRunsInsideTheWait)
 {
-    THotelDescParser outer;
-    THotelDescParser inner;
+    THotelDescParser outer{platform::CurrentSettings().siteBase};
+    THotelDescParser inner{platform::CurrentSettings().siteBase};
     bool innerDone = false;
     // From a timer, as the window's detail timer starts a nested step.
     QTimer::singleShot(1, Application, [&] {
         ASSERT_TRUE(site.waitForRequestContaining(QStringLiteral("slow-2")));
         inner.SetUrl(DetailUrl("osl-3"));
-        inner.Parse();
+        inner.Parse(platform::CurrentSettings().Page());
         innerDone = true;
         site.release(QStringLiteral("slow-2"));
     });
     outer.SetUrl(DetailUrl("slow-2"));
-    outer.Parse();
+    outer.Parse(platform::CurrentSettings().Page());
     EXPECT_TRUE(innerDone);
     EXPECT_TRUE(inner.Loaded());
     EXPECT_EQ(inner.PhotoUrl, "http://hotels.example:80/hotsphoto.ctl?hotel=osl-3");
@@ -278,9 +278,9 @@ protected:
 TEST_F(DetailLoadOfErrorStatus, PageWithMarkersIsExtractedWhenItAnswers200)
 {
     ASSERT_NE(page_.find("Dining"), std::string::npos);
-    THotelDescParser record;
+    THotelDescParser record{platform::CurrentSettings().siteBase};
     record.SetUrl(Url(200));
-    record.Parse();
+    record.Parse(platform::CurrentSettings().Page());
     EXPECT_TRUE(record.Loaded());
     EXPECT_NE(record.Dining, "");
 }
@@ -293,9 +293,9 @@ TEST_F(DetailLoadOfErrorStatus, SamePageAnswering404Or500IsAFailedLoad)
     quick.pageTimeoutS = 3;
     platform::SetSettings(quick);
     for (int status : {404, 500}) {
-        THotelDescParser record;
+        THotelDescParser record{platform::CurrentSettings().siteBase};
         record.SetUrl(Url(status));
-        record.Parse();
+        record.Parse(platform::CurrentSettings().Page());
         EXPECT_FALSE(record.Loaded()) << status;
         EXPECT_EQ(record.LoadFailure().kind, platform::FetchFailure::Kind::HttpStatus) << status;
         EXPECT_EQ(record.LoadFailure().httpStatus, status);

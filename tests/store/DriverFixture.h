@@ -13,6 +13,7 @@
 #include "store/Schema.h"
 #include "store/Staymarker.h"
 #include "support/RecordedMessages.h"
+#include "tests/support/ThisDesk.h"
 
 #include <QSqlError>
 #include <QSqlQuery>
@@ -123,7 +124,7 @@ protected:
 
     // Rows of "Going" for `links`, of this copy's desk unless another is named
     // (a null QString: rows without a desk, as an earlier version wrote them).
-    static void SeedGoing(const std::vector<Hotel_Url>& links, const QString& desk = store::CurrentDesk())
+    static void SeedGoing(const std::vector<Hotel_Url>& links, const QString& desk = ThisDesk().Name())
     {
         for (const Hotel_Url& l : links)
             Exec("INSERT INTO \"Going\" (\"Url\", \"AirPort\", \"Desk\") VALUES (?, ?, ?)",
@@ -160,7 +161,7 @@ protected:
     // hotel (GoingWriter::Handled), under this copy's desk.
     static void KeepHotel(const store::StaymarkerRow& row)
     {
-        store::GoingWriter writer;
+        store::GoingWriter writer{ThisDesk()};
         writer.Handled({row.Url, row.AirPort}, row);
         ASSERT_TRUE(writer.Flush()) << "the hotel was not kept";
     }

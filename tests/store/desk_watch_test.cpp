@@ -147,7 +147,7 @@ TEST_P(DeskWatch, AfterAServerRestartNeitherASecondCopyNorAHandOverGetsTheDesk)
     SetTimings(30s, kLongGrace);
     store::InstanceLock lock("desk-a");
     ASSERT_EQ(lock.Acquire().outcome, Outcome::Held);
-    store::GoingWriter writer("desk-a");
+    store::GoingWriter writer{store::DeskAccess(lock)};
     writer.Added({Link("1")});
     LoseDeskSession(true);
 
@@ -197,7 +197,7 @@ TEST_P(DeskWatch, ADeskWhoseRowsWereHandedOverMeanwhileStopsWriting)
 {
     store::InstanceLock lock("desk-a");
     ASSERT_EQ(lock.Acquire().outcome, Outcome::Held);
-    store::GoingWriter writer("desk-a");
+    store::GoingWriter writer{store::DeskAccess(lock)};
     writer.Added({Link("1")});
     LoseDeskSession(false);  // its session ended while the server ran: nothing to wait for
     ASSERT_NO_THROW(store::HandOver("desk-a", "desk-new"));
@@ -219,7 +219,7 @@ TEST_P(DeskWatch, ADeskHeldByAnotherCopyMeanwhileStopsWritingThoughThatCopyIsGon
         Exec("DELETE FROM \"Going\"");
         store::InstanceLock lock("desk-a");
         ASSERT_EQ(lock.Acquire().outcome, Outcome::Held);
-        store::GoingWriter writer("desk-a");
+        store::GoingWriter writer{store::DeskAccess(lock)};
         writer.Added({Link("1")});
         LoseDeskSession(false);
         Exec(QString::fromLatin1(otherCopy));
@@ -235,7 +235,7 @@ TEST_P(DeskWatch, AnEarlierSessionTheServerStillHoldsIsEndedAndTheLockTakenBack)
 {
     store::InstanceLock lock("desk-a");
     ASSERT_EQ(lock.Acquire().outcome, Outcome::Held);
-    store::GoingWriter writer("desk-a");
+    store::GoingWriter writer{store::DeskAccess(lock)};
     LoseDeskSession(false);
     // The server still has a session of this copy's that the client gave up
     // (its path died): it holds the lock, and the claim names it.
@@ -280,7 +280,7 @@ TEST_P(DeskWatch, AWriteToAPausedServerReturnsWithinTheLimitAndTheDeskGoesOnAfte
     SetTimings(1000ms, 60s);
     store::InstanceLock lock("desk-a");
     ASSERT_EQ(lock.Acquire().outcome, Outcome::Held);
-    store::GoingWriter writer("desk-a");
+    store::GoingWriter writer{store::DeskAccess(lock)};
     writer.Added({Link("1")});
     const qint64 backend = DeskSession();
     ASSERT_NE(backend, 0);

@@ -76,7 +76,7 @@ TEST_P(Desks, OneCopyPerDeskAndOtherDesksSideBySideOnAServer)
 
 TEST_P(Desks, EveryUseReadsAndWritesOnlyItsDesksRows)
 {
-    store::GoingWriter a("desk-a"), b("desk-b");
+    store::GoingWriter a{store::DeskAccess("desk-a")}, b{store::DeskAccess("desk-b")};
     a.Added({Link("1"), Link("2")});
     b.Added({Link("2"), Link("3")});  // the same address at two desks
     a.Destinations({{"osl", false, {}}});
@@ -90,23 +90,24 @@ TEST_P(Desks, EveryUseReadsAndWritesOnlyItsDesksRows)
 
     EXPECT_EQ(GoingRows("desk-a"), Links{Link("1")});
     EXPECT_EQ(GoingRows("desk-b"), (Links{Link("2"), Link("3")}));
-    EXPECT_EQ(store::ReadDestinations("desk-a"), (std::vector<store::DestinationEntry>{{"osl", false, {}}}));
-    EXPECT_EQ(store::ReadDestinations("desk-b").size(), 2u);
+    EXPECT_EQ(store::ReadDestinations(store::DeskAccess("desk-a")),
+              (std::vector<store::DestinationEntry>{{"osl", false, {}}}));
+    EXPECT_EQ(store::ReadDestinations(store::DeskAccess("desk-b")).size(), 2u);
     EXPECT_EQ(Count("Failures"), "desk-b:1");
     EXPECT_EQ(store::ReadAllHotels().at(0).Desk, "desk-a");
 
     // Probe, resume load and save at close, per desk.
-    EXPECT_TRUE(store::ProbeGoing("desk-a").hasRows);
-    EXPECT_FALSE(store::ProbeGoing("desk-c").hasRows);
+    EXPECT_TRUE(store::ProbeGoing(store::DeskAccess("desk-a")).hasRows);
+    EXPECT_FALSE(store::ProbeGoing(store::DeskAccess("desk-c")).hasRows);
     Links loaded;
     store::GoingRetries retries;
-    ASSERT_TRUE(store::LoadGoing("desk-b", loaded, &retries).opened);
+    ASSERT_TRUE(store::LoadGoing(store::DeskAccess("desk-b"), loaded, &retries).opened);
     EXPECT_EQ(loaded, (Links{Link("2"), Link("3")}));
     EXPECT_EQ(retries.size(), 1u);
-    ASSERT_TRUE(store::SaveGoing("desk-a", {}, store::GoingSave::Replace).opened);
-    ASSERT_TRUE(store::SaveGoing("desk-b", {Link("9")}, store::GoingSave::Merge).opened);
+    ASSERT_TRUE(store::SaveGoing(store::DeskAccess("desk-a"), {}, store::GoingSave::Replace).opened);
+    ASSERT_TRUE(store::SaveGoing(store::DeskAccess("desk-b"), {Link("9")}, store::GoingSave::Merge).opened);
     EXPECT_EQ(Count("Going"), "desk-b:3");
-    EXPECT_TRUE(store::ReadDestinations("desk-c").empty());
+    EXPECT_TRUE(store::ReadDestinations(store::DeskAccess("desk-c")).empty());
 }
 
 // ---------------------------------------------------------------- adoption
@@ -143,11 +144,11 @@ TEST_P(Desks, RowsWithoutADeskAreTakenOverWholeByTheFirstDeskOnly)
 
 TEST_P(Desks, HandOverMovesEveryRowOfTheGoneDesk)
 {
-    store::GoingWriter gone("desk-gone");
+    store::GoingWriter gone{store::DeskAccess("desk-gone")};
     gone.Added({Link("1"), Link("2")});
     gone.Destinations({{"osl", false, {}}});
     gone.Record(Given("zrh"));
-    store::GoingWriter("desk-b").Added({Link("3")});
+    store::GoingWriter(store::DeskAccess("desk-b")).Added({Link("3")});
 
     const QStringList lines = store::HandOver("desk-gone", "desk-new");
     EXPECT_TRUE(lines.contains(QStringLiteral("moved 2 rows of \"Going\" from desk \"desk-gone\" to desk \"desk-new\"")))
@@ -160,7 +161,7 @@ TEST_P(Desks, HandOverMovesEveryRowOfTheGoneDesk)
 
 TEST_P(Desks, HandOverIsRefusedWhileEitherDeskRunsOrToItself)
 {
-    store::GoingWriter("desk-gone").Added({Link("1")});
+    store::GoingWriter(store::DeskAccess("desk-gone")).Added({Link("1")});
     EXPECT_THROW(store::HandOver("desk-gone", "desk-gone"), EDatabaseError);
     {
         store::InstanceLock running("desk-gone");
@@ -224,7 +225,7 @@ TEST_P(DeskConnection, WritesGoOnAfterTheConnectionWasLostAndTheLockIsTakenAgain
 {
     store::InstanceLock lock("desk-a");
     ASSERT_EQ(lock.Acquire().outcome, Outcome::Held);
-    store::GoingWriter writer("desk-a");
+    store::GoingWriter writer{store::DeskAccess(lock)};
     writer.Added({Link("1")});
     ASSERT_EQ(EndDeskSessions(), 1);
 
@@ -232,7 +233,7 @@ TEST_P(DeskConnection, WritesGoOnAfterTheConnectionWasLostAndTheLockIsTakenAgain
     EXPECT_TRUE(writer.Flush()) << "written at once on a new connection";
     EXPECT_EQ(GoingRows("desk-a"), (Links{Link("1"), Link("2")}));
     EXPECT_EQ(EndDeskSessions(), 1) << "the new connection holds the desk's lock again";
-    ASSERT_TRUE(store::SaveGoing("desk-a", {Link("3")}).opened) << "the save at close reconnects too";
+    ASSERT_TRUE(store::SaveGoing(store::DeskAccess(lock), {Link("3")}).opened) << "the save at close reconnects too";
     EXPECT_EQ(GoingRows("desk-a"), Links{Link("3")});
 }
 
@@ -240,7 +241,7 @@ TEST_P(DeskConnection, ADeskTakenByAnotherCopyMeanwhileStopsWritingAndSaysWhy)
 {
     store::InstanceLock lock("desk-a");
     ASSERT_EQ(lock.Acquire().outcome, Outcome::Held);
-    store::GoingWriter writer("desk-a");
+    store::GoingWriter writer{store::DeskAccess(lock)};
     writer.Added({Link("1")});
     ASSERT_EQ(EndDeskSessions(), 1);
     // Another copy of desk-a starts while this one is away.

@@ -12,6 +12,7 @@
 #include "store/Staymarker.h"
 
 #include "tests/store/DriverFixture.h"
+#include "tests/support/ThisDesk.h"
 
 #include <QFile>
 #include <QProcess>
@@ -205,9 +206,9 @@ TEST_P(GoingFaults, ProbeAndResumeLoadReportTheTableOpenFailureOrReadAsUsual)
 {
     SeedGoing({{LongUrl("1"), "osl"}});
     Break();
-    const store::GoingProbe probe = store::ProbeGoing(store::CurrentDesk());
+    const store::GoingProbe probe = store::ProbeGoing(ThisDesk());
     Links loaded;
-    const bool opened = store::LoadGoing(store::CurrentDesk(), loaded).opened;
+    const bool opened = store::LoadGoing(ThisDesk(), loaded).opened;
     if (BlocksReading()) {
         EXPECT_FALSE(probe.opened);
         EXPECT_FALSE(probe.hasRows);
@@ -226,7 +227,7 @@ TEST_P(GoingFaults, ProbeAndResumeLoadReportTheTableOpenFailureOrReadAsUsual)
 TEST_P(GoingFaults, WriteThroughKeepsItsWritesAndCatchesUpOnceMended)
 {
     SeedGoing({{LongUrl("0"), "adl"}});
-    store::GoingWriter writer;
+    store::GoingWriter writer{ThisDesk()};
     Break();
     ::testing::internal::CaptureStderr();
     writer.Added({{LongUrl("1"), "osl"}, {LongUrl("2"), "osl"}});
@@ -253,7 +254,7 @@ TEST_P(GoingFaults, WriteThroughKeepsItsWritesAndCatchesUpOnceMended)
 
 TEST_P(GoingFaults, ResultRowFailureKeepsTheGoodRowAndTheLink)
 {
-    store::GoingWriter writer;
+    store::GoingWriter writer{ThisDesk()};
     writer.Added({{LongUrl("1"), "osl"}});
     writer.Handled(Hotel_Url{LongUrl("1"), "osl"}, Hotel(LongUrl("1"), "good"));
     writer.Added({{LongUrl("1"), "osl"}});  // collected again in a later run
@@ -282,7 +283,7 @@ TEST_P(GoingFaults, SaveAtCloseFailsWithoutLosingThePreviousRows)
     bool saved = false;
     bool threw = false;
     try {
-        saved = store::SaveGoing(store::CurrentDesk(), {{LongUrl("1"), "osl"}, {LongUrl("2"), "osl"}},
+        saved = store::SaveGoing(ThisDesk(), {{LongUrl("1"), "osl"}, {LongUrl("2"), "osl"}},
                                  store::GoingSave::Replace)
                     .opened;
     } catch (const EDatabaseError&) {

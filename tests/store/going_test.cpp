@@ -7,6 +7,7 @@
 #include "platform/testing/DbTestHooks.h"
 
 #include "tests/store/DriverFixture.h"
+#include "tests/support/ThisDesk.h"
 
 
 namespace {
@@ -23,7 +24,7 @@ const Links kThree = {
 
 class GoingProbe : public EngineTest {
 protected:
-    bool Probe() { return store::ProbeGoing(store::CurrentDesk()).hasRows; }
+    bool Probe() { return store::ProbeGoing(ThisDesk()).hasRows; }
 };
 
 TEST_P(GoingProbe, EmptyTableMeansNoSavedWork)
@@ -43,7 +44,7 @@ TEST_P(GoingProbe, RowsMeanSavedWorkAndStay)
 TEST_P(GoingProbe, TableThatCannotOpenSaysWhyShowsNothingAndCountsAsEmpty)
 {
     DropGoing();
-    const store::GoingProbe probe = store::ProbeGoing(store::CurrentDesk());
+    const store::GoingProbe probe = store::ProbeGoing(ThisDesk());
     EXPECT_FALSE(probe.opened);
     EXPECT_FALSE(probe.hasRows);
     EXPECT_TRUE(probe.why.contains("Going")) << probe.why.toStdString();
@@ -56,7 +57,7 @@ HC_INSTANTIATE_FOR_ENGINES(GoingProbe);
 
 class GoingResume : public EngineTest {
 protected:
-    store::GoingOpen Load() { return store::LoadGoing(store::CurrentDesk(), pending); }
+    store::GoingOpen Load() { return store::LoadGoing(ThisDesk(), pending); }
     Links pending;
 };
 
@@ -119,7 +120,7 @@ protected:
     store::GoingOpen Save(const Links& list, store::GoingSave mode = store::GoingSave::Replace,
                           const store::GoingRetries& retries = {})
     {
-        return store::SaveGoing(store::CurrentDesk(), list, mode, retries);
+        return store::SaveGoing(ThisDesk(), list, mode, retries);
     }
 };
 
@@ -136,7 +137,7 @@ TEST_P(GoingSaveAtClose, EmptyListEmptiesTheTable)
     SeedGoing(kThree);
     Save({});
     EXPECT_TRUE(GoingRows().empty());
-    EXPECT_FALSE(store::ProbeGoing(store::CurrentDesk()).hasRows);
+    EXPECT_FALSE(store::ProbeGoing(ThisDesk()).hasRows);
 }
 
 TEST_P(GoingSaveAtClose, ListsLongerThanOneStatementKeepTheirOrderAndRetryStates)
@@ -151,7 +152,7 @@ TEST_P(GoingSaveAtClose, ListsLongerThanOneStatementKeepTheirOrderAndRetryStates
 
     Links loaded;
     store::GoingRetries back;
-    ASSERT_TRUE(store::LoadGoing(store::CurrentDesk(), loaded, &back).opened);
+    ASSERT_TRUE(store::LoadGoing(ThisDesk(), loaded, &back).opened);
     EXPECT_EQ(loaded, list);
     EXPECT_EQ(back, retries) << "links that never failed come back without a state";
 
@@ -166,7 +167,7 @@ TEST_P(GoingSaveAtClose, ReplaceOverRowsNearlyInStepEndsExactlyAsTheList)
     // state), one handled whose row is gone, one never written, a duplicate.
     const Links stored = {{"a", "x"}, {"b", "x"}, {"c", "x"}, {"d", "x"}, {"a", "x"}};
     SeedGoing(stored);
-    store::SaveGoing(store::CurrentDesk(), stored, store::GoingSave::Replace,
+    store::SaveGoing(ThisDesk(), stored, store::GoingSave::Replace,
                      {{"d", store::RetryState{1, 61, 61, "time-out", "2026-12-01T00:00:00Z"}}});
     const Links list = {{"a", "x"}, {"c", "x"}, {"a", "x"}, {"e", "y"}, {"b", "x"}};
     const store::GoingRetries retries{{"b", store::RetryState{2, 183, 122, "HTTP 503", "2026-12-01T00:01:00Z"}}};
@@ -175,7 +176,7 @@ TEST_P(GoingSaveAtClose, ReplaceOverRowsNearlyInStepEndsExactlyAsTheList)
     EXPECT_EQ(GoingRows(), list);
     Links loaded;
     store::GoingRetries back;
-    store::LoadGoing(store::CurrentDesk(), loaded, &back);
+    store::LoadGoing(ThisDesk(), loaded, &back);
     EXPECT_EQ(back, retries) << "\"d\" left with its state, \"b\" has the list's";
 }
 
@@ -189,7 +190,7 @@ TEST_P(GoingSaveAtClose, AnyTextSurvivesTheSaveOfManyRowsAtOnce)
     ASSERT_TRUE(Save(list, store::GoingSave::Replace, retries).opened);
     Links loaded;
     store::GoingRetries back;
-    store::LoadGoing(store::CurrentDesk(), loaded, &back);
+    store::LoadGoing(ThisDesk(), loaded, &back);
     EXPECT_EQ(loaded, list);
     EXPECT_EQ(back, retries);
 }
@@ -199,7 +200,7 @@ TEST_P(GoingSaveAtClose, AnyTextSurvivesTheSaveOfManyRowsAtOnce)
 TEST_P(GoingSaveAtClose, AddedLinksGoAfterTheRowsAlreadyThere)
 {
     SeedGoing({kThree[0]});
-    store::GoingWriter writer;
+    store::GoingWriter writer{ThisDesk()};
     writer.Added({kThree[1], kThree[2]});
     ASSERT_TRUE(writer.Flush());
     EXPECT_EQ(GoingRows(), kThree);
@@ -232,9 +233,9 @@ TEST_P(GoingSaveAtClose, SavedListComesBackInTheSameOrderNextRun)
 {
     const Links list = {{"c", "osl"}, {"a", "adl"}, {"b", ""}, {"a", "adl"}};
     Save(list);
-    EXPECT_TRUE(store::ProbeGoing(store::CurrentDesk()).hasRows);
+    EXPECT_TRUE(store::ProbeGoing(ThisDesk()).hasRows);
     Links loaded;
-    store::LoadGoing(store::CurrentDesk(), loaded);
+    store::LoadGoing(ThisDesk(), loaded);
     EXPECT_EQ(loaded, list);
 }
 

@@ -13,6 +13,7 @@
 
 #include "tests/store/DriverFixture.h"
 #include "tests/store/LongAddress.h"
+#include "tests/support/ThisDesk.h"
 
 namespace {
 
@@ -70,13 +71,13 @@ protected:
     {
         Links links;
         store::GoingRetries retries;
-        store::LoadGoing(store::CurrentDesk(), links, &retries);
+        store::LoadGoing(ThisDesk(), links, &retries);
         if (loaded)
             *loaded = links;
         return retries;
     }
 
-    GoingWriter writer;
+    GoingWriter writer{ThisDesk()};
 };
 
 // ---------------------------------------------------------------- set aside
@@ -258,7 +259,7 @@ TEST_P(WriteThroughRows, FailedSetsTheRetryStateTheResumeLoadReadsBack)
 
     // The save at close writes it back with the row.
     const store::GoingRetries retries{{Link("2").Url, Retry(1, "time-out")}};
-    store::SaveGoing(store::CurrentDesk(), {Link("2"), Link("3")}, store::GoingSave::Replace, retries);
+    store::SaveGoing(ThisDesk(), {Link("2"), Link("3")}, store::GoingSave::Replace, retries);
     EXPECT_EQ(LoadRetries(&loaded), retries);
     EXPECT_EQ(loaded, (Links{Link("2"), Link("3")}));
 }
@@ -275,7 +276,7 @@ TEST_P(WriteThroughRows, StoredWaitsBeyondTheLongestWaitAreReadWithinIt)
     ASSERT_TRUE(writer.Flush());
 
     EXPECT_EQ(LoadRetries().at(Link("1").Url).retryInTicks, store::kMaxRetryTicks);
-    const auto destinations = store::ReadDestinations();
+    const auto destinations = store::ReadDestinations(ThisDesk());
     ASSERT_EQ(destinations.size(), 1u);
     EXPECT_EQ(destinations[0].retry.retryInTicks, store::kMaxRetryTicks);
 }
@@ -284,7 +285,7 @@ TEST_P(WriteThroughRows, DestinationListsRoundTripAndOnlyTheNewestOwedOneIsWritt
 {
     const std::vector<store::DestinationEntry> first{{"osl", false, {}}, {"adl", true, Retry(1, "time-out")}};
     writer.Destinations(first);
-    EXPECT_EQ(store::ReadDestinations(), first);
+    EXPECT_EQ(store::ReadDestinations(ThisDesk()), first);
 
     Refuse("Destinations", "Code", "bad");
     UseDatabase(QStringLiteral("sqlite:/nonexistent-hc-folder/none.sqlite"));
@@ -295,7 +296,7 @@ TEST_P(WriteThroughRows, DestinationListsRoundTripAndOnlyTheNewestOwedOneIsWritt
     UseDatabase(dbSetting);
     EXPECT_TRUE(writer.Flush()) << "the refused list was never tried";
     const std::string reported = ::testing::internal::GetCapturedStderr();
-    EXPECT_EQ(store::ReadDestinations(), newest);
+    EXPECT_EQ(store::ReadDestinations(ThisDesk()), newest);
     EXPECT_EQ(Count(reported, "could not write"), 1u) << "only the missing database: " << reported;
 }
 
@@ -308,7 +309,7 @@ TEST_P(WriteThroughRows, FailureRowsAreRecordedInOrderWithTheirHandledLink)
     writer.Handled(Link("1"), std::nullopt, link);
     // Each row names the desk that gave up.
     store::FailureRecord givenHere = given, linkHere = link;
-    givenHere.desk = linkHere.desk = ToAnsi(store::CurrentDesk());
+    givenHere.desk = linkHere.desk = ToAnsi(ThisDesk().Name());
     EXPECT_EQ(store::ReadFailures(), (std::vector<store::FailureRecord>{givenHere, linkHere}));
     EXPECT_TRUE(GoingRows().empty());
 }
@@ -318,7 +319,7 @@ TEST_P(WriteThroughRows, TablesOfAnOlderDatabaseReadAsEmpty)
     Exec("DROP TABLE \"Failures\"");
     Exec("DROP TABLE \"Destinations\"");
     EXPECT_TRUE(store::ReadFailures().empty());
-    EXPECT_TRUE(store::ReadDestinations().empty());
+    EXPECT_TRUE(store::ReadDestinations(ThisDesk()).empty());
 }
 
 TEST_P(WriteThroughRows, AddressOfAnyLengthIsAddedUpdatedHandledAndStored)
@@ -362,7 +363,7 @@ TEST_P(WriteThroughRows, SaveAtCloseSupersedesTheOwedRowsOfGoingOnly)
     ::testing::internal::GetCapturedStderr();
     EXPECT_EQ(GoingRows(), Links{Link("1")});
     EXPECT_EQ(Hotels().size(), 1u);
-    EXPECT_EQ(store::ReadDestinations().size(), 1u);
+    EXPECT_EQ(store::ReadDestinations(ThisDesk()).size(), 1u);
 }
 
 HC_INSTANTIATE_FOR_ENGINES(WriteThroughRows);

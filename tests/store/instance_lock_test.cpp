@@ -4,6 +4,7 @@
 #include "store/InstanceLock.h"
 
 #include "tests/store/DriverFixture.h"
+#include "tests/support/ThisDesk.h"
 
 #include <QLockFile>
 
@@ -57,7 +58,7 @@ protected:
 TEST_P(InstanceLockClaim, DatabaseClaimedByAnotherProgramIsRefusedNamingTheHolder)
 {
     ASSERT_TRUE(OtherProgramClaims());
-    store::InstanceLock lock;
+    store::InstanceLock lock(ThisDesk().Name());
     const store::InstanceLock::Claim claim = lock.Acquire();
     EXPECT_EQ(claim.outcome, Outcome::HeldElsewhere);
     EXPECT_TRUE(claim.detail.contains(IsPostgres() ? QStringLiteral("an earlier version")
@@ -68,7 +69,7 @@ TEST_P(InstanceLockClaim, DatabaseClaimedByAnotherProgramIsRefusedNamingTheHolde
 TEST_P(InstanceLockClaim, ClaimHoldsUntilTheLockObjectEnds)
 {
     {
-        store::InstanceLock lock;
+        store::InstanceLock lock(ThisDesk().Name());
         const store::InstanceLock::Claim claim = lock.Acquire();
         ASSERT_EQ(claim.outcome, Outcome::Held) << claim.detail.toStdString();
         EXPECT_TRUE(claim.detail.isEmpty());
@@ -93,7 +94,7 @@ TEST_F(InstanceLockUnreachable, DatabaseThatCannotBeAskedIsUncheckedWithTheReaso
         platform::Settings s;
         s.hotelsDb = setting;
         platform::SetSettings(s);
-        store::InstanceLock lock;
+        store::InstanceLock lock(ThisDesk().Name());
         const store::InstanceLock::Claim claim = lock.Acquire();
         EXPECT_EQ(claim.outcome, Outcome::Unchecked);
         EXPECT_FALSE(claim.detail.isEmpty());

@@ -6,6 +6,7 @@
 #include "store/Summary.h"
 
 #include "tests/store/DriverFixture.h"
+#include "tests/support/ThisDesk.h"
 
 namespace {
 
@@ -23,7 +24,7 @@ store::StaymarkerRow Kept(const AnsiString& url, const AnsiString& code, const A
 class DestinationSummaryRead : public EngineTest {
 protected:
     // This copy's desk, which the rows written through the store carry.
-    static AnsiString D() { return ToAnsi(store::CurrentDesk()); }
+    static AnsiString D() { return ToAnsi(ThisDesk().Name()); }
     static void Keep(const AnsiString& url, const AnsiString& code, const AnsiString& at)
     {
         ASSERT_NO_FATAL_FAILURE(KeepHotel(Kept(url, code, at)));
@@ -60,7 +61,7 @@ TEST_P(DestinationSummaryRead, NullAndEmptyCodesAreOneEntryWithoutCode)
     Exec("INSERT INTO \"Staymarker\" (\"Url\", \"AirPort\", \"ExtractedAt\") VALUES (?, NULL, ?)",
          {QStringLiteral("u/null"), QStringLiteral("2024-05-02T00:00:00Z")});
     Exec("INSERT INTO \"Going\" (\"Url\", \"AirPort\", \"Desk\") VALUES (?, NULL, ?)",
-         {QStringLiteral("g/null"), store::CurrentDesk()});
+         {QStringLiteral("g/null"), ThisDesk().Name()});
     SeedGoing({{"g/blank", ""}, {"g/nil", "nil"}});
 
     // The row written without a desk (as before desks) is an entry without one.
@@ -84,7 +85,7 @@ TEST_P(DestinationSummaryRead, MissingTableIsADatabaseErrorNamingIt)
 TEST_P(DestinationSummaryRead, StateAndGivenUpComeFromDestinationsAndFailures)
 {
     Keep("u/osl-1", "osl", "2024-05-01T10:00:00Z");
-    store::GoingWriter writer;
+    store::GoingWriter writer{ThisDesk()};
     // osl typed again after it failed; adl not searched yet; bcn owed only.
     writer.Destinations({{"adl", false, {}}, {"osl", false, {}}, {"osl", true, {}}, {"bcn", true, {}}});
     writer.Record({store::kFailureDestination, "zrh", "zrh", "HTTP 500", 5, "2024-05-01T00:00:00Z"});
@@ -117,7 +118,7 @@ TEST_P(DestinationSummaryRead, EachDeskHasItsOwnEntriesAndAHotelCountsForTheDesk
     Keep("u/osl-1", "osl", "2024-05-01T10:00:00Z");
     Keep("u/osl-2", "osl", "2024-05-01T11:00:00Z");
     SeedGoing({{"g/osl-3", "osl"}});
-    store::GoingWriter("desk-a").Destinations({{"osl", true, {}}});
+    store::GoingWriter(store::DeskAccess("desk-a")).Destinations({{"osl", true, {}}});
     UseDesk("desk-b");
     Keep("u/osl-2", "osl", "2024-05-02T09:00:00Z");  // kept again by desk-b: one row, desk-b's now
     SeedGoing({{"g/osl-4", "osl"}, {"g/osl-5", "osl"}});

@@ -21,6 +21,7 @@
 #include "tests/store/DriverFixture.h"
 #include "tests/store/HeldLock.h"
 #include "tests/store/LongAddress.h"
+#include "tests/support/ThisDesk.h"
 
 #include <QSqlRecord>
 
@@ -138,10 +139,10 @@ TEST_P(HotelsDbUpgrade, ThePreviousVersionStillUsesGoingAfterwards)
     EXPECT_EQ(GoingRows(), expected);
     // And this version, at its next start, takes the row over and reads it
     // as one that never failed.
-    store::AdoptRows(store::CurrentDesk());
+    store::AdoptRows(ThisDesk().Name());
     Links loaded;
     store::GoingRetries retries;
-    store::LoadGoing(store::CurrentDesk(), loaded, &retries);
+    store::LoadGoing(ThisDesk(), loaded, &retries);
     EXPECT_EQ(loaded, expected);
     EXPECT_TRUE(retries.empty());
 }
@@ -150,7 +151,7 @@ TEST_P(HotelsDbUpgrade, LongAddressesAreStoredAndFoundAfterwards)
 {
     store::UpgradeHotelsDb("Hotels_Db");
     const AnsiString url = LongAddress(64 * 1024);
-    store::GoingWriter writer;
+    store::GoingWriter writer{ThisDesk()};
     writer.Added({{url, "osl"}});
     writer.Handled({url, "osl"}, HotelRow(url, "first"));
     writer.Handled({url, "osl"}, HotelRow(url, "second"));  // stored again: replaces
@@ -168,14 +169,14 @@ TEST_P(HotelsDbUpgrade, GoingOfThePreviousVersionLoadsAndSavesWholeWithoutRetryS
 {
     Links loaded;
     store::GoingRetries retries;
-    ASSERT_TRUE(store::LoadGoing(store::CurrentDesk(), loaded, &retries).opened);
+    ASSERT_TRUE(store::LoadGoing(ThisDesk(), loaded, &retries).opened);
     EXPECT_EQ(loaded, kOld);
     EXPECT_TRUE(retries.empty());
-    EXPECT_TRUE(store::ProbeGoing(store::CurrentDesk()).hasRows);
+    EXPECT_TRUE(store::ProbeGoing(ThisDesk()).hasRows);
 
     store::RetryState failed;
     failed.attempts = 2;
-    ASSERT_TRUE(store::SaveGoing(store::CurrentDesk(), {kOld[1], kOld[0]}, store::GoingSave::Replace,
+    ASSERT_TRUE(store::SaveGoing(ThisDesk(), {kOld[1], kOld[0]}, store::GoingSave::Replace,
                                  {{kOld[0].Url, failed}})
                     .opened);
     EXPECT_EQ(GoingRows(), (Links{kOld[1], kOld[0]}));
@@ -223,12 +224,12 @@ TEST_P(HotelsDbUpgrade, AnUpgradeTheStartCouldNotMakeIsMadeBeforeTheFirstWrite)
 {
     {
         HeldLock lock(IsPostgres());
-        EXPECT_FALSE(store::UpgradeAtStart(store::CurrentDesk()));
+        EXPECT_FALSE(store::UpgradeAtStart(ThisDesk().Name()));
     }
     ASSERT_TRUE(store::UpgradeOwed());
     EXPECT_FALSE(GoingHasColumn(QStringLiteral("Desk")));
 
-    store::GoingWriter writer;
+    store::GoingWriter writer{ThisDesk()};
     const Links added = {{"http://hotels.example/hotsdetail.ctl?hotel=4", "osl"},
                          {"http://hotels.example/hotsdetail.ctl?hotel=5", "osl"},
                          {"http://hotels.example/hotsdetail.ctl?hotel=6", "osl"},
@@ -254,7 +255,7 @@ TEST_P(HotelsDbUpgrade, AnUpgradeTheStartCouldNotMakeIsMadeBeforeTheFirstWrite)
     // the handled link's row went too.
     Links expected{kOld[1]};
     expected.insert(expected.end(), added.begin(), added.end());
-    EXPECT_EQ(GoingRows(store::CurrentDesk()), expected);
+    EXPECT_EQ(GoingRows(ThisDesk().Name()), expected);
     const auto hotels = store::ReadAllHotels();
     ASSERT_EQ(hotels.size(), 2u);
     EXPECT_EQ(hotels[1].HeaderBar, "Hotel One");
@@ -343,15 +344,15 @@ TEST_P(StoreUnderALock, EveryUseThatAsksWhatExistsFails)
         {"UpgradeHotelsDb", [] { store::UpgradeHotelsDb("Hotels_Db"); }},
         {"EnsureHotelsDbTables", [] { store::EnsureHotelsDbTables("Hotels_Db"); }},
         {"ReadFailures", [] { store::ReadFailures(); }},
-        {"ReadDestinations", [] { store::ReadDestinations(); }},
+        {"ReadDestinations", [] { store::ReadDestinations(ThisDesk()); }},
         {"ReadDestinationSummary", [] { store::ReadDestinationSummary(); }},
         {"ForEachHotel", [] { store::ForEachHotel([](const store::StaymarkerRow&) { return true; }); }},
-        {"AdoptRows", [] { store::AdoptRows(store::CurrentDesk()); }},
-        {"HandOver", [] { store::HandOver(QStringLiteral("desk-gone"), store::CurrentDesk()); }},
+        {"AdoptRows", [] { store::AdoptRows(ThisDesk().Name()); }},
+        {"HandOver", [] { store::HandOver(QStringLiteral("desk-gone"), ThisDesk().Name()); }},
     };
     for (const auto& [name, use] : uses)
         EXPECT_THROW(use(), EDatabaseError) << name;
-    EXPECT_FALSE(store::ProbeGoing(store::CurrentDesk()).opened);
+    EXPECT_FALSE(store::ProbeGoing(ThisDesk()).opened);
 }
 
 HC_INSTANTIATE_FOR_ENGINES(StoreUnderALock);

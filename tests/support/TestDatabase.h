@@ -6,9 +6,9 @@
 
 #include "platform/db/Alias.h"
 #include "platform/settings/Settings.h"
-#include "store/Desk.h"
 #include "store/Going.h"
 #include "store/Schema.h"
+#include "tests/support/ThisDesk.h"
 
 #include <QSqlError>
 #include <QSqlQuery>
@@ -46,7 +46,7 @@ public:
     static std::vector<Hotel_Url> ReadGoing()
     {
         std::vector<Hotel_Url> rows;
-        EXPECT_TRUE(store::LoadGoing(store::CurrentDesk(), rows).opened);
+        EXPECT_TRUE(store::LoadGoing(ThisDesk(), rows).opened);
         return rows;
     }
 

@@ -10,6 +10,7 @@
 #include "store/GoingWriter.h"
 #include "store/Schema.h"
 #include "store/Staymarker.h"
+#include "tests/support/ThisDesk.h"
 
 #include <QDir>
 #include <QFile>
@@ -81,10 +82,10 @@ protected:
         row.AirPort = "osl";
         row.HeaderBar = "Hotel Østerdalen Avg Price 120";
         row.ExtractedAt = "2024-05-01T00:00:00Z";
-        store::GoingWriter writer;
+        store::GoingWriter writer{ThisDesk()};
         writer.Handled({row.Url, row.AirPort}, row);
         ASSERT_TRUE(writer.Flush());
-        store::SaveGoing(store::CurrentDesk(), {{"http://hotels.example/hotsdetail.ctl?hotel=adl-1", "adl"}});
+        store::SaveGoing(ThisDesk(), {{"http://hotels.example/hotsdetail.ctl?hotel=adl-1", "adl"}});
         platform::SetSettings({});
     }
 

@@ -7,6 +7,7 @@
 
 #include "tests/store/DriverFixture.h"
 #include "tests/store/HeldLock.h"
+#include "tests/support/ThisDesk.h"
 
 #include <QDir>
 #include <QFile>
@@ -30,10 +31,10 @@ StaymarkerRow Plain(const AnsiString& url)
     return row;
 }
 
-// `row` as the store keeps it when this copy stores it: under this copy's desk.
+// `row` as this copy's write-through stores it: under this copy's desk.
 StaymarkerRow KeptHere(StaymarkerRow row)
 {
-    row.Desk = ToAnsi(store::CurrentDesk());
+    row.Desk = ToAnsi(ThisDesk().Name());
     return row;
 }
 
@@ -227,7 +228,7 @@ TEST_P(ExportTool, FailuresPrintsWhatWasGivenUpAsCsv)
 {
     store::FailureRecord row{store::kFailureLink, "http://hotels.example/hotsdetail.ctl?hotel=9", "osl",
                              "HTTP 404", 1, "2024-05-01T00:00:00Z"};
-    store::GoingWriter writer("desk-a");
+    store::GoingWriter writer{store::DeskAccess("desk-a")};
     writer.Record(row);
     ASSERT_TRUE(writer.Flush());
     EXPECT_EQ(Run({QStringLiteral("--failures")}), 0) << err.str();
@@ -245,7 +246,7 @@ TEST_P(ExportTool, EachRowNamesItsDeskAndTheSummaryKeepsDesksApart)
     kept.AirPort = "osl";
     ASSERT_NO_FATAL_FAILURE(KeepHotel(kept));
     SeedGoing({{"http://hotels.example/hotsdetail.ctl?hotel=osl-2", "osl"}}, QStringLiteral("desk-b"));
-    store::GoingWriter other("desk-b");
+    store::GoingWriter other{store::DeskAccess("desk-b")};
     other.Record({store::kFailureLink, "http://hotels.example/hotsdetail.ctl?hotel=osl-3", "osl", "HTTP 404", 1,
                   "2024-05-01T00:00:00Z"});
     ASSERT_TRUE(other.Flush());
@@ -441,7 +442,7 @@ protected:
 TEST_P(ExportUnderALock, EveryOutputFailsWithExitOneAndAMessage)
 {
     ASSERT_NO_FATAL_FAILURE(KeepHotel(Plain("u1")));
-    store::GoingWriter writer;
+    store::GoingWriter writer{ThisDesk()};
     writer.Record({store::kFailureLink, "u2", "osl", "HTTP 404", 1, "2024-05-01T00:00:00Z"});
     ASSERT_TRUE(writer.Flush());
     QFile ini(dir.filePath(QStringLiteral("locked.ini")));

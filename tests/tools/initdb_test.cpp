@@ -87,7 +87,7 @@ protected:
             return;
         SeedGoing({{"x-1", "osl"}, {"x-2", "adl"}}, QStringLiteral("desk-x"));
         SeedGoing({{"b-1", "osl"}}, QStringLiteral("desk-b"));
-        store::GoingWriter gone("desk-x");
+        store::GoingWriter gone{store::DeskAccess("desk-x")};
         gone.Record({store::kFailureDestination, "zrh", "zrh", "HTTP 500", 5, "2026-12-01T00:00:00Z"});
         ASSERT_TRUE(gone.Flush());
         QFile file(dir.filePath(QStringLiteral("new.ini")));

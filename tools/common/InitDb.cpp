@@ -19,9 +19,9 @@ const QString kHandOver = QStringLiteral("hand-over");
 
 // The desk whose work --hand-over moves, checked before the database is
 // touched: a bad name, the option twice, or this copy's own desk is wrong
-// usage. Sets `from` (empty without the option); returns the exit code when
-// the tool stops.
-std::optional<int> HandOverDesk(const CommandLine& line, std::ostream& err, QString& from)
+// usage (`desk` is the settings' own). Sets `from` (empty without the
+// option); returns the exit code when the tool stops.
+std::optional<int> HandOverDesk(const CommandLine& line, const QString& desk, std::ostream& err, QString& from)
 {
     const QStringList given = line.Values(kHandOver);
     if (given.isEmpty())
@@ -33,7 +33,7 @@ std::optional<int> HandOverDesk(const CommandLine& line, std::ostream& err, QStr
         return line.UsageError(err, QStringLiteral("--hand-over: %1").arg(problem));
     // The receiving desk is the settings' own; handing a desk to itself
     // would move nothing and usually means the wrong settings file.
-    if (from == store::CurrentDesk())
+    if (from == desk)
         return line.UsageError(err, QStringLiteral("--hand-over: \"%1\" is the desk of these settings ([desk] name); "
                                                    "give the settings of the desk that takes the work over")
                                         .arg(from));
@@ -60,8 +60,9 @@ int RunInitDb(const QStringList& arguments, std::ostream& out, std::ostream& err
         return *done;
     if (const std::optional<int> done = ApplySettingsOption(line, err))
         return *done;
+    const QString desk = platform::CurrentSettings().deskName;
     QString handOverFrom;
-    if (const std::optional<int> done = HandOverDesk(line, err, handOverFrom))
+    if (const std::optional<int> done = HandOverDesk(line, desk, err, handOverFrom))
         return *done;
     try {
         const platform::DatabaseTarget target = platform::ResolveAlias(store::kHotelsDb);
@@ -79,7 +80,7 @@ int RunInitDb(const QStringList& arguments, std::ostream& out, std::ostream& err
             out << "upgraded: " << ToAnsi(change) << "\n";
         // After the upgrade, so the tables have their "Desk" columns.
         if (!handOverFrom.isEmpty())
-            for (const QString& moved : store::HandOver(handOverFrom, store::CurrentDesk()))
+            for (const QString& moved : store::HandOver(handOverFrom, desk))
                 out << ToAnsi(moved) << "\n";
         return kExitDone;
     } catch (const EDatabaseError& e) {

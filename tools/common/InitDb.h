@@ -16,7 +16,7 @@ namespace tools {
 // --version answer on `out`.
 //
 // --hand-over DESK then moves DESK's rows to the desk of the settings in
-// force (store::HandOver to store::CurrentDesk()) and prints each line it
+// force (store::HandOver to its [desk] name) and prints each line it
 // returns. DESK must be a good desk name (platform::DeskNameProblem), given
 // once, and not the settings' own desk; those are checked before the
 // database is touched. While either desk runs the hand-over is refused: the

@@ -18,6 +18,7 @@
 #include "detail/HotelDescParser.h"
 #include "platform/html/Mshtml.h"
 #include "platform/net/Charset.h"
+#include "platform/settings/Settings.h"
 #include "platform/toolkit/Forms.h"
 #include "platform/toolkit/MessageSink.h"
 #include "tools/common/CommandLine.h"
@@ -66,12 +67,12 @@ bool IsOtherAddress(const std::string& arg)
 
 // Loads and extracts one web page; false (after naming it on stderr) when
 // no document could be loaded.
-bool ExtractWebPage(const std::string& address, QStringList& messages)
+bool ExtractWebPage(const std::string& address, const platform::Settings& settings, QStringList& messages)
 {
     messages.clear();
-    THotelDescParser record;
+    THotelDescParser record{settings.siteBase};
     record.SetUrl(address);
-    record.Parse();
+    record.Parse(settings.Page());
     if (!record.Loaded()) {
         std::fprintf(stderr, "hotelcrawler-extract: %s: could not load the page%s%s\n", address.c_str(),
                      messages.isEmpty() ? "" : ": ", messages.join(QStringLiteral("; ")).toStdString().c_str());
@@ -81,7 +82,7 @@ bool ExtractWebPage(const std::string& address, QStringList& messages)
     return true;
 }
 
-bool ExtractFile(const std::string& path, QStringList& messages)
+bool ExtractFile(const std::string& path, const platform::Settings& settings, QStringList& messages)
 {
     messages.clear();
     const QString name = QString::fromLocal8Bit(path.c_str());
@@ -102,7 +103,7 @@ bool ExtractFile(const std::string& path, QStringList& messages)
     }
     const QUrl address = QUrl::fromLocalFile(QFileInfo(name).absoluteFilePath());
 
-    THotelDescParser record;
+    THotelDescParser record{settings.siteBase};
     record.SetUrl(address.toString(QUrl::FullyEncoded).toStdString());
     ComPtr<IHTMLDocument2> doc;
     const HRESULT hr = CreateDocumentFromHtml(platform::DecodeBody(bytes, QByteArray()), address, doc);
@@ -164,15 +165,16 @@ int main(int argc, char** argv)
     } collect(messages);
     ScopedMessageSink collecting(collect);
 
+    const platform::Settings& settings = platform::CurrentSettings();
     int status = 0;
     for (const auto& page : pages) {
         bool ok = false;
         if (IsWebAddress(page))
-            ok = ExtractWebPage(page, messages);
+            ok = ExtractWebPage(page, settings, messages);
         else if (IsOtherAddress(page))
             std::fprintf(stderr, "hotelcrawler-extract: %s: only http and https addresses can be loaded\n", page.c_str());
         else
-            ok = ExtractFile(page, messages);
+            ok = ExtractFile(page, settings, messages);
         if (!ok)
             status = 1;
         std::fflush(stdout);

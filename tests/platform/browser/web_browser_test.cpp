@@ -32,6 +32,7 @@ class BrowserNavigation : public ::testing::Test {
 protected:
     BrowserNavigation()
     {
+        browser_.SetPageLimits(saved_.Page());
         browser_.OnDocumentComplete = [this](TObject* sender, LPDISPATCH pDisp, VARIANT* url) {
             EXPECT_EQ(sender, &browser_);
             ComPtr<IHTMLDocument2> doc;
@@ -70,13 +71,12 @@ protected:
     // A page time-out of 3 s: quick retries wait 100, 200 and 400 ms.
     void ShortTimeout()
     {
-        platform::Settings quick = saved_;
-        quick.pageTimeoutS = 3;
-        platform::SetSettings(quick);
+        platform::PageLimits quick = saved_.Page();
+        quick.timeoutS = 3;
+        browser_.SetPageLimits(quick);
     }
-    ~BrowserNavigation() override { platform::SetSettings(saved_); }
 
-    platform::Settings saved_ = platform::CurrentSettings();
+    const platform::Settings saved_ = platform::CurrentSettings();
     LoopbackSite site_;
     TCppWebBrowser browser_;
     QStringList completed_;

@@ -69,6 +69,7 @@ protected:
             return hr;
         if (HRESULT hr = CreateBindCtx(0, bindCtx); FAILED(hr))
             return hr;
+        bindCtx->SetPageLimits(platform::CurrentSettings().Page());
         if (HRESULT hr = QueryInterface(doc, persist); hr != S_OK)
             return hr;
         return persist->Load(false, moniker.get(), bindCtx.get(), 0);
@@ -348,7 +349,7 @@ protected:
     {
         platform::PageResult result;
         int reports = 0;
-        platform::PageFetch fetch(QUrl(url), [&](const platform::PageResult& r) {
+        platform::PageFetch fetch(QUrl(url), platform::PageLimits{}.timeoutS, [&](const platform::PageResult& r) {
             result = r;
             ++reports;
         });
@@ -381,7 +382,8 @@ TEST_F(PageFetchLimits, CallbackMayDestroyTheFetch)
     site_.Serve("/p", "<p>p</p>");
     int reports = 0;
     platform::PageFetch* fetch = nullptr;
-    fetch = new platform::PageFetch(QUrl(site_.Url("/p")), [&](const platform::PageResult& result) {
+    const int timeoutS = platform::PageLimits{}.timeoutS;
+    fetch = new platform::PageFetch(QUrl(site_.Url("/p")), timeoutS, [&](const platform::PageResult& result) {
         ++reports;
         EXPECT_TRUE(result.ok);
         delete fetch;
@@ -572,7 +574,8 @@ TEST_F(PageFetchLimits, FetchesSharingABudgetTakeNoMoreThanItTogether)
     std::vector<std::unique_ptr<platform::PageFetch>> fetches;
     for (const char* path : {"/a", "/b"}) {
         fetches.push_back(std::make_unique<platform::PageFetch>(
-            QUrl(site_.Url(path)), [&](const platform::PageResult& r) { results.push_back(r); }));
+            QUrl(site_.Url(path)), platform::PageLimits{}.timeoutS,
+            [&](const platform::PageResult& r) { results.push_back(r); }));
         fetches.back()->KeepRawBody();
         fetches.back()->SetBudget(budget);
         fetches.back()->Start();

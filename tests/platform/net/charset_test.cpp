@@ -2,6 +2,7 @@
 
 #include "platform/net/Charset.h"
 #include "platform/net/PageFetch.h"
+#include "platform/settings/Settings.h"
 
 #include "support/Pump.h"
 
@@ -142,7 +143,7 @@ protected:
         platform::PageResult result;
         bool done = false;
         platform::PageFetch fetch(QUrl(QStringLiteral("http://127.0.0.1:%1%2").arg(port_).arg(path)),
-                                  [&](const platform::PageResult& r) {
+                                  platform::PageLimits{}.timeoutS, [&](const platform::PageResult& r) {
                                       result = r;
                                       done = true;
                                   });

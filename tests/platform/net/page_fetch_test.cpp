@@ -5,7 +5,6 @@
 #include "platform/net/FetchFailure.h"
 #include "platform/net/Network.h"
 #include "platform/net/PageFetch.h"
-#include "platform/settings/Settings.h"
 
 #include "support/LoopbackSite.h"
 #include "support/Pump.h"
@@ -160,26 +159,14 @@ TEST(FetchRetryDelays, DoubleFromAThirtiethOfThePageTimeoutHeldWithinBounds)
 // A page time-out of 3 s: quick retries wait 100, 200 and 400 ms.
 class PageFetchRetries : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        saved_ = platform::CurrentSettings();
-        SetTimeout(3);
-    }
-    void TearDown() override { platform::SetSettings(saved_); }
-
-    void SetTimeout(int seconds)
-    {
-        platform::Settings s = saved_;
-        s.pageTimeoutS = seconds;
-        platform::SetSettings(s);
-    }
+    void SetTimeout(int seconds) { timeoutS_ = seconds; }
 
     // Fetches `url` to its one report; the delays of its retries go to delays_.
     platform::PageResult Fetch(const QString& url, std::shared_ptr<platform::BodyBudget> budget = nullptr)
     {
         platform::PageResult result;
         int reports = 0;
-        platform::PageFetch fetch(QUrl(url), [&](const platform::PageResult& r) {
+        platform::PageFetch fetch(QUrl(url), timeoutS_, [&](const platform::PageResult& r) {
             result = r;
             ++reports;
         });
@@ -203,7 +190,7 @@ protected:
     }
 
     LoopbackSite site_;
-    platform::Settings saved_;
+    int timeoutS_ = 3;
     std::vector<int> delays_;
 };
 
@@ -381,7 +368,7 @@ TEST_F(PageFetchRetries, FetchDestroyedWhileWaitingToRetryReportsNothing)
     site_.Serve("/later", "<p>later</p>");
     site_.FailTimes("/later", 1, LoopbackSite::Fault::Answering(503));
     int reports = 0;
-    auto fetch = std::make_unique<platform::PageFetch>(QUrl(site_.Url("/later")),
+    auto fetch = std::make_unique<platform::PageFetch>(QUrl(site_.Url("/later")), timeoutS_,
                                                        [&](const platform::PageResult&) { ++reports; });
     bool waiting = false;
     QObject::connect(fetch.get(), &platform::PageFetch::retrying, [&] { waiting = true; });
@@ -402,7 +389,8 @@ TEST_F(PageFetchRetries, ReceiverMayDestroyTheFetchWhenTold)
 {
     site_.Status("/down", 503);
     int reports = 0;
-    auto* fetch = new platform::PageFetch(QUrl(site_.Url("/down")), [&](const platform::PageResult&) { ++reports; });
+    auto* fetch =
+        new platform::PageFetch(QUrl(site_.Url("/down")), timeoutS_, [&](const platform::PageResult&) { ++reports; });
     QObject::connect(fetch, &platform::PageFetch::retrying, [&] { delete fetch; fetch = nullptr; });
     fetch->Start();
     ASSERT_TRUE(PumpUntil([&] { return fetch == nullptr; }));
