@@ -1,7 +1,6 @@
 #include "crawl/SearchRequest.h"
 
 #include "app/Unit1.h"
-#include "platform/settings/Settings.h"
 
 #include <algorithm>
 #include <optional>

@@ -151,7 +151,7 @@ TEST(FetchRetryDelays, DoubleFromAThirtiethOfThePageTimeoutHeldWithinBounds)
     EXPECT_EQ(platform::QuickRetryDelay(1, 2), milliseconds(200));
     EXPECT_EQ(platform::QuickRetryDelay(15, 0), milliseconds(500));
     EXPECT_EQ(platform::QuickRetryDelay(3600, 0), milliseconds(2000));  // held at 2 s
-    EXPECT_EQ(platform::QuickRetryDelay(0, 0), milliseconds(50));       // as the fetch: at least 1 s
+    EXPECT_EQ(platform::QuickRetryDelay(0, 0), milliseconds(50));       // never below 50 ms
 }
 
 // ------------------------------------------------- fetching with retries
