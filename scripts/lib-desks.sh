@@ -10,7 +10,7 @@
 # Source it after setting: WORK (the test's folder, where psql.log,
 # fetched.tsv and site-problems.txt go), PG_URL, DESKS (the desk names, in
 # index order) and DESK_ALLOWED (desk -> the codes it may crawl), ALL_IDS
-# (every expected hotel id), SNAP, SEEN, SPEC (lines "desk<TAB>code<TAB>
+# (every expected hotel id), SNAP, SEEN, CODES_FILE (lines "desk<TAB>code<TAB>
 # typed|walked"), REPORTED (files), round_mark (per desk index, the site
 # log's lines before the round), step_timeout, problems (a counter), and
 # an abort function that ends the test; and scripts/lib-drive.sh. The site
@@ -146,7 +146,7 @@ check_snapshot() {
         printf "LOST: %s was in the Going rows of %s and is now neither there, nor in Staymarker, nor in its Failures\n", id_of(url), desk
       }
     }
-  ' "$SPEC" "$WORK/fetched.tsv" "$SNAP" "$SEEN"
+  ' "$CODES_FILE" "$WORK/fetched.tsv" "$SNAP" "$SEEN"
   cat "$WORK/site-problems.txt"
   # What waits in "Going" now is held to the rule from here on.
   awk -F'\t' '$1 == "G" { print $2 "\t" $3 }' "$SNAP" | LC_ALL=C sort -u - "$SEEN" >"$SEEN.new" && mv "$SEEN.new" "$SEEN"
