@@ -25,6 +25,7 @@ TForm1::TForm1(store::DeskAccess desk, QWidget* parent)
     Splitter1->setStretchFactor(1, 1);  // the browser takes the extra space
     Splitter1->setSizes({361, 703});
     CppWebBrowser1->SetPageLimits(Limits);
+    Destinations.ShowIn(*Memo2);
 
     Timer1 = new TTimer(this);
     Timer2 = new TTimer(this);

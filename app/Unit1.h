@@ -6,7 +6,7 @@
 //
 //   TForm1 (constructor), FormCreate,
 //   FormClose, UnhandledLinks                 app/Unit1.cpp
-//   Button2Click, LoadPendingLinks            crawl/DestinationList.cpp
+//   Button2Click, LoadPendingLinks            crawl/Navigation.cpp
 //   Timer1Timer, SearchDestination,
 //   SearchOwedDestination, StartSearch        crawl/SearchRequest.cpp
 //   SettleSearch, SaveDestinationList,
@@ -19,7 +19,7 @@
 //   Timer2Timer, ProcessNextDetail,
 //   SettleDetail                              detail/DetailQueue.cpp
 
-#include "crawl/DestinationProgress.h"
+#include "crawl/DestinationList.h"
 #include "crawl/LinkLists.h"
 #include "detail/RetryQueue.h"
 #include "platform/browser/WebBrowser.h"
@@ -32,8 +32,6 @@
 #include "store/GoingWriter.h"
 #include "ui_Unit1.h"
 
-#include <deque>
-#include <map>
 #include <memory>
 #include <optional>
 #include <set>
@@ -119,29 +117,17 @@ private:
     // in "Going" and is tried again when its wait is over.
     TRetryQueue RetryLinks;
 
-    // The operator's list is followed (searches settled, owed destinations
-    // searched again, the list kept in "Destinations") from the first press
-    // that searches it; before that, "Destinations" keeps what an earlier
-    // run left there.
-    bool ListActive = false;
-    // "Destinations" has been read in this run (at start, or again after a
-    // failed read): until then its rows are never written over.
-    bool DestinationsRead = false;
-    // The search under way, while the list is followed.
-    std::optional<TSearch> CurrentSearch;
-    // Destinations whose search failed or was cut short, oldest first.
-    std::deque<TOwedDestination> OwedDestinations;
-    // The failures so far of owed destinations an earlier run left, which
-    // came back as lines of Memo2, by code.
-    std::map<AnsiString, store::RetryState> RestoredRetries;
+    // The operator's list (shown in Memo2) and how far the crawl got in it:
+    // whether it is followed, the search under way, the destinations owed.
+    TDestinationList Destinations;
 
     void SearchDestination(int index);
-    void SearchOwedDestination(const TOwedDestination& owed);
-    // Navigates to the search of `code`; `followed` is the search to keep
-    // track of as CurrentSearch, none for the empty code past the list.
+    void SearchOwedDestination(TSearch owed);
+    // Navigates to the search of `code`; `followed` becomes the search under
+    // way, none for the empty code past the list.
     void StartSearch(const AnsiString& code, std::optional<TSearch> followed);
     // Ends the search under way: a search that failed or did not finish
-    // becomes owed (or is given up and recorded).
+    // becomes owed (or is given up and recorded), and says so.
     void SettleSearch();
     // Writes the destinations still to search to "Destinations".
     void SaveDestinationList();
@@ -152,9 +138,8 @@ private:
     void ForgetPagingCounts();
     // Puts the list an earlier run left unfinished into Memo2.
     void RestoreDestinationList();
-    // Reads "Destinations" after a read that failed: rows not in Memo2 join
-    // it (before the list is searched) or are owed (once it is). False while
-    // the table still cannot be read.
+    // Reads "Destinations" after a read that failed (TDestinationList::
+    // Recover). False while the table still cannot be read.
     bool RecoverDestinationList();
     // The desk's rows of "Destinations", or nothing when they cannot be read
     // (said on standard error and in Memo1).

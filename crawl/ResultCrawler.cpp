@@ -43,17 +43,17 @@ void TForm1::CppWebBrowser1DocumentComplete(TObject* Sender, LPDISPATCH pDisp, V
         // A page of the search that failed (after the control's own quick
         // retries) leaves the destination owed; the pass runs as for any
         // completed document.
-        if (CurrentSearch) {
+        if (TSearch* search = Destinations.Current()) {
             ComPtr<IHTMLDocumentLoadFailure> load;
             platform::FetchFailure failure;
             if (QueryInterface(pDisp, load) == S_OK && load && load->get_loadFailure(failure) == S_OK
                 && failure.Failed()) {
                 if (page) {
-                    CurrentSearch->failure = failure;
-                    CurrentSearch->done = false;
+                    search->failure = failure;
+                    search->done = false;
                 } else {
                     platform::Report(QStringLiteral("frame not loaded (%1), destination \"%2\" goes on: %3")
-                                         .arg(failure.Describe(), ToWide(CurrentSearch->code),
+                                         .arg(failure.Describe(), ToWide(search->code),
                                               URL && URL->vt == VT_BSTR ? URL->bstrVal : QString()));
                 }
             }
@@ -144,8 +144,9 @@ void TForm1::CrawlResultPage(LPDISPATCH pDisp, bool page)
     // A result page (not one of its frames) that leaves nothing to follow,
     // with no page of the search failed and nothing still loading, finishes
     // its destination.
-    if (page && CurrentSearch && !follows && !CurrentSearch->failure && !CppWebBrowser1->Busy() && !CurrentSearch->done) {
-        CurrentSearch->done = true;
+    TSearch* search = Destinations.Current();
+    if (page && search && !follows && !search->failure && !CppWebBrowser1->Busy() && !search->done) {
+        search->done = true;
         SaveDestinationList();
     }
 

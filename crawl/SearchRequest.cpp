@@ -2,7 +2,6 @@
 
 #include "app/Unit1.h"
 
-#include <algorithm>
 #include <optional>
 
 AnsiString BuildSearchUrl(const AnsiString& siteBase, const AnsiString& destCode)
@@ -20,25 +19,16 @@ void TForm1::SearchDestination(int index)
 {
     // The search this one replaces is finished, or owed from here on.
     SettleSearch();
-    // Past the last line, an empty code.
-    const AnsiString code = Memo2->Lines->Strings(index);
     // A line of the operator's list is followed until it is finished; the
     // searches of the empty code past the list are not.
-    std::optional<TSearch> followed;
-    if (ListActive && index >= 0 && index < Memo2->Lines->Count()) {
-        followed = TSearch{code, index, {}, SearchClock, std::nullopt, false};
-        if (const auto restored = RestoredRetries.find(code); restored != RestoredRetries.end()) {
-            followed->state = restored->second;
-            RestoredRetries.erase(restored);
-        }
-    }
-    StartSearch(code, std::move(followed));
+    StartSearch(Destinations.Line(index), Destinations.LineSearch(index, SearchClock));
 }
 
-void TForm1::SearchOwedDestination(const TOwedDestination& owed)
+void TForm1::SearchOwedDestination(TSearch owed)
 {
     SettleSearch();
-    StartSearch(owed.code, TSearch{owed.code, -1, owed.state, owed.countedAt, std::nullopt, false});
+    const AnsiString code = owed.code;
+    StartSearch(code, std::move(owed));
 }
 
 void TForm1::StartSearch(const AnsiString& code, std::optional<TSearch> followed)
@@ -50,7 +40,7 @@ void TForm1::StartSearch(const AnsiString& code, std::optional<TSearch> followed
     SearchUrl = BuildSearchUrl(ToAnsi(SiteBase), DestCode);
     // Returns at once; the page's completion starts the crawl of its results.
     CppWebBrowser1->Navigate(ToWide(SearchUrl));
-    CurrentSearch = std::move(followed);
+    Destinations.Begin(std::move(followed));
     SaveDestinationList();
 }
 
@@ -66,17 +56,9 @@ void TForm1::Timer1Timer(TObject* Sender)
     // Past the operator's list, the slot goes to the destination owed
     // longest whose wait is over; with none, to the search of the empty
     // code as before.
-    if (ListActive && DestIndex >= Memo2->Lines->Count()) {
-        const auto due = std::find_if(OwedDestinations.begin(), OwedDestinations.end(),
-                                      [this](const TOwedDestination& owed) {
-                                          return store::Aged(owed.state, SearchClock - owed.countedAt).retryInTicks == 0;
-                                      });
-        if (due != OwedDestinations.end()) {
-            const TOwedDestination owed = *due;
-            OwedDestinations.erase(due);
-            SearchOwedDestination(owed);
-            return;
-        }
+    if (std::optional<TSearch> owed = Destinations.TakeDueOwed(DestIndex, SearchClock)) {
+        SearchOwedDestination(std::move(*owed));
+        return;
     }
     SearchDestination(DestIndex);
 }

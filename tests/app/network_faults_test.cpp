@@ -427,8 +427,9 @@ TEST_F(NetworkFaults, AdFrameAnswering404IsNoFailureOfTheDestination)
     EXPECT_TRUE(store::ReadFailures().empty());
     // Our own engine knows each frame's answer; the browser engine tells the
     // page's alone, and the frame is just an error page the page may read.
-    if (platform::engine::EngineInUse() == platform::BrowserEngine::Html)
+    if (platform::engine::EngineInUse() == platform::BrowserEngine::Html) {
         EXPECT_NE(reported.find("frame not loaded (HTTP 404)"), std::string::npos) << reported;
+    }
 }
 
 // ---------------------------------------------------------------- the typed list in resume mode

@@ -25,8 +25,8 @@ public:
     int& SearchTicks() { return f.SearchPace.ticks; }
     TRetryQueue& RetryLinks() { return f.RetryLinks; }
     std::vector<Hotel_Url>& InProgressLinks() { return f.InProgressLinks; }
-    std::optional<TSearch>& CurrentSearch() { return f.CurrentSearch; }
-    std::deque<TOwedDestination>& OwedDestinations() { return f.OwedDestinations; }
+    TSearch* CurrentSearch() { return f.Destinations.Current(); }
+    const std::deque<TOwedDestination>& OwedDestinations() { return f.Destinations.Owed(); }
 
     void SearchDestination(int index) { f.SearchDestination(index); }
     void CrawlResultPage(LPDISPATCH pDisp) { f.CrawlResultPage(pDisp); }
