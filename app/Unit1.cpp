@@ -1,6 +1,7 @@
 #include "app/Unit1.h"
 
 #include "platform/base/Report.h"
+#include "platform/db/Alias.h"
 #include "platform/html/Com.h"
 #include "platform/settings/Settings.h"
 #include "store/Going.h"
@@ -30,7 +31,7 @@ TForm1::TForm1(store::DeskAccess desk, QWidget* parent)
     Timer1 = new TTimer(this);
     Timer2 = new TTimer(this);
     Table2 = new TTable(this);
-    Table2->SetDatabaseName("Hotels_Db");
+    Table2->SetDatabaseName(platform::kHotelsAlias);
     Table2->SetTableName("Staymarker");
 
     // Both timers tick from here on at the installation's pace. The setting

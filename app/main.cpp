@@ -3,6 +3,7 @@
 #include "app/CloseOnSignals.h"
 #include "app/Unit1.h"
 #include "platform/base/Report.h"
+#include "platform/engine/DeskProfile.h"
 #include "platform/settings/Settings.h"
 #include "store/DeskAccess.h"
 #include "store/InstanceLock.h"
@@ -48,6 +49,9 @@ int main(int argc, char** argv)
                              + claim.detail);
             break;
         }
+        // The browser keeps its cookies and storage per desk: it works as
+        // the desk just claimed, from the window's first page on.
+        platform::engine::UseDesk(desk);
 
         // A database of an earlier version gains, in place, what this one
         // keeps beside the links: their retry state, the failures, the

@@ -7,13 +7,15 @@
 // - the benchmark arguments are taken, the application object is created
 //   and COM is initialised on the main thread for the object's lifetime;
 // - the default settings are in force (no settings file is read); a
-//   benchmark that needs others sets them before Run();
+//   benchmark that needs others sets them before Run(); the browser
+//   profile is the default desk's whatever they name;
 // - pages load with our own engine unless HC_BENCH_ENGINE=chromium (a
 //   benchmark comparing the engines chooses for itself);
 // - with `quiet`, message boxes (a failed load's, say) are swallowed while
 //   the benchmarks run instead of filling standard error.
 
 #include "bench/PrivateHome.h"
+#include "platform/engine/DeskProfile.h"
 #include "platform/engine/Engine.h"
 #include "platform/html/Com.h"
 #include "platform/settings/Settings.h"
@@ -32,6 +34,7 @@ public:
         platform::SetSettings(platform::Settings{});
         platform::engine::UseEngine(qgetenv("HC_BENCH_ENGINE") == "chromium" ? platform::BrowserEngine::Chromium
                                                                                : platform::BrowserEngine::Html);
+        platform::engine::UseDesk(platform::CurrentSettings().deskName);
     }
     ~BenchApp() { CoUninitialize(); }
     BenchApp(const BenchApp&) = delete;

@@ -19,8 +19,9 @@ void ReplaceDestinations(QSqlDatabase& db, const QString& desk, const std::vecto
     // The list is as long as what the operator typed: one prepared statement
     // run per row is cheap enough, and the keys follow the list's order.
     Statement insert(db, failed);
-    insert.Prepare(QStringLiteral("INSERT INTO %1 (\"Code\", \"Owed\", %2, %3) VALUES (?, ?, ?, ?, ?, ?, ?, ?)")
-                       .arg(Quoted(kDestinations), QuotedList(kRetryColumnNames), Quoted(kDeskColumn)));
+    insert.Prepare(QStringLiteral("INSERT INTO %1 (%2, %3, %4, %5) VALUES (?, ?, ?, ?, ?, ?, ?, ?)")
+                       .arg(Quoted(kDestinations), Quoted(kDestinationsCode), Quoted(kDestinationsOwed),
+                            QuotedList(kRetryColumnNames), Quoted(kDeskColumn)));
     for (const DestinationEntry& entry : entries)
         insert.Run(QVariantList{ToWide(entry.code), entry.owed ? 1 : 0} + RetryValues(entry.retry) + QVariantList{desk});
 }
@@ -34,8 +35,10 @@ std::vector<DestinationEntry> ReadDestinations(const DeskAccess& desk)
             return entries;
         const QString failed = QStringLiteral("Cannot read table 'Destinations'");
         QSqlQuery q = RunBound(db,
-                               QStringLiteral("SELECT \"Code\", \"Owed\", %1 FROM %2 WHERE %3 = ? ORDER BY \"Id\"")
-                                   .arg(QuotedList(kRetryColumnNames), Quoted(kDestinations), Quoted(kDeskColumn)),
+                               QStringLiteral("SELECT %1, %2, %3 FROM %4 WHERE %5 = ? ORDER BY %6")
+                                   .arg(Quoted(kDestinationsCode), Quoted(kDestinationsOwed),
+                                        QuotedList(kRetryColumnNames), Quoted(kDestinations), Quoted(kDeskColumn),
+                                        Quoted(kIdColumn)),
                                {desk.Name()}, failed, true);
         ReadRows(q, failed, [&](const QSqlQuery& row) {
             DestinationEntry entry;

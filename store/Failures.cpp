@@ -45,8 +45,8 @@ void ForEachFailure(const std::function<bool(const FailureRecord&)>& take)
                                                                                           : QStringLiteral("NULL"));
         FailureRecord row;
         ReadForward(db,
-                    QStringLiteral("SELECT %1 FROM %2 ORDER BY \"Id\"")
-                        .arg(names.join(QStringLiteral(", ")), Quoted(kFailures)),
+                    QStringLiteral("SELECT %1 FROM %2 ORDER BY %3")
+                        .arg(names.join(QStringLiteral(", ")), Quoted(kFailures), Quoted(kIdColumn)),
                     {}, QStringLiteral("Cannot read table 'Failures'"), [&](const QSqlQuery& q) {
                         for (int i = 0; i < static_cast<int>(kFailureColumns.size()); ++i) {
                             const FailureColumn& c = kFailureColumns[static_cast<std::size_t>(i)];

@@ -181,7 +181,7 @@ std::vector<Hotel_Url> MatchInPlace(QSqlDatabase& db, const GoingShape& shape, c
     {
         QSqlQuery q = RunBound(db,
                                QStringLiteral("SELECT %1, %2%3 FROM %4 WHERE %5 ORDER BY %1")
-                                   .arg(Quoted(kGoingId), Quoted(kGoingUrl),
+                                   .arg(Quoted(kIdColumn), Quoted(kGoingUrl),
                                         shape.retries ? QStringLiteral(", ") + QuotedList(kRetryColumnNames) : QString(),
                                         Quoted(kGoing), DeskCondition(shape)),
                                DeskValues(shape, desk), failed, true);
@@ -206,7 +206,7 @@ std::vector<Hotel_Url> MatchInPlace(QSqlDatabase& db, const GoingShape& shape, c
     for (std::size_t from = 0; from < stale.size(); from += kRowsPerStatement) {
         const std::size_t count = std::min(kRowsPerStatement, stale.size() - from);
         change.Prepare(QStringLiteral("DELETE FROM %1 WHERE %2 IN (%3)")
-                           .arg(Quoted(kGoing), Quoted(kGoingId),
+                           .arg(Quoted(kGoing), Quoted(kIdColumn),
                                 QStringList(static_cast<qsizetype>(count), QStringLiteral("?")).join(QStringLiteral(", "))));
         QVariantList keys;
         for (std::size_t i = from; i < from + count; ++i)
@@ -218,7 +218,7 @@ std::vector<Hotel_Url> MatchInPlace(QSqlDatabase& db, const GoingShape& shape, c
         for (const char* name : kRetryColumnNames)
             sets << QStringLiteral("%1 = ?").arg(Quoted(name));
         change.Prepare(QStringLiteral("UPDATE %1 SET %2 WHERE %3 = ?")
-                           .arg(Quoted(kGoing), sets.join(QStringLiteral(", ")), Quoted(kGoingId)));
+                           .arg(Quoted(kGoing), sets.join(QStringLiteral(", ")), Quoted(kIdColumn)));
         for (const auto& [id, state] : restate)
             change.Run((state.Failed() ? RetryValues(state) : NoRetryValues()) + QVariantList{id});
     }
@@ -280,7 +280,7 @@ GoingOpen LoadGoing(const DeskAccess& access, std::vector<Hotel_Url>& PendingLin
                                QStringLiteral("SELECT %1, %2%3 FROM %4 WHERE %5 ORDER BY %6")
                                    .arg(Quoted(kGoingUrl), Quoted(kGoingAirPort),
                                         withRetries ? QStringLiteral(", ") + QuotedList(kRetryColumnNames) : QString(),
-                                        Quoted(kGoing), DeskCondition(shape), Quoted(kGoingId)),
+                                        Quoted(kGoing), DeskCondition(shape), Quoted(kIdColumn)),
                                DeskValues(shape, desk), failed, true);
         ReadRows(q, failed, [&](const QSqlQuery& row) {
             Hotel_Url link{ToAnsi(row.value(0).toString()), ToAnsi(row.value(1).toString())};

@@ -1,7 +1,7 @@
 #pragma once
 // The names the store uses in "Hotels_Db", each defined here once: the
-// alias, the tables, the columns of "Going" and the desk column every
-// table carries, how an identifier is quoted in a statement, and the names
+// alias, the tables, the key and desk columns, the columns of "Going" and
+// of "Destinations", how an identifier is quoted in a statement, and the names
 // of the store's Qt Sql connections.
 //
 // Names here are plain ASCII without quotes, so quoting is the same on
@@ -32,14 +32,22 @@ inline constexpr std::array<const char*, 4> kTables = {kGoing, kStaymarker, kFai
 // NULL in rows written before desks existed, until a desk adopts them.
 inline constexpr const char* kDeskColumn = "Desk";
 
+// The integer key "Going", "Failures" and "Destinations" start with,
+// assigned on insert and never reused: rows are read back in its order.
+inline constexpr const char* kIdColumn = "Id";
+
 // "Going": the key, the link, then its retry state (RetryColumns.h), then
-// its desk. Rows are read back in key order.
-inline constexpr const char* kGoingId = "Id";
+// its desk.
 inline constexpr const char* kGoingUrl = "Url";
 inline constexpr const char* kGoingAirPort = "AirPort";
 
 // The index that finds a desk's rows of "Going" in their order.
 inline constexpr const char* kGoingDeskIndex = "Going_Desk";
+
+// "Destinations": the key, the code as typed and whether it is owed, then
+// its retry state (RetryColumns.h), then its desk.
+inline constexpr const char* kDestinationsCode = "Code";
+inline constexpr const char* kDestinationsOwed = "Owed";
 
 // `name` quoted as an identifier for either engine.
 inline QString Quoted(std::string_view name)

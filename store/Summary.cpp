@@ -75,9 +75,9 @@ std::vector<DestinationSummary> ReadDestinationSummary()
         if (HasTable(db, QLatin1String(kDestinations)))
             // A code both typed again and owed shows as owed: it has failed.
             ReadGroups(db, byDesk, kDestinations,
-                       QStringLiteral("SELECT %1, \"Code\", COUNT(*), MAX(\"Owed\") FROM %2 "
-                                      "GROUP BY %1, \"Code\"")
-                           .arg(DeskOf(db, kDestinations), Quoted(kDestinations)),
+                       QStringLiteral("SELECT %1, %2, COUNT(*), MAX(%3) FROM %4 GROUP BY %1, %2")
+                           .arg(DeskOf(db, kDestinations), Quoted(kDestinationsCode), Quoted(kDestinationsOwed),
+                                Quoted(kDestinations)),
                        {}, [&](DestinationSummary& e, long long, const AnsiString& owed) {
                            e.state = owed == "0" ? "waiting" : "owed";
                        });

@@ -1,5 +1,6 @@
 #include "platform/browser/WebBrowser.h"
 
+#include "platform/base/FrameLimits.h"
 #include "platform/engine/Engine.h"
 #include "platform/engine/EngineLoad.h"
 #include "platform/engine/GuardedPage.h"
@@ -20,12 +21,6 @@
 #include <vector>
 
 namespace {
-
-// Frames inside frames are followed this many levels below the page.
-constexpr int kMaxFrameDepth = 3;
-// Frame documents one navigation loads at most, so that a page of a
-// thousand iframes cannot start a thousand fetches.
-constexpr std::size_t kMaxFrames = 64;
 
 // A document for the view that never loads anything: Qt's default would
 // read file: resources from disk and decode data: ones for <img>, <link>
@@ -187,12 +182,12 @@ private:
 
     void Settled(std::size_t index, ComPtr<HtmlDocument> doc)
     {
-        if (frames[index].depth < kMaxFrameDepth) {
+        if (frames[index].depth < platform::kMaxFrameDepth) {
             const int childDepth = frames[index].depth + 1;
             for (const QUrl& source : doc->FrameSources()) {
                 // Frames load from the network only: a file:, data: or
                 // javascript: source is skipped, never read or run.
-                if (!platform::IsFetchable(source) || frames.size() >= kMaxFrames)
+                if (!platform::IsFetchable(source) || frames.size() >= platform::kMaxFrames)
                     continue;
                 const std::size_t child = Add(source, childDepth);
                 frames[index].children.push_back(child);

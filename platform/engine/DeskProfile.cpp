@@ -13,20 +13,40 @@
 #include <QWebEngineProfile>
 #include <QWebEngineSettings>
 
+#include <optional>
+
 namespace platform::engine {
 
 namespace {
 
 struct Desk {
+    std::optional<QString> name;  // set by UseDesk
     QWebEngineProfile* profile = nullptr;
     CookieJournal* cookies = nullptr;
 };
 
-Desk& TheDesk()
+Desk& Given()
 {
     static Desk desk;
+    return desk;
+}
+
+// The desk's name; a program that never named its desk stops here rather
+// than keep another desk's cookies.
+const QString& DeskName()
+{
+    const Desk& desk = Given();
+    if (!desk.name)
+        qFatal("the browser profile was asked for before the program named its desk (platform::engine::UseDesk)");
+    return *desk.name;
+}
+
+Desk& TheDesk()
+{
+    Desk& desk = Given();
     if (desk.profile)
         return desk;
+    const QString name = DeskName();
     StartChromium();
     const Settings& settings = CurrentSettings();
     const QString folder = DeskProfileFolder();
@@ -34,7 +54,7 @@ Desk& TheDesk()
 
     // A named profile keeps its store on disk; the name is the desk's, so
     // that two desks on one machine keep two sessions.
-    auto* profile = new QWebEngineProfile(QStringLiteral("desk-") + settings.deskName, qApp);
+    auto* profile = new QWebEngineProfile(QStringLiteral("desk-") + name, qApp);
     profile->setProperty(kReleaseBeforeApplication, true);
     profile->setPersistentStoragePath(folder + QStringLiteral("/store"));
     profile->setCachePath(folder + QStringLiteral("/cache"));
@@ -71,13 +91,22 @@ Desk& TheDesk()
 
 }  // namespace
 
+void UseDesk(const QString& deskName)
+{
+    Desk& desk = Given();
+    if (desk.profile && *desk.name != deskName)
+        qFatal("the browser profile of desk \"%s\" is made already; it cannot become desk \"%s\"",
+               qUtf8Printable(*desk.name), qUtf8Printable(deskName));
+    desk.name = deskName;
+}
+
 QWebEngineProfile* DeskProfile() { return TheDesk().profile; }
 
 CookieJournal& DeskCookies() { return *TheDesk().cookies; }
 
 QString DeskProfileFolder()
 {
-    return QFileInfo(DefaultDatabasePath()).absolutePath() + QStringLiteral("/browser/") + CurrentSettings().deskName;
+    return QFileInfo(DefaultDatabasePath()).absolutePath() + QStringLiteral("/browser/") + DeskName();
 }
 
 }  // namespace platform::engine

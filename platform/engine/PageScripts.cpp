@@ -1,5 +1,7 @@
 #include "platform/engine/PageScripts.h"
 
+#include "platform/base/FrameLimits.h"
+
 #include <QVariantList>
 #include <QVariantMap>
 

@@ -37,14 +37,12 @@ Quiet ReadQuiet(const QVariant& result);
 // Evaluates to {url, size, html, frames: [{url, size, html}]}: the page's
 // markup as it stands (doctype and document element, as UTF-8 bytes of
 // `size`), and that of each frame and iframe whose document the page's
-// origin may read, at most kMaxFrameDepth levels and kMaxFrames documents,
-// inner frames before the frame holding them, in document order. When the
-// documents come to more than kSliceBytes in all, `html` is left out
-// everywhere and the markup is read with SliceScript.
+// origin may read, at most kMaxFrameDepth levels and kMaxFrames documents
+// (FrameLimits.h), inner frames before the frame holding them, in document
+// order. When the documents come to more than kSliceBytes in all, `html` is
+// left out everywhere and the markup is read with SliceScript.
 QString SerializeScript();
 
-constexpr int kMaxFrameDepth = 3;
-constexpr int kMaxFrames = 64;
 // The most markup one reading hands over. Each reading is copied a few times
 // on the window's thread on its way from the page: a big page comes in
 // slices, one a turn, so the window never waits long for any of them.

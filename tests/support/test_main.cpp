@@ -2,6 +2,7 @@
 // private XDG folders so that no test reads or writes the operator's own
 // settings or database.
 
+#include "platform/engine/DeskProfile.h"
 #include "platform/engine/Engine.h"
 #include "platform/toolkit/Forms.h"
 
@@ -26,6 +27,10 @@ int main(int argc, char** argv)
     // engine: the suite runs on both (see scripts/test).
     platform::engine::UseEngine(qgetenv("HC_TEST_ENGINE") == "chromium" ? platform::BrowserEngine::Chromium
                                                                           : platform::BrowserEngine::Html);
+    // The browser profile's desk is the one the settings name by default:
+    // the settings themselves are read on first use, which a test may
+    // still want to come from a file it writes.
+    platform::engine::UseDesk(platform::Settings().deskName);
 
     ::testing::InitGoogleTest(&argc, argv);
     TApplication app(argc, argv);

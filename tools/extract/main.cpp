@@ -16,6 +16,7 @@
 // as every tool has them.
 
 #include "detail/HotelDescParser.h"
+#include "platform/engine/DeskProfile.h"
 #include "platform/html/Mshtml.h"
 #include "platform/net/Charset.h"
 #include "platform/settings/Settings.h"
@@ -166,6 +167,8 @@ int main(int argc, char** argv)
     ScopedMessageSink collecting(collect);
 
     const platform::Settings& settings = platform::CurrentSettings();
+    // Pages load as the settings' desk would load them, with its cookies.
+    platform::engine::UseDesk(settings.deskName);
     int status = 0;
     for (const auto& page : pages) {
         bool ok = false;
