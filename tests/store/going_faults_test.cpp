@@ -98,10 +98,11 @@ protected:
             break;
         case Fault::ReadOnly:
             if (engine == Engine::SQLite) {
-                if (::geteuid() == 0)
+                if (::geteuid() == 0) {
                     ASSERT_EQ(QProcess::execute("chattr", {"+i", sqlitePath()}), 0);
-                else
+                } else {
                     ASSERT_TRUE(QFile::setPermissions(sqlitePath(), QFile::ReadOwner));
+                }
             } else {
                 Exec("REVOKE INSERT, UPDATE, DELETE ON \"Going\", \"Staymarker\" FROM CURRENT_USER");
             }
@@ -137,10 +138,11 @@ protected:
         broken = false;
         switch (fault) {
         case Fault::MissingDatabase:
-            if (engine == Engine::SQLite)
+            if (engine == Engine::SQLite) {
                 ASSERT_TRUE(QFile::rename(sqlitePath() + ".away", sqlitePath()));
-            else
+            } else {
                 UseDatabase(dbSetting);
+            }
             break;
         case Fault::MissingTable:
             Exec("ALTER TABLE \"Going_away\" RENAME TO \"Going\"");

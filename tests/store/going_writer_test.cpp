@@ -197,8 +197,9 @@ TEST_P(WriteThroughWholePass, LockHeldElsewhereCountsAgainstNoWrite)
     QSqlDatabase holder = OpenAliasDatabase("Hotels_Db", holderName);
     QSqlQuery q(holder);
     ASSERT_TRUE(q.exec(IsPostgres() ? "BEGIN" : "BEGIN EXCLUSIVE")) << q.lastError().text().toStdString();
-    if (IsPostgres())
+    if (IsPostgres()) {
         ASSERT_TRUE(q.exec("LOCK TABLE \"Going\" IN ACCESS EXCLUSIVE MODE")) << q.lastError().text().toStdString();
+    }
     AddAndKeepFailing(Link("1"));
     q.exec("ROLLBACK");
     q = QSqlQuery();

@@ -171,8 +171,9 @@ TEST_F(DocumentLoadOverHttp, SendsOurUserAgent)
     ASSERT_EQ(site_.Log().size(), 1u);
     // The browser engine sends its own unless [browser] user_agent says
     // otherwise (see the engine's own tests).
-    if (platform::engine::EngineInUse() == platform::BrowserEngine::Html)
+    if (platform::engine::EngineInUse() == platform::BrowserEngine::Html) {
         EXPECT_EQ(site_.Log()[0].userAgent, "hotelcrawler/" HC_VERSION);
+    }
     else
         EXPECT_NE(site_.Log()[0].userAgent.find("Chrome/"), std::string::npos) << site_.Log()[0].userAgent;
 }
