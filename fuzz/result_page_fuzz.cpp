@@ -85,7 +85,7 @@ void StartAfresh(TForm1& form)
     f.PendingLinks().clear();
     f.RetryLinks() = TRetryQueue();
     f.InProgressLinks().clear();
-    f.CurrentSearch().reset();
+    f.ForgetSearch();
     form.Memo1->clear();
     f.SearchStarted() = 1;
     f.DestCode() = "osl";

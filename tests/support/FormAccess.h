@@ -26,6 +26,7 @@ public:
     TRetryQueue& RetryLinks() { return f.RetryLinks; }
     std::vector<Hotel_Url>& InProgressLinks() { return f.InProgressLinks; }
     TSearch* CurrentSearch() { return f.Destinations.Current(); }
+    void ForgetSearch() { f.Destinations.Begin(std::nullopt); }
     const std::deque<TOwedDestination>& OwedDestinations() { return f.Destinations.Owed(); }
 
     void SearchDestination(int index) { f.SearchDestination(index); }
