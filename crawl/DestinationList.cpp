@@ -51,9 +51,12 @@ int TDestinationList::Recover(const std::vector<store::DestinationEntry>& entrie
 
 std::optional<TSearch> TDestinationList::LineSearch(int index, long long clock)
 {
-    if (!followed_ || index < 0 || index >= Count())
+    if (!followed_ || index < 0)
         return std::nullopt;
-    TSearch search{Line(index), index, {}, clock, std::nullopt, false};
+    const std::vector<AnsiString> lines = memo_->Lines->All();
+    if (index >= static_cast<int>(lines.size()))
+        return std::nullopt;
+    TSearch search{lines[static_cast<std::size_t>(index)], index, {}, clock, std::nullopt, false};
     if (const auto restored = restored_.find(search.code); restored != restored_.end()) {
         search.state = restored->second;
         restored_.erase(restored);

@@ -21,7 +21,11 @@ void TForm1::SearchDestination(int index)
     SettleSearch();
     // A line of the operator's list is followed until it is finished; the
     // searches of the empty code past the list are not.
-    StartSearch(Destinations.Line(index), Destinations.LineSearch(index, SearchClock));
+    // Each reading of the memo splits its whole text: a followed line's code
+    // comes with its search.
+    std::optional<TSearch> followed = Destinations.LineSearch(index, SearchClock);
+    const AnsiString code = followed ? followed->code : Destinations.Line(index);
+    StartSearch(code, std::move(followed));
 }
 
 void TForm1::SearchOwedDestination(TSearch owed)
