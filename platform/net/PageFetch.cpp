@@ -26,6 +26,21 @@ FetchFailure StatusFailure(QNetworkReply& reply, int status)
     return failure;
 }
 
+// True when the answer announced a length its body did not reach. Qt's
+// HTTP/1 reader finishes a reply without an error when it finds the
+// connection closed while reading the body, whatever the announced length,
+// if it only notices the close after it has read what arrived (as on a
+// loaded machine), so a page cut off by the server could pass for whole.
+// A body Qt decompresses has its Content-Length removed, so the length
+// checked is always the one of the bytes as they reach us.
+bool FellShort(const QNetworkReply& reply, qint64 received, int status)
+{
+    if (status < 200 || status == 204 || status == 304)
+        return false;
+    const QVariant announced = reply.header(QNetworkRequest::ContentLengthHeader);
+    return announced.isValid() && received < announced.toLongLong();
+}
+
 }  // namespace
 
 PageFetch::PageFetch(const QUrl& address, int timeoutS, Callback onFinished, QObject* parent)
@@ -171,6 +186,12 @@ void PageFetch::OnReplyFinished()
     // Whatever is still unread after the limits is what was cut off.
     const bool limited = ReadBody();
     const bool cut = limited && reply_->bytesAvailable() > 0;
+    if (status < 400 && FellShort(*reply_, body_.size() + reply_->bytesAvailable(), status)) {
+        AttemptFailed({FetchFailure::Kind::ConnectionClosed, 0, -1,
+                       QStringLiteral("the connection closed before the whole answer arrived")},
+                      false);
+        return;
+    }
     if (IsTransientStatus(status)) {
         AttemptFailed(StatusFailure(*reply_, status), cut);
         return;

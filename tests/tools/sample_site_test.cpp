@@ -240,9 +240,11 @@ TEST_F(SampleSitePaging, UpnAddressesCarryOnlyThePageNumberAndSortUpwards)
     EXPECT_LT(followed[0], followed[1]);
     EXPECT_LT(followed[1], followed[2]);
     // The "Previous" link of page 3 uses the same form.
-    for (const auto& a : AnchorsOf(fetchOk("/hotsavail.ctl?airport=upn&page=3")))
-        if (a.text == "Previous")
+    for (const auto& a : AnchorsOf(fetchOk("/hotsavail.ctl?airport=upn&page=3"))) {
+        if (a.text == "Previous") {
             EXPECT_EQ(a.href, "hotsavail.ctl?airport=upn&page=2");
+        }
+    }
 }
 
 TEST_F(SampleSitePaging, OtherDestinationsKeepAddressesThatSortDownwards)
