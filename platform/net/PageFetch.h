@@ -69,6 +69,10 @@ private:
 // cutting the body at kMaxBodyBytes (or where a shared budget ends), and failing when the whole fetch takes
 // longer than its page time-out.
 //
+// An answer below 400 whose body stops short of its Content-Length (the
+// server closed the connection early) is a ConnectionClosed failure, never
+// a page.
+//
 // Quick retries: an attempt that fails transiently (a network failure, or
 // an answer with status 408, 425, 429 or 5xx) is tried again, the hop that
 // failed, up to kQuickRetries times, after QuickRetryDelay() or, when the
