@@ -19,17 +19,25 @@
 // (or the server ends). Faults: a dropped answer sends its headers and half
 // its body, then closes the connection (the client sees the connection
 // closed before the answer was whole); a status page answers its status
-// with a short body "<p>status N</p>".
+// with a short body "<p>status N</p>" unless the fault gives its own.
+//
+// Qt's HTTP client sends a GET once more by itself when the connection
+// closes before it has read the answer's status line, which a loaded
+// machine can make a dropped answer look like: one fetch may then use up
+// two of FailTimes' drops. An answered status is always read, never resent.
 class LoopbackSite {
 public:
     // How FailTimes fails a request: dropped, or answered with a status
-    // (and a Retry-After header when `retryAfter` is not empty).
+    // (and a Retry-After header when `retryAfter` is not empty, and `body`
+    // instead of the short status page when it is not empty).
     struct Fault {
         int status = 0;  // 0: dropped
         std::string retryAfter;
+        std::string body;
 
         static Fault Dropped() { return {}; }
-        static Fault Answering(int status, std::string retryAfter = {}) { return {status, std::move(retryAfter)}; }
+        static Fault Answering(int status, std::string retryAfter = {}) { return {status, std::move(retryAfter), {}}; }
+        static Fault AnsweringWith(int status, std::string body) { return {status, {}, std::move(body)}; }
     };
 
     struct Seen {
@@ -156,7 +164,8 @@ private:
             if (how.status == 0)
                 page.dropped = true;
             else
-                page = Page{how.status, StatusBody(how.status), "text/html", {}, false, false, how.retryAfter};
+                page = Page{how.status, how.body.empty() ? StatusBody(how.status) : how.body, "text/html", {}, false, false,
+                            how.retryAfter};
         }
         if (page.held)
             released_cv_.wait(lock, [this] { return released_; });
