@@ -21,10 +21,11 @@
 // closed before the answer was whole); a status page answers its status
 // with a short body "<p>status N</p>" unless the fault gives its own.
 //
-// Qt's HTTP client sends a GET once more by itself when the connection
-// closes before it has read the answer's status line, which a loaded
-// machine can make a dropped answer look like: one fetch may then use up
-// two of FailTimes' drops. An answered status is always read, never resent.
+// Qt's HTTP client sends a GET once more by itself when it notices the
+// connection closed before it has read the answer's status line, as a
+// loaded machine can make a dropped answer look: one fetch may then use up
+// two of FailTimes' drops. Tests that count the requests of drops allow
+// for it.
 class LoopbackSite {
 public:
     // How FailTimes fails a request: dropped, or answered with a status
