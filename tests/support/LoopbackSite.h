@@ -73,30 +73,39 @@ public:
     void Serve(const std::string& path, std::string body, std::string contentType = "text/html")
     {
         std::lock_guard lock(mutex_);
-        pages_[path] = Page{200, std::move(body), std::move(contentType), {}, false, false, {}};
+        pages_[path] = Page{200, std::move(body), std::move(contentType), {}, false, false, {}, {}};
+    }
+    // `path` answers `gzipBody` as it is, with Content-Encoding: gzip (and
+    // the Content-Length of the compressed bytes). Its type is not a text
+    // one: the server compresses text answers itself, in whichever encoding
+    // the client accepts, and would compress this one a second time.
+    void ServeGzipped(const std::string& path, std::string gzipBody)
+    {
+        std::lock_guard lock(mutex_);
+        pages_[path] = Page{200, std::move(gzipBody), "application/octet-stream", {}, false, false, {}, "gzip"};
     }
     void Redirect(const std::string& path, std::string location, int status = 302)
     {
         std::lock_guard lock(mutex_);
-        pages_[path] = Page{status, {}, "text/html", std::move(location), false, false, {}};
+        pages_[path] = Page{status, {}, "text/html", std::move(location), false, false, {}, {}};
     }
     void Hold(const std::string& path)
     {
         std::lock_guard lock(mutex_);
-        pages_[path] = Page{200, "<p>late</p>", "text/html", {}, true, false, {}};
+        pages_[path] = Page{200, "<p>late</p>", "text/html", {}, true, false, {}, {}};
     }
     // Every request for `path` is dropped (replaces what was set for it).
     void Drop(const std::string& path)
     {
         std::lock_guard lock(mutex_);
-        pages_[path] = Page{200, {}, "text/html", {}, false, true, {}};
+        pages_[path] = Page{200, {}, "text/html", {}, false, true, {}, {}};
     }
     // Every request for `path` is answered `status`, with the header
     // Retry-After: `retryAfter` unless it is empty (replaces what was set).
     void Status(const std::string& path, int status, std::string retryAfter = {})
     {
         std::lock_guard lock(mutex_);
-        pages_[path] = Page{status, StatusBody(status), "text/html", {}, false, false, std::move(retryAfter)};
+        pages_[path] = Page{status, StatusBody(status), "text/html", {}, false, false, std::move(retryAfter), {}};
     }
     // The next `n` requests for `path` fail as `how`; the ones after get
     // what Serve (or Redirect, Hold...) set for it, before or after this.
@@ -134,6 +143,7 @@ private:
         bool held = false;
         bool dropped = false;
         std::string retryAfter;
+        std::string contentEncoding;
     };
     struct Failing {
         int remaining = 0;
@@ -157,7 +167,7 @@ private:
         if (req.path != "/__ready")
             seen_.push_back({req.path, req.get_header_value("Host"), req.get_header_value("User-Agent"), req.method});
         const auto it = pages_.find(req.path);
-        Page page = it != pages_.end() ? it->second : Page{404, "<p>missing</p>", "text/html", {}, false, false, {}};
+        Page page = it != pages_.end() ? it->second : Page{404, "<p>missing</p>", "text/html", {}, false, false, {}, {}};
         if (auto f = failing_.find(req.path); f != failing_.end() && f->second.remaining > 0) {
             if (req.method != "HEAD")
                 --f->second.remaining;
@@ -166,7 +176,7 @@ private:
                 page.dropped = true;
             else
                 page = Page{how.status, how.body.empty() ? StatusBody(how.status) : how.body, "text/html", {}, false, false,
-                            how.retryAfter};
+                            how.retryAfter, {}};
         }
         if (page.held)
             released_cv_.wait(lock, [this] { return released_; });
@@ -180,6 +190,8 @@ private:
             res.set_header("Location", page.location);
         if (!page.retryAfter.empty())
             res.set_header("Retry-After", page.retryAfter);
+        if (!page.contentEncoding.empty())
+            res.set_header("Content-Encoding", page.contentEncoding);
         res.set_content(page.body, page.contentType.c_str());
     }
 

@@ -236,6 +236,21 @@ TEST_F(PageFetchRetries, DroppedAnswerIsAClosedConnectionNotAPage)
     EXPECT_FALSE(result.error.isEmpty());
 }
 
+TEST_F(PageFetchRetries, CompressedPageLongerOnTheWireThanItsTextIsWhole)
+{
+    // "<p>whole</p>" gzipped is 32 bytes, and the announced length counts
+    // those: the 12 bytes of the page are all of it, not short of it.
+    static const char kGzipped[] =
+        "\x1f\x8b\x08\x00\x00\x00\x00\x00\x02\x03\xb3\x29\xb0\x2b\xcf\xc8"
+        "\xcf\x49\xb5\xd1\x2f\xb0\x03\x00\x09\x61\x8a\x41\x0c\x00\x00\x00";
+    site_.ServeGzipped("/small", std::string(kGzipped, sizeof kGzipped - 1));
+    const auto result = Fetch(site_.Url("/small"));
+    EXPECT_TRUE(result.ok);
+    EXPECT_EQ(result.failure.kind, Kind::None) << result.error.toStdString();
+    EXPECT_EQ(result.text, QStringLiteral("<p>whole</p>"));
+    EXPECT_EQ(result.attempts, 1);
+}
+
 TEST_F(PageFetchRetries, PageFailingEveryTimeReportsTheLastAttemptsFailure)
 {
     // Three drops, then an error status: the report is the status.
